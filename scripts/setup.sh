@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs everything the native and win32 builds and all tests need, on Debian 12.
+# Idempotent: every step checks first and does nothing when its result is already there.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+cache=${QEF_CACHE:-$HOME/.cache/qef}
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+need_pkgs=(
+  build-essential cmake ninja-build pkg-config git python3
+  libssl-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+  clang libclang-rt-14-dev llvm
+  g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 libz-mingw-w64-dev
+  wine wine32:i386 xvfb xauth imagemagick
+  dpkg-dev perl
+)
+
+# i386 is needed for wine32.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+  updated=0
+fi
+
+missing=()
+for p in "${need_pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+"$here/scripts/build-cross-deps.sh"
