@@ -1,0 +1,191 @@
+// File and folder operations on Windows: the only file besides fs_posix.cpp that calls
+// the operating system for files and folders. Paths arrive in internal form and are
+// turned into the system form ('\') for each call.
+#include <windows.h>
+
+#include <cstring>
+
+#include "core/result.h"
+#include "fs/fs.h"
+#include "fs/path.h"
+
+namespace qef {
+
+namespace {
+
+const DWORD kNoAttributes = INVALID_FILE_ATTRIBUTES;
+
+DWORD AttributesOf(const Text& path) { return GetFileAttributesA(ToSystemForm(path).Str()); }
+
+bool HasWildcard(const Text& path) { return std::strpbrk(path.Str(), "*?") != nullptr; }
+
+// A FILETIME from the list, or null when the list does not hold the time as 8 bytes.
+const FILETIME* TimeOf(const PropertyList* list, uint16_t key, Value& holder, FILETIME& ft) {
+  if (list == nullptr) return nullptr;
+  holder = list->GetValue(key);
+  if (!holder.IsBlobOf(8)) return nullptr;
+  std::memcpy(&ft, holder.GetBytes(), 8);
+  return &ft;
+}
+
+void PutTime(PropertyList& list, uint16_t key, const FILETIME& ft) {
+  Value v;
+  v.SetBlob(&ft, 8);
+  list.PutValue(key, v, 1);
+}
+
+}  // namespace
+
+bool FileExists(const Text& path) {
+  // A wildcard search would match other files; such a text names no file.
+  if (path.IsEmpty() || HasWildcard(path)) return false;
+  DWORD a = AttributesOf(path);
+  return a != kNoAttributes && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool FolderExists(const Text& path) {
+  if (!IsFolderPath(path)) return false;
+  if (path.GetLength() < 4) {
+    UINT type = GetDriveTypeA(ToSystemForm(path).Str());
+    return type != DRIVE_UNKNOWN && type != DRIVE_NO_ROOT_DIR;
+  }
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA(ToSystemForm(StripTrailingSeparator(path)).Str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FindClose(h);
+  return (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+int64_t FileSize(const Text& path) {
+  if (!FileExists(path)) return -1;
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA(ToSystemForm(path).Str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return -1;
+  FindClose(h);
+  if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || fd.nFileSizeHigh != 0) return -1;
+  return static_cast<int64_t>(fd.nFileSizeLow);
+}
+
+int32_t RemoveFile(const Text& path) {
+  return DeleteFileA(ToSystemForm(path).Str()) ? 0 : kCannotDeleteFile;
+}
+
+int32_t RemoveFolder(const Text& path) {
+  return RemoveDirectoryA(ToSystemForm(StripTrailingSeparator(path)).Str()) ? 0 : kCannotRemoveFolder;
+}
+
+bool MakeOneFolder(const Text& folder) {
+  return CreateDirectoryA(ToSystemForm(StripTrailingSeparator(folder)).Str(), nullptr) != 0;
+}
+
+bool IsLink(const Text& path) {
+  DWORD a = AttributesOf(StripTrailingSeparator(path));
+  return a != kNoAttributes && (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+int32_t ApplyFileInformation(const Text& path, const PropertyList* list) {
+  bool folder = IsFolderPath(path);
+  if (folder ? !FolderExists(path) : !FileExists(path)) return kFailed;
+  Text system = ToSystemForm(folder ? StripTrailingSeparator(path) : path);
+
+  // Times first: with the read-only attribute set first, the file could not take them.
+  // FILE_WRITE_ATTRIBUTES is enough for SetFileTime and has no path length limit
+  // beyond the system's own.
+  if (!folder) {
+    HANDLE h = CreateFileA(system.Str(), FILE_WRITE_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      Value h1, h2, h3;
+      FILETIME c, a, w;
+      SetFileTime(h, TimeOf(list, kInfoCreated, h1, c), TimeOf(list, kInfoAccessed, h2, a),
+                  TimeOf(list, kInfoWritten, h3, w));
+      CloseHandle(h);
+    }
+  }
+
+  DWORD attributes = 0;
+  if (list != nullptr) {
+    if (list->GetByte(kInfoReadOnly, 0) == 1) attributes |= FILE_ATTRIBUTE_READONLY;
+    if (list->GetByte(kInfoHidden, 0) == 1) attributes |= FILE_ATTRIBUTE_HIDDEN;
+    if (list->GetByte(kInfoSystem, 0) == 1) attributes |= FILE_ATTRIBUTE_SYSTEM;
+    if (list->GetByte(kInfoArchive, 0) == 1) attributes |= FILE_ATTRIBUTE_ARCHIVE;
+  }
+  if (!SetFileAttributesA(system.Str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL))
+    return kFailed;
+  return 0;
+}
+
+int32_t CollectFileInformation(const Text& path, PropertyList& list) {
+  bool folder = IsFolderPath(path);
+  if (folder ? !FolderExists(path) : !FileExists(path)) return kFailed;
+  Text system = ToSystemForm(folder ? StripTrailingSeparator(path) : path);
+  DWORD a = GetFileAttributesA(system.Str());
+  if (a != kNoAttributes) {
+    if (a & FILE_ATTRIBUTE_ARCHIVE) list.PutByte(kInfoArchive, 1, 1);
+    if (a & FILE_ATTRIBUTE_SYSTEM) list.PutByte(kInfoSystem, 1, 1);
+    if (a & FILE_ATTRIBUTE_HIDDEN) list.PutByte(kInfoHidden, 1, 1);
+    if (a & FILE_ATTRIBUTE_READONLY) list.PutByte(kInfoReadOnly, 1, 1);
+  }
+  if (!folder) {
+    HANDLE h = CreateFileA(system.Str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      FILETIME c, ac, w;
+      if (GetFileTime(h, &c, &ac, &w)) {
+        PutTime(list, kInfoCreated, c);
+        PutTime(list, kInfoAccessed, ac);
+        PutTime(list, kInfoWritten, w);
+      }
+      CloseHandle(h);
+    }
+  }
+  return 0;
+}
+
+// ---- FolderSearch ----
+
+struct FolderSearch::State {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  WIN32_FIND_DATAA entry;
+  bool pending = false;  // the first entry came with the open
+};
+
+bool FolderSearch::Open(const Text& folder) {
+  Close();
+  State* s = new State;
+  Text pattern = Text::Concat(AddTrailingSeparator(folder), "*.*");
+  s->handle = FindFirstFileA(ToSystemForm(pattern).Str(), &s->entry);
+  if (s->handle == INVALID_HANDLE_VALUE) {
+    delete s;
+    return false;
+  }
+  s->pending = true;
+  state_ = s;
+  return true;
+}
+
+bool FolderSearch::Next(Text& name, bool& is_folder, bool& is_link) {
+  if (state_ == nullptr) return false;
+  for (;;) {
+    if (!state_->pending && !FindNextFileA(state_->handle, &state_->entry)) return false;
+    state_->pending = false;
+    const char* n = state_->entry.cFileName;
+    if (std::strcmp(n, ".") == 0 || std::strcmp(n, "..") == 0) continue;
+    name.Assign(n);
+    DWORD a = state_->entry.dwFileAttributes;
+    is_link = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    is_folder = (a & FILE_ATTRIBUTE_DIRECTORY) != 0 && !is_link;
+    return true;
+  }
+}
+
+void FolderSearch::Close() {
+  if (state_ == nullptr) return;
+  FindClose(state_->handle);
+  delete state_;
+  state_ = nullptr;
+}
+
+}  // namespace qef
