@@ -1,0 +1,71 @@
+#pragma once
+// The extraction engine: one call that checks its arguments, recognises the container
+// file, opens it, reads the content list (which recreates the stored files and folders)
+// and answers one result code (core/result.h). After a failure it removes exactly what
+// the failed run created, and restores any file the run had replaced.
+#include <cstdint>
+
+#include "core/stream.h"
+#include "core/text.h"
+#include "core/value.h"
+
+namespace qef {
+
+// What a file or folder item does when the content list is read.
+enum class ItemAction {
+  kExtract,  // create folders and write files under the target folder
+  kVerify,   // decrypt and decode everything, write nothing (the data is read and dropped)
+};
+
+// Called once per item as it is read (after its data has been handled).
+// kind: 0 file, 1 folder, other values items without effect; size: file size.
+using ItemObserver = void (*)(const FsItem& item, int32_t kind, uint32_t size, void* user);
+
+struct ExtractOptions {
+  ItemAction action = ItemAction::kExtract;
+  bool keep_existing = false;  // refuse (204) instead of replacing an existing file
+  ItemObserver observer = nullptr;
+  void* observer_user = nullptr;
+};
+
+// The engine state for one extraction: created by its caller, prepared and finished by
+// ExtractContainer. Not shared between threads.
+class ExtractEngine {
+ public:
+  ExtractEngine() = default;
+  ExtractEngine(const ExtractEngine&) = delete;
+  ExtractEngine& operator=(const ExtractEngine&) = delete;
+
+  // Stores the value, sets the ready flag, empties both lists, resets the kind.
+  void Prepare(int32_t value);
+  // 11 when not prepared; 209 for an empty path; 312 for an older container format;
+  // otherwise remembers the path and its container kind (a missing file counts as 1).
+  int32_t PreparePath(const Text& path);
+  // Empties both lists and clears the ready flag.
+  void Finish();
+
+  bool IsReady() const { return ready_; }
+  int32_t GetKind() const { return kind_; }
+  PropertyList& HeaderList() { return header_; }
+  PropertyList& ContentList() { return content_; }
+  const Text& ContainerPath() const { return path_; }
+
+ private:
+  PropertyList header_;
+  PropertyList content_;
+  Text path_;
+  bool ready_ = false;
+  int32_t kind_ = 0;
+  int32_t value_ = 0;
+};
+
+// Extracts the container at container_path into target_folder (internal form; ending
+// in '/'; empty: next to the container file), creating the target with its parents
+// when it does not exist. Progress goes to the callback (may be null); a non-zero
+// answer of the callback stops the run with that answer (40 when the user cancelled).
+// header_out and content_out receive copies of the two lists when given.
+int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, const Text& password,
+                         const Text& target_folder, PropertyList* header_out, PropertyList* content_out,
+                         const ProgressCallback* progress, const ExtractOptions* options = nullptr);
+
+}  // namespace qef
