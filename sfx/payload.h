@@ -1,0 +1,57 @@
+#pragma once
+// The payload block that a self-extracting program carries after the stub's image:
+// a header, three texts, an optional picture and the container data. Integers are
+// little-endian; offsets count from the block start.
+//
+//   0  1  header length (44 selects the full layout; the container data starts here)
+//   4  4  container data length
+//   8  4  reserved                 12 4 picture length
+//  16  4  info text length         20 4 link text length      24 4 disclaimer length
+//  28  4  picture offset           32 4 info text offset      36 4 link text offset
+//  40  4  disclaimer text offset   44 ... container data, texts and picture
+//
+// A text's length counts one terminating byte: a reader copies at most length - 1
+// bytes, stopping early at a zero byte; a length of 0 or 1 is the empty text.
+#include <cstdint>
+#include <vector>
+
+#include "core/text.h"
+
+namespace qef {
+
+const uint32_t kPayloadHeaderLength = 44;
+// The relative virtual address at which the stub finds its payload block.
+const uint32_t kPayloadRva = 0x35000;
+
+// What goes into a block. Texts are bytes in the Windows code page, without a
+// terminating zero (the writer adds it and counts it).
+struct PayloadContent {
+  std::vector<unsigned char> container;
+  std::vector<unsigned char> picture;  // a complete BMP file, or empty
+  std::vector<unsigned char> info;
+  std::vector<unsigned char> link;
+  std::vector<unsigned char> disclaimer;
+};
+
+// A parsed block, pointing into the caller's memory.
+struct PayloadView {
+  bool full_header = false;  // header length 44: texts and picture are present
+  uint32_t header_length = 0;
+  const unsigned char* container = nullptr;
+  uint32_t container_length = 0;
+  const unsigned char* picture = nullptr;
+  uint32_t picture_length = 0;
+  Text info;
+  Text link;
+  Text disclaimer;
+};
+
+// Builds the block with the full 44-byte header.
+std::vector<unsigned char> BuildPayloadBlock(const PayloadContent& content);
+
+// Parses a block of `size` readable bytes. Every length and offset is checked against
+// `size`: a block that points outside itself is refused with kBadChunk (600) rather
+// than read. A header length other than 44 gives only the container data.
+int32_t ParsePayloadBlock(const unsigned char* block, uint32_t size, PayloadView& view);
+
+}  // namespace qef
