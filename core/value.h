@@ -157,17 +157,25 @@ class PropertyList : public Value {
 class FsItem : public PropertyList {
  public:
   FsItem() = default;
-  FsItem(const FsItem& other) : PropertyList(other), base_folder_(other.base_folder_) {}
+  FsItem(const FsItem& other)
+      : PropertyList(other), base_folder_(other.base_folder_), source_path_(other.source_path_) {}
   FsItem& operator=(const FsItem& other) {
     PropertyList::operator=(other);
     base_folder_ = other.base_folder_;
+    source_path_ = other.source_path_;
     return *this;
   }
   const Text& GetBaseFolder() const { return base_folder_; }
   void SetBaseFolder(const char* folder) { base_folder_.Assign(folder); }
+  // Where a writer reads the item from, when its stored names differ from the names on
+  // disk (names converted to another code page); empty: base folder + folder + name.
+  // Kept in memory only.
+  const Text& GetSourcePath() const { return source_path_; }
+  void SetSourcePath(const char* path) { source_path_.Assign(path); }
 
  private:
   Text base_folder_;
+  Text source_path_;
 };
 
 inline Value& ValueArray::operator[](int32_t i) { return elements_[i]; }

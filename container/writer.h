@@ -1,0 +1,48 @@
+#pragma once
+// The container writer: files and folders become a content list of items, and a
+// content list becomes a container file (header, password check value, encrypted and
+// compressed chunks). Its output is what the extraction engine reads.
+#include <cstdint>
+#include <vector>
+
+#include "core/stream.h"
+#include "core/text.h"
+#include "core/value.h"
+
+namespace qef {
+
+// Item property keys of a content list.
+enum ItemKey : uint16_t {
+  kItemKind = 100,    // Byte: 0 file, 1 folder
+  kItemName = 200,    // String: the file or folder name
+  kItemFolder = 201,  // String: folder part relative to the base folder, ending in '/'
+  kItemInfo = 300,    // List: file information (attributes and times)
+};
+
+// Told about each source entry that is skipped (a symbolic link or a special file).
+using SkipReporter = void (*)(const Text& path, const char* why, void* user);
+
+struct PackOptions {
+  uint8_t cipher_id = 2;      // 2 AES-128, 0 Blowfish
+  uint8_t compression = 1;    // 1 deflate level 9, 2 level 3, 0 stored
+  bool progress_total = true; // write header key 30 so that readers can show progress
+  const ProgressCallback* progress = nullptr;  // progress of the writing, may be null
+  int32_t jobs = 1;           // chunks compressed at once
+};
+
+// Appends items for each source (a file, or a folder with everything below it; paths
+// in internal form, folders ending in '/'): folder items come before their contents,
+// file information is collected from the source, and each item's base folder is the
+// source's parent folder, so that names are relative to it. Links and special files
+// are skipped and reported. 0, or the code of the first failure (201 for a source that
+// does not exist).
+int32_t CollectSources(const std::vector<Text>& sources, PropertyList& content, SkipReporter skipped,
+                       void* user);
+
+// Writes the content list as a container file. The file is written under a temporary
+// name beside out_path and renamed into place only when complete, so a failed write
+// leaves no partial output. 0, or the first failure's code.
+int32_t WriteContainer(const Text& out_path, const Text& password, PropertyList& content,
+                       const PackOptions& options);
+
+}  // namespace qef
