@@ -1,0 +1,105 @@
+// Editing program images: appending the payload section. Apart from the reading side
+// so that the stub, which only reads, links none of it.
+#include <cstring>
+
+#include "core/result.h"
+#include "sfx/payload.h"
+#include "sfx/pe_format.h"
+#include "sfx/pe_image.h"
+
+namespace qef {
+
+using namespace pe;
+
+namespace {
+
+const char kPayloadSectionName[8] = {'.', 'p', 'a', 'y', 'l', 'o', 'a', 'd'};
+
+}  // namespace
+
+int32_t AppendPayloadSection(std::vector<unsigned char>& image, const std::vector<unsigned char>& block,
+                             Text& message) {
+  Headers h;
+  int32_t r = ParseFile(image.data(), image.size(), h, message);
+  if (r != kOk) return r;
+  const unsigned char* p = image.data();
+  if (h.section_count == 0) {
+    message = "the program has no sections";
+    return kBadArgument;
+  }
+
+  // Where the stub's image ends in memory, and which section is last.
+  uint64_t image_end = h.image_size;
+  uint32_t last = 0;
+  uint32_t first_raw = h.headers_size;
+  for (uint32_t i = 0; i < h.section_count; ++i) {
+    Section s = ReadSection(p, h, i);
+    if (s.virtual_address == kPayloadRva) {
+      message = "the program already carries a payload section";
+      return kBadArgument;
+    }
+    if (IsPowerOfTwo(h.section_alignment)) {
+      uint64_t end = AlignUp(static_cast<uint64_t>(s.virtual_address) + s.MappedSize(), h.section_alignment);
+      if (end > image_end) image_end = end;
+    }
+    if (s.virtual_address >= ReadSection(p, h, last).virtual_address) last = i;
+    if (s.raw_size != 0 && s.raw_pointer < first_raw) first_raw = s.raw_pointer;
+  }
+  if (!IsPowerOfTwo(h.section_alignment) || h.section_alignment < 0x1000 || kPayloadRva % h.section_alignment != 0 ||
+      !IsPowerOfTwo(h.file_alignment) || h.file_alignment < 0x200 || h.file_alignment > h.section_alignment) {
+    message.Format("the program's alignments (section 0x%X, file 0x%X) cannot place a section at 0x%X",
+                   static_cast<unsigned>(h.section_alignment), static_cast<unsigned>(h.file_alignment),
+                   static_cast<unsigned>(kPayloadRva));
+    return kBadArgument;
+  }
+  if (image_end > kPayloadRva) {
+    message.Format("the program's image ends at 0x%llX, past 0x%X where the payload must start",
+                   static_cast<unsigned long long>(image_end), static_cast<unsigned>(kPayloadRva));
+    return kBadArgument;
+  }
+  size_t slot = h.SectionTableEnd();
+  bool room = slot + kSectionHeaderSize <= h.headers_size && slot + kSectionHeaderSize <= first_raw;
+  for (size_t i = 0; room && i < kSectionHeaderSize; ++i) room = p[slot + i] == 0;
+  if (!room) {
+    message = "the program has no room for one more section header before its first section";
+    return kBadArgument;
+  }
+  if (block.empty()) {
+    message = "the payload block is empty";
+    return kBadArgument;
+  }
+  uint64_t raw_pointer = AlignUp(image.size(), h.file_alignment);
+  uint64_t raw_size = AlignUp(block.size(), h.file_alignment);
+  uint64_t new_image_size = kPayloadRva + AlignUp(block.size(), h.section_alignment);
+  if (raw_pointer + raw_size > 0xFFFFFFFFu || new_image_size > 0xFFFFFFFFu) {
+    message = "the program with its payload would be larger than 4 GiB";
+    return kBadArgument;
+  }
+
+  // All checks passed; from here on the image only changes.
+  image.resize(static_cast<size_t>(raw_pointer + raw_size), 0);
+  std::memcpy(image.data() + raw_pointer, block.data(), block.size());
+  unsigned char* q = image.data();
+
+  Section tail = ReadSection(q, h, last);
+  if (AlignUp(static_cast<uint64_t>(tail.virtual_address) + tail.MappedSize(), h.section_alignment) < kPayloadRva)
+    Write32(q + h.section_table + last * kSectionHeaderSize + 8, kPayloadRva - tail.virtual_address);
+
+  unsigned char* s = q + slot;
+  std::memcpy(s, kPayloadSectionName, 8);
+  Write32(s + 8, static_cast<uint32_t>(block.size()));
+  Write32(s + 12, kPayloadRva);
+  Write32(s + 16, static_cast<uint32_t>(raw_size));
+  Write32(s + 20, static_cast<uint32_t>(raw_pointer));
+  Write32(s + 36, kSectionInitializedData | kSectionRead);
+
+  Write16(q + h.file_header + 2, static_cast<uint16_t>(h.section_count + 1));
+  unsigned char* o = q + h.optional_header;
+  Write32(o + kOptInitializedData, Read32(o + kOptInitializedData) + static_cast<uint32_t>(raw_size));
+  Write32(o + kOptImageSize, static_cast<uint32_t>(new_image_size));
+  if (h.directory_count > kCertificateDirectory) std::memset(o + kOptDirectories + 8 * kCertificateDirectory, 0, 8);
+  Write32(o + kOptCheckSum, PeChecksum(q, image.size()));
+  return kOk;
+}
+
+}  // namespace qef

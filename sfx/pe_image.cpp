@@ -1,0 +1,175 @@
+// Reading program images: what the stub uses on itself and the tool on program files.
+// No standard containers, so that the stub links nothing of the C++ library for it.
+#include "sfx/pe_image.h"
+
+#include <cstring>
+
+#include "core/result.h"
+#include "sfx/payload.h"
+#include "sfx/pe_format.h"
+
+namespace qef {
+
+namespace pe {
+
+int32_t ParseHeaders(const unsigned char* p, size_t size, Headers& h, Text& message) {
+  if (size < 64 || p[0] != 'M' || p[1] != 'Z') {
+    message = "not a Windows program (no MZ header)";
+    return kBadArgument;
+  }
+  uint32_t pe = Read32(p + kDosNewHeader);
+  if (static_cast<uint64_t>(pe) + 4 + kFileHeaderSize > size || std::memcmp(p + pe, "PE\0\0", 4) != 0) {
+    message = "not a Windows program (no PE header)";
+    return kBadArgument;
+  }
+  h.file_header = pe + 4;
+  if (Read16(p + h.file_header) != kMachineI386) {
+    message.Format("not a 32-bit x86 program (machine 0x%X)", Read16(p + h.file_header));
+    return kBadArgument;
+  }
+  h.section_count = Read16(p + h.file_header + 2);
+  h.optional_size = Read16(p + h.file_header + 16);
+  h.optional_header = h.file_header + kFileHeaderSize;
+  if (h.optional_size < kOptMinimumSize || h.optional_header + h.optional_size > size ||
+      Read16(p + h.optional_header) != kMagicPe32) {
+    message = "not a PE32 program (its optional header is missing or not the 32-bit kind)";
+    return kBadArgument;
+  }
+  const unsigned char* o = p + h.optional_header;
+  h.image_base = Read32(o + kOptImageBase);
+  h.section_alignment = Read32(o + kOptSectionAlignment);
+  h.file_alignment = Read32(o + kOptFileAlignment);
+  h.image_size = Read32(o + kOptImageSize);
+  h.headers_size = Read32(o + kOptHeadersSize);
+  h.directory_count = Read32(o + kOptDirectoryCount);
+  if (h.directory_count > (h.optional_size - kOptDirectories) / 8)
+    h.directory_count = static_cast<uint32_t>((h.optional_size - kOptDirectories) / 8);
+  h.section_table = h.optional_header + h.optional_size;
+  return kOk;
+}
+
+int32_t CheckSectionTable(const Headers& h, size_t size, Text& message) {
+  if (h.SectionTableEnd() > size || h.SectionTableEnd() > h.headers_size) {
+    message = "damaged program: its section table lies outside its headers";
+    return kBadArgument;
+  }
+  return kOk;
+}
+
+Section ReadSection(const unsigned char* p, const Headers& h, uint32_t index) {
+  const unsigned char* s = p + h.section_table + index * kSectionHeaderSize;
+  return Section{Read32(s + 8), Read32(s + 12), Read32(s + 16), Read32(s + 20)};
+}
+
+int32_t ParseFile(const unsigned char* file, size_t size, Headers& h, Text& message) {
+  if (file == nullptr) {
+    message = "no program data";
+    return kBadArgument;
+  }
+  int32_t r = ParseHeaders(file, size, h, message);
+  if (r == kOk) r = CheckSectionTable(h, size, message);
+  for (uint32_t i = 0; r == kOk && i < h.section_count; ++i) {
+    Section s = ReadSection(file, h, i);
+    if (s.raw_size != 0 && static_cast<uint64_t>(s.raw_pointer) + s.raw_size > size) {
+      message.Format("the program file is truncated: section %u ends past its end", static_cast<unsigned>(i + 1));
+      r = kShortRead;
+    }
+  }
+  return r;
+}
+
+}  // namespace pe
+
+using namespace pe;
+
+uint32_t PeChecksum(const unsigned char* file, size_t size) {
+  if (file == nullptr || size < 64 || file[0] != 'M' || file[1] != 'Z') return 0;
+  uint64_t field = static_cast<uint64_t>(Read32(file + kDosNewHeader)) + 4 + kFileHeaderSize + kOptCheckSum;
+  if (field + 4 > size) return 0;
+  uint32_t sum = 0;
+  for (size_t i = 0; i < size; i += 2) {
+    if (i == field || i == field + 2) continue;
+    uint32_t word = file[i] | (i + 1 < size ? file[i + 1] << 8 : 0);
+    sum += word;
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  return sum + static_cast<uint32_t>(size);
+}
+
+int32_t InspectPeImage(const unsigned char* file, size_t size, PeImageFacts& facts, Text& message) {
+  facts = PeImageFacts();
+  Headers h;
+  int32_t r = ParseFile(file, size, h, message);
+  if (r != kOk) return r;
+  if (size > 0xFFFFFFFFu) {
+    message = "the program file is larger than 4 GiB";
+    return kBadArgument;
+  }
+  facts.image_base = h.image_base;
+  facts.image_size = h.image_size;
+  facts.section_alignment = h.section_alignment;
+  facts.file_alignment = h.file_alignment;
+  facts.section_count = h.section_count;
+  facts.file_size = static_cast<uint32_t>(size);
+  facts.stub_image_size = h.image_size;
+  facts.stub_file_size = facts.file_size;
+  uint32_t sections_end = h.headers_size < size ? h.headers_size : facts.file_size;
+  for (uint32_t i = 0; i < h.section_count; ++i) {
+    Section s = ReadSection(file, h, i);
+    if (s.raw_size != 0 && s.raw_pointer + s.raw_size > sections_end) sections_end = s.raw_pointer + s.raw_size;
+    if (s.virtual_address == kPayloadRva) {
+      facts.has_payload_section = true;
+      facts.stub_image_size = kPayloadRva;
+      facts.stub_file_size = s.raw_pointer;
+      facts.payload_size = s.FileBytes();
+    }
+  }
+  facts.overlay_size = facts.file_size - sections_end;
+  return kOk;
+}
+
+int32_t FindSectionInFile(const unsigned char* file, size_t size, uint32_t rva, const unsigned char** data,
+                          uint32_t* length, Text& message) {
+  *data = nullptr;
+  *length = 0;
+  Headers h;
+  int32_t r = ParseFile(file, size, h, message);
+  if (r != kOk) return r;
+  for (uint32_t i = 0; i < h.section_count; ++i) {
+    Section s = ReadSection(file, h, i);
+    if (s.virtual_address != rva) continue;
+    *data = file + s.raw_pointer;
+    *length = s.FileBytes();
+    return kOk;
+  }
+  message.Format("the program has no section at address 0x%X", static_cast<unsigned>(rva));
+  return kFailed;
+}
+
+// The loader has checked the headers before mapping them, and at least the first
+// page is always mapped; the section table is read only when it lies within the
+// mapped headers.
+int32_t FindSectionInMemory(const unsigned char* module_base, uint32_t rva, const unsigned char** data,
+                            uint32_t* length) {
+  *data = nullptr;
+  *length = 0;
+  if (module_base == nullptr) return kBadArgument;
+  const size_t kFirstPage = 0x1000;
+  Headers h;
+  Text message;
+  int32_t r = ParseHeaders(module_base, kFirstPage, h, message);
+  if (r == kOk) r = CheckSectionTable(h, h.headers_size > kFirstPage ? h.headers_size : kFirstPage, message);
+  if (r != kOk) return r;
+  for (uint32_t i = 0; i < h.section_count; ++i) {
+    Section s = ReadSection(module_base, h, i);
+    if (s.virtual_address != rva) continue;
+    if (static_cast<uint64_t>(s.virtual_address) + s.MappedSize() > h.image_size) return kFailed;
+    *data = module_base + rva;
+    *length = s.MappedSize();
+    return kOk;
+  }
+  return kFailed;
+}
+
+}  // namespace qef
