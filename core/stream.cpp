@@ -156,41 +156,58 @@ int32_t Stream::ReadCountedString(Text& text) {
     n = static_cast<int32_t>(wide);
   }
   if (n <= 0) return error_;
-  // The length comes from the file: the buffer grows only as bytes actually arrive,
-  // so a hostile length ends with the stream's short-read error, not a huge allocation.
-  const uint32_t kPiece = 1u << 16;
-  uint32_t want = static_cast<uint32_t>(n);
+  unsigned char* block = ReadBlock(static_cast<uint32_t>(n), 1);
+  if (block != nullptr) {
+    text.Assign(reinterpret_cast<char*>(block));  // up to the first zero byte
+    SecureWipe(block, static_cast<size_t>(n) + 1);
+    HeapBlockFree(block);
+  }
+  return error_;
+}
+
+unsigned char* Stream::ReadBlock(uint32_t n, uint32_t spare) {
+  const uint32_t kPiece = 1u << 20;
+  uint64_t full = static_cast<uint64_t>(n) + spare;
+  if (full > 0xFFFFFFFFu) {
+    Fail(kOutOfMemory);
+    return nullptr;
+  }
+  // Start with what a small record needs; grow by doubling as pieces arrive.
+  uint64_t cap = full < kPiece ? full : kPiece;
+  auto* block = static_cast<unsigned char*>(HeapBlockAlloc(static_cast<size_t>(cap)));
+  if (block == nullptr) {
+    Fail(kOutOfMemory);
+    return nullptr;
+  }
   uint32_t have = 0;
-  uint32_t cap = want < kPiece ? want + 1 : kPiece + 1;
-  char* buf = static_cast<char*>(HeapBlockAlloc(cap));
-  if (buf == nullptr) return Fail(kOutOfMemory);
-  while (have < want) {
-    uint32_t step = want - have < kPiece ? want - have : kPiece;
-    if (have + step + 1 > cap) {
-      uint32_t grown = cap * 2 > have + step + 1 ? cap * 2 : have + step + 1;
-      if (grown > want + 1) grown = want + 1;
-      char* bigger = static_cast<char*>(HeapBlockAlloc(grown));
+  while (have < n) {
+    uint32_t step = n - have < kPiece ? n - have : kPiece;
+    if (have + step + static_cast<uint64_t>(spare) > cap) {
+      uint64_t grown = cap * 2;
+      if (grown < have + step + static_cast<uint64_t>(spare)) grown = have + step + static_cast<uint64_t>(spare);
+      if (grown > full) grown = full;
+      auto* bigger = static_cast<unsigned char*>(HeapBlockAlloc(static_cast<size_t>(grown)));
       if (bigger == nullptr) {
-        SecureWipe(buf, cap);
-        HeapBlockFree(buf);
-        return Fail(kOutOfMemory);
+        Fail(kOutOfMemory);
+        break;
       }
-      std::memcpy(bigger, buf, have);
-      SecureWipe(buf, cap);
-      HeapBlockFree(buf);
-      buf = bigger;
+      std::memcpy(bigger, block, have);
+      SecureWipe(block, static_cast<size_t>(cap));
+      HeapBlockFree(block);
+      block = bigger;
       cap = grown;
     }
-    if (Read(buf + have, step) != 0) break;
+    if (Read(block + have, step) != 0) break;
     have += step;
   }
-  if (error_ == 0) {
-    buf[have] = 0;
-    text.Assign(buf);  // up to the first zero byte
+  if (error_ != 0 || have < n) {
+    if (error_ == 0) Fail(kShortRead);
+    SecureWipe(block, static_cast<size_t>(cap));
+    HeapBlockFree(block);
+    return nullptr;
   }
-  SecureWipe(buf, cap);
-  HeapBlockFree(buf);
-  return error_;
+  for (uint32_t i = 0; i < spare; ++i) block[n + i] = 0;
+  return block;
 }
 
 // ---- FilterStream ----

@@ -64,6 +64,10 @@ class Stream {
   int32_t Count(uint32_t n);
   int32_t GetCountOnlyFlag() const { return params_ != nullptr ? params_->count_only : 0; }
   const StreamParams* GetParams() const { return params_; }
+  // Changes the parameters that this stream, and filters attached to it afterwards,
+  // hand on; an open file stream can so read a plain header under narrower
+  // parameters than the content behind it.
+  void UseParams(const StreamParams* params) { params_ = params; }
   int32_t GetError() const { return error_; }
   uint32_t GetTotal() const { return total_; }
   // Stores a failure found by a caller working on this stream (first one wins).
@@ -83,6 +87,13 @@ class Stream {
   // the bytes without a terminating zero. Both return the error field after the last step.
   int32_t WriteCountedString(const Text& text);
   int32_t ReadCountedString(Text& text);
+
+  // Reads n bytes into a new heap block of n + spare bytes (spare zero-filled), which
+  // the caller owns. The block grows only as bytes actually arrive, so a length read
+  // from a file can never force an allocation larger than what the stream really holds:
+  // a hostile length ends with the stream's short-read error. nullptr on any failure
+  // (the error field then says why: the stream's code, or 101 when memory ran out).
+  unsigned char* ReadBlock(uint32_t n, uint32_t spare);
 
  protected:
   // The read check and write check every derived Read/Write runs first: 60 against the

@@ -29,11 +29,14 @@ int32_t FileStream::Open(int32_t mode, const Text& path, const StreamParams* par
 }
 
 int32_t FileStream::Close() {
+  int32_t r = 0;
   if (file_ != nullptr) {
-    std::fclose(file_);
+    // A full disk may only show when the last buffered bytes are written out.
+    if (std::fclose(file_) != 0 && mode_ == kModeWriting) r = kShortWrite;
     file_ = nullptr;
   }
-  return Stream::Close();
+  Stream::Close();
+  return r;
 }
 
 int32_t FileStream::Read(void* buffer, uint32_t length) {

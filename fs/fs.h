@@ -26,6 +26,8 @@ bool FileExists(const Text& path);
 bool FolderExists(const Text& path);
 // Size of an existing file below 4 GiB, else -1.
 int64_t FileSize(const Text& path);
+// True for a regular file that is not a link (whatever its size), with its full size.
+bool RegularFileSize(const Text& path, uint64_t& size);
 // 0, or 210.
 int32_t RemoveFile(const Text& path);
 // 0, or 230; the folder must be empty.
@@ -65,5 +67,7 @@ class FolderSearch {
 bool MakeOneFolder(const Text& folder);
 // True if the path (a trailing '/' ignored) is a symbolic link or a reparse point.
 bool IsLink(const Text& path);
+// Renames a file to a name that does not exist yet: true on success.
+bool RenameFile(const Text& from, const Text& to);
 
 }  // namespace qef

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "core/result.h"
@@ -66,6 +67,13 @@ int64_t FileSize(const Text& path) {
   return static_cast<int64_t>(st.st_size);
 }
 
+bool RegularFileSize(const Text& path, uint64_t& size) {
+  struct stat st;
+  if (path.IsEmpty() || !Lstat(path, st) || !S_ISREG(st.st_mode)) return false;
+  size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
 int32_t RemoveFile(const Text& path) { return ::unlink(path.Str()) == 0 ? 0 : kCannotDeleteFile; }
 
 int32_t RemoveFolder(const Text& path) {
@@ -79,6 +87,12 @@ bool MakeOneFolder(const Text& folder) {
 bool IsLink(const Text& path) {
   struct stat st;
   return Lstat(StripTrailingSeparator(path), st) && S_ISLNK(st.st_mode);
+}
+
+bool RenameFile(const Text& from, const Text& to) {
+  struct stat st;
+  if (Lstat(to, st)) return false;  // rename would silently replace it
+  return ::rename(from.Str(), to.Str()) == 0;
 }
 
 int32_t ApplyFileInformation(const Text& path, const PropertyList* list) {

@@ -66,6 +66,17 @@ int64_t FileSize(const Text& path) {
   return static_cast<int64_t>(fd.nFileSizeLow);
 }
 
+bool RegularFileSize(const Text& path, uint64_t& size) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (path.IsEmpty() || HasWildcard(path) ||
+      !GetFileAttributesExA(ToSystemForm(path).Str(), GetFileExInfoStandard, &data))
+    return false;
+  if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
+    return false;
+  size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return true;
+}
+
 int32_t RemoveFile(const Text& path) {
   return DeleteFileA(ToSystemForm(path).Str()) ? 0 : kCannotDeleteFile;
 }
@@ -81,6 +92,10 @@ bool MakeOneFolder(const Text& folder) {
 bool IsLink(const Text& path) {
   DWORD a = AttributesOf(StripTrailingSeparator(path));
   return a != kNoAttributes && (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool RenameFile(const Text& from, const Text& to) {
+  return MoveFileExA(ToSystemForm(from).Str(), ToSystemForm(to).Str(), 0) != 0;
 }
 
 int32_t ApplyFileInformation(const Text& path, const PropertyList* list) {

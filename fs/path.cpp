@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/result.h"
+
 namespace qef {
 
 Text ToInternalForm(const Text& path, PathStyle style) {
@@ -76,6 +78,65 @@ Text FolderOf(const Text& path, PathStyle style) {
 bool IsTooShortToCreate(const Text& folder, PathStyle style) {
   if (style == PathStyle::kWindows) return folder.GetLength() <= 4;
   return folder.GetLength() <= 1;
+}
+
+namespace {
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+// Windows opens a device for these names whatever extension follows them.
+bool IsDeviceName(const char* component, size_t length) {
+  // The base name: up to the first '.', without trailing blanks and dots.
+  size_t n = 0;
+  while (n < length && component[n] != '.') ++n;
+  while (n > 0 && (component[n - 1] == ' ' || component[n - 1] == '.')) --n;
+  char up[8] = {};
+  if (n < 3 || n > 7) return false;
+  for (size_t i = 0; i < n; ++i) up[i] = Upper(component[i]);
+  static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+  for (const char* d : kNames)
+    if (std::strcmp(up, d) == 0) return true;
+  if (n == 4 && (std::strncmp(up, "COM", 3) == 0 || std::strncmp(up, "LPT", 3) == 0)) {
+    unsigned char digit = static_cast<unsigned char>(up[3]);
+    // The superscript digits 1, 2 and 3 of the Windows code pages count as digits too.
+    return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+  }
+  return false;
+}
+
+bool IsUnsafeComponent(const char* c, size_t length, bool first, PathStyle style) {
+  if (length == 0) return false;  // doubled separators stay where they are
+  bool only_dots_and_blanks = true;
+  for (size_t i = 0; i < length; ++i) {
+    unsigned char ch = static_cast<unsigned char>(c[i]);
+    if (ch < 0x20) return true;
+    if (ch == ':' && style == PathStyle::kWindows) return true;
+    if (ch != '.' && ch != ' ') only_dots_and_blanks = false;
+  }
+  if (only_dots_and_blanks) return true;
+  if (first && length >= 2 && c[1] == ':' && ((c[0] >= 'A' && c[0] <= 'Z') || (c[0] >= 'a' && c[0] <= 'z')))
+    return true;
+  return IsDeviceName(c, length);
+}
+
+}  // namespace
+
+int32_t CheckItemName(const Text& folder_part, const Text& name, PathStyle style) {
+  if (name.IsEmpty()) return kUnsafeName;
+  Text joined = Text::Concat(folder_part, name);
+  const char* p = joined.Str();
+  if (IsSeparator(p[0])) return kUnsafeName;
+  bool first = true;
+  while (*p != 0) {
+    const char* start = p;
+    while (*p != 0 && !IsSeparator(*p)) ++p;
+    if (IsUnsafeComponent(start, static_cast<size_t>(p - start), first, style)) return kUnsafeName;
+    first = false;
+    if (*p != 0) ++p;
+  }
+  return 0;
 }
 
 }  // namespace qef

@@ -3,6 +3,8 @@
 // path ends in '/' (D:/out/docs/); the system form is made only where a system call
 // takes the path. These are pure text operations; the rules that differ by platform
 // take the style as an argument, so the Windows rules are tested on Linux too.
+#include <cstdint>
+
 #include "core/text.h"
 
 namespace qef {
@@ -43,5 +45,15 @@ Text FolderOf(const Text& path, PathStyle style = kNativeStyle);
 // True for a folder path that folder creation must never try to create: on Windows a
 // drive root or anything of at most 4 characters, on POSIX the root "/".
 bool IsTooShortToCreate(const Text& folder, PathStyle style = kNativeStyle);
+
+// The one check of a container item's names, made before anything is created for the
+// item: 0 when folder_part + name (either separator) stays inside the folder it is
+// joined to, else 240 (kUnsafeName). Refused on every platform: an empty name; a
+// leading separator (absolute, UNC and device forms); a component made only of dots
+// and blanks ("..", ".", "..."); a drive letter at the start ("C:x"); control
+// characters; device names (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$, with
+// or without an extension or trailing blanks and dots). With the Windows style also
+// any ':' (alternate data streams).
+int32_t CheckItemName(const Text& folder_part, const Text& name, PathStyle style = kNativeStyle);
 
 }  // namespace qef
