@@ -1,0 +1,338 @@
+#include "container/chunk_streams.h"
+
+#include <cstring>
+#include <new>
+
+#include "core/heap.h"
+#include "core/result.h"
+#include "crypto/hash.h"
+
+namespace qef {
+
+namespace {
+
+uint32_t LoadLe32(const unsigned char* b) {
+  return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
+         (static_cast<uint32_t>(b[3]) << 24);
+}
+
+void StoreLe32(unsigned char* b, uint32_t v) {
+  b[0] = static_cast<unsigned char>(v);
+  b[1] = static_cast<unsigned char>(v >> 8);
+  b[2] = static_cast<unsigned char>(v >> 16);
+  b[3] = static_cast<unsigned char>(v >> 24);
+}
+
+void FreeBlock(unsigned char*& block, uint32_t size) {
+  if (block != nullptr) {
+    SecureWipe(block, size);  // decrypted content may be private
+    HeapBlockFree(block);
+    block = nullptr;
+  }
+}
+
+}  // namespace
+
+// ---- DecryptingStream ----
+
+DecryptingStream::~DecryptingStream() { FreeBlock(chunk_, capacity_); }
+
+int32_t DecryptingStream::Attach(Stream* next, uint8_t cipher_id) {
+  int32_t r = FilterStream::Attach(next);
+  if (r != 0) return r;
+  FreeBlock(chunk_, capacity_);
+  cipher_id_ = cipher_id;
+  block_size_ = BlockSize(cipher_id);
+  capacity_ = block_size_ * 65536;
+  chunk_length_ = position_ = counter_ = 0;
+  return 0;
+}
+
+int32_t DecryptingStream::SetUpCiphers(const Text& password, const Value* vector) {
+  int32_t r = data_chain_.Init(cipher_id_, GetMode(), password, vector);
+  if (r == 0) r = length_chain_.Init(cipher_id_, GetMode(), password, vector);
+  chunk_length_ = position_ = counter_ = 0;
+  return r;
+}
+
+bool DecryptingStream::EnsureBuffer() {
+  if (chunk_ == nullptr && capacity_ > 0) chunk_ = static_cast<unsigned char*>(HeapBlockAlloc(capacity_));
+  return chunk_ != nullptr;
+}
+
+int32_t DecryptingStream::LoadChunk() {
+  unsigned char block[16] = {};
+  if (block_size_ == 0 || block_size_ > sizeof block) return error_ = kUnsupported;
+  int32_t r = next_->Read(block, block_size_);
+  if (r == 0) r = length_chain_.Decrypt(block, block_size_);
+  if (r != 0) return error_ = r;
+  uint32_t n = LoadLe32(block);
+  if (n > capacity_) return error_ = kCipherRefused;
+  if (!EnsureBuffer()) return error_ = kOutOfMemory;
+  uint32_t padded = (n + block_size_ - 1) / block_size_ * block_size_;
+  if (padded > capacity_) return error_ = kBadChunk;
+  if (padded > 0) {
+    r = next_->Read(chunk_, padded);
+    if (r == 0) r = data_chain_.Decrypt(chunk_, padded);
+    if (r != 0) return error_ = r;
+  }
+  chunk_length_ = n;
+  position_ = 0;
+  ++counter_;
+  return 0;
+}
+
+int32_t DecryptingStream::Read(void* buffer, uint32_t length) {
+  if (!BeginRead(buffer, length)) return error_;
+  auto* out = static_cast<unsigned char*>(buffer);
+  while (length > 0) {
+    if (position_ == chunk_length_) {
+      if (LoadChunk() != 0) return error_;
+      continue;  // a chunk of length 0 holds nothing: load the next one
+    }
+    uint32_t n = chunk_length_ - position_ < length ? chunk_length_ - position_ : length;
+    std::memcpy(out, chunk_ + position_, n);
+    position_ += n;
+    out += n;
+    length -= n;
+  }
+  return error_;
+}
+
+int32_t DecryptingStream::Flush() {
+  uint32_t p = position_;
+  uint32_t padded = (p + block_size_ - 1) / block_size_ * block_size_;
+  std::memset(chunk_ + p, 0, padded - p);
+  unsigned char block[16] = {};
+  StoreLe32(block, p);
+  int32_t r = data_chain_.Encrypt(chunk_, padded);
+  if (r == 0) r = length_chain_.Encrypt(block, block_size_);
+  if (r == 0) r = next_->Write(block, block_size_);
+  if (r == 0 && padded > 0) r = next_->Write(chunk_, padded);
+  position_ = 0;
+  ++counter_;
+  if (r != 0) error_ = r;
+  return error_;
+}
+
+int32_t DecryptingStream::Write(const void* buffer, uint32_t length) {
+  if (!BeginWrite(buffer, length)) return error_;
+  if (!EnsureBuffer()) return error_ = kOutOfMemory;
+  auto* in = static_cast<const unsigned char*>(buffer);
+  while (length > 0) {
+    uint32_t n = capacity_ - position_ < length ? capacity_ - position_ : length;
+    std::memcpy(chunk_ + position_, in, n);
+    position_ += n;
+    in += n;
+    length -= n;
+    if (position_ == capacity_ && Flush() != 0) return error_;
+  }
+  return error_;
+}
+
+int32_t DecryptingStream::Close() {
+  int32_t r = 0;
+  if (IsWriting() && error_ == 0 && position_ > 0 && next_ != nullptr) r = Flush();
+  chunk_length_ = position_ = 0;
+  FilterStream::Close();
+  return r;
+}
+
+// ---- InflatingStream ----
+
+InflatingStream::Compressor::Compressor() { std::memset(&z, 0, sizeof z); }
+
+InflatingStream::Compressor::~Compressor() {
+  if (level >= 0) deflateEnd(&z);
+}
+
+uint8_t InflatingStream::Compressor::Run(const unsigned char* in, uint32_t n, uint8_t setting, unsigned char* out,
+                                         uint32_t& out_length) {
+  if (setting == 0) {
+    // Stored content still carries flag 1; the reader uses such bytes as they are.
+    std::memcpy(out, in, n);
+    out_length = n;
+    return 1;
+  }
+  int wanted = setting == 1 ? 9 : 3;
+  // Same parameters as zlib's compress2, so the bytes are those compress2 gives; the
+  // stream is reset rather than rebuilt for every chunk.
+  bool ready = level == wanted && deflateReset(&z) == Z_OK;
+  if (!ready) {
+    if (level >= 0) deflateEnd(&z);
+    std::memset(&z, 0, sizeof z);
+    level = deflateInit(&z, wanted) == Z_OK ? wanted : -1;
+  }
+  if (level >= 0) {
+    z.next_in = const_cast<unsigned char*>(in);
+    z.avail_in = n;
+    z.next_out = out;
+    z.avail_out = kCompressedBound;
+    int zr = deflate(&z, Z_FINISH);
+    uint32_t produced = kCompressedBound - z.avail_out;
+    if (zr == Z_STREAM_END && produced > 0 && produced < n) {
+      out_length = produced;
+      return 1;
+    }
+  }
+  std::memcpy(out, in, n);
+  out_length = n;
+  return 0;
+}
+
+InflatingStream::~InflatingStream() {
+  if (inflater_ready_) inflateEnd(&inflater_);
+  delete compressor_;
+  FreeBlock(raw_, kCompressedBound);
+  FreeBlock(plain_, kMaxPlainChunk + 1);
+}
+
+int32_t InflatingStream::Attach(Stream* next, uint8_t setting) {
+  if (setting > 2) return kUnsupported;
+  if (FilterStream::Attach(next) != 0) return kNotReady;
+  setting_ = setting;
+  chunk_ = nullptr;
+  chunk_length_ = position_ = counter_ = 0;
+  return 0;
+}
+
+bool InflatingStream::EnsureBuffers() {
+  if (raw_ == nullptr) raw_ = static_cast<unsigned char*>(HeapBlockAlloc(kCompressedBound));
+  if (plain_ == nullptr) plain_ = static_cast<unsigned char*>(HeapBlockAlloc(kMaxPlainChunk + 1));
+  return raw_ != nullptr && plain_ != nullptr;
+}
+
+int32_t InflatingStream::Refill() {
+  if (!EnsureBuffers()) return error_ = kOutOfMemory;
+  unsigned char head[5];
+  int32_t r = next_->Read(head, 5);
+  if (r != 0) return error_ = r;
+  uint32_t stored = LoadLe32(head + 1);
+  if (stored > kMaxPlainChunk) return error_ = kBadChunk;
+  if (stored > 0 && (r = next_->Read(raw_, stored)) != 0) return error_ = r;
+  if (head[0] != 0 && setting_ != 0) {
+    if (!inflater_ready_) {
+      std::memset(&inflater_, 0, sizeof inflater_);
+      if (inflateInit(&inflater_) != Z_OK) return error_ = kOutOfMemory;
+      inflater_ready_ = true;
+    } else if (inflateReset(&inflater_) != Z_OK) {
+      return error_ = kBadChunk;
+    }
+    // One byte more than a chunk may hold, so that an oversized result shows.
+    inflater_.next_in = raw_;
+    inflater_.avail_in = stored;
+    inflater_.next_out = plain_;
+    inflater_.avail_out = kMaxPlainChunk + 1;
+    if (inflate(&inflater_, Z_FINISH) != Z_STREAM_END) return error_ = kBadChunk;
+    chunk_ = plain_;
+    chunk_length_ = kMaxPlainChunk + 1 - inflater_.avail_out;
+  } else {
+    chunk_ = raw_;
+    chunk_length_ = stored;
+  }
+  if (chunk_length_ == 0 || chunk_length_ > kMaxPlainChunk) return error_ = kBadChunk;
+  position_ = 0;
+  ++counter_;
+  return 0;
+}
+
+int32_t InflatingStream::Read(void* buffer, uint32_t length) {
+  if (!BeginRead(buffer, length)) return error_;
+  auto* out = static_cast<unsigned char*>(buffer);
+  while (length > 0) {
+    if (position_ == chunk_length_) {
+      if (Refill() != 0) return error_;
+    }
+    uint32_t n = chunk_length_ - position_ < length ? chunk_length_ - position_ : length;
+    std::memcpy(out, chunk_ + position_, n);
+    position_ += n;
+    out += n;
+    length -= n;
+  }
+  return error_;
+}
+
+int32_t InflatingStream::EmitChunk() {
+  if (compressor_ == nullptr) compressor_ = new (std::nothrow) Compressor;
+  if (compressor_ == nullptr) return error_ = kOutOfMemory;
+  uint32_t stored = 0;
+  unsigned char head[5];
+  head[0] = compressor_->Run(plain_, position_, setting_, raw_, stored);
+  StoreLe32(head + 1, stored);
+  int32_t r = next_->Write(head, 5);
+  if (r == 0) r = next_->Write(raw_, stored);
+  position_ = 0;
+  ++counter_;
+  if (r != 0) error_ = r;
+  return error_;
+}
+
+int32_t InflatingStream::Write(const void* buffer, uint32_t length) {
+  if (!BeginWrite(buffer, length)) return error_;
+  if (!EnsureBuffers()) return error_ = kOutOfMemory;
+  auto* in = static_cast<const unsigned char*>(buffer);
+  while (length > 0) {
+    uint32_t n = kMaxPlainChunk - position_ < length ? kMaxPlainChunk - position_ : length;
+    std::memcpy(plain_ + position_, in, n);
+    position_ += n;
+    in += n;
+    length -= n;
+    if (position_ == kMaxPlainChunk && EmitChunk() != 0) return error_;
+  }
+  return error_;
+}
+
+int32_t InflatingStream::Close() {
+  int32_t r = 0;
+  if (IsWriting() && error_ == 0 && position_ > 0 && next_ != nullptr) r = EmitChunk();
+  chunk_ = nullptr;
+  chunk_length_ = position_ = 0;
+  FilterStream::Close();
+  return r;
+}
+
+// ---- ContentStream ----
+
+int32_t ContentStream::SetUp(Stream* file, const Text& password, const Value* vector, uint8_t cipher_id,
+                             uint8_t setting) {
+  int32_t r = FilterStream::Attach(file);
+  if (r == 0 && decrypting_.Attach(file, cipher_id) != 0) r = kAttachFailed;
+  if (r == 0 && !IsSupported(cipher_id)) r = kUnsupported;
+  if (r == 0) {
+    // The password check value is compared before either cipher chain is keyed, so a
+    // wrong password never decrypts anything.
+    uint16_t check = PasswordCheckValue(password);
+    if (IsWriting()) {
+      r = file->WriteU16(check);
+    } else {
+      uint16_t stored = 0;
+      if (file->ReadU16(stored) != 0)
+        r = kFailed;
+      else if (stored != check)
+        r = kWrongPassword;
+    }
+  }
+  if (r == 0) r = decrypting_.SetUpCiphers(password, vector);
+  if (r == 0) r = inflating_.Attach(&decrypting_, setting);
+  if (r != 0) Close();
+  return r;
+}
+
+int32_t ContentStream::Read(void* buffer, uint32_t length) {
+  if (!BeginRead(buffer, length)) return error_;
+  return error_ = inflating_.Read(buffer, length);
+}
+
+int32_t ContentStream::Write(const void* buffer, uint32_t length) {
+  if (!BeginWrite(buffer, length)) return error_;
+  return error_ = inflating_.Write(buffer, length);
+}
+
+int32_t ContentStream::Close() {
+  int32_t r = inflating_.Close();
+  int32_t d = decrypting_.Close();
+  FilterStream::Close();
+  return r != 0 ? r : d;
+}
+
+}  // namespace qef

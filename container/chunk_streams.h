@@ -1,0 +1,121 @@
+#pragma once
+// The streams behind a container's header. On disk the content is a series of
+// encrypted chunks; decrypted, a series of compressed chunks; inflated, the content
+// list. Each stream works in both directions, chosen by the stream it is attached to.
+//
+// Encrypted chunk: one length block (a cipher block holding the chunk's data length n,
+// 4 bytes little-endian, then zeros; encrypted with the length chain), then n bytes
+// rounded up to whole blocks (zero padding; encrypted with the data chain). The two
+// chains are separate cipher instances, keyed alike, each chaining across the file.
+//
+// Compressed chunk: flag (1 byte: 1 passed through compression, 0 stored), length L
+// (4 bytes, at most 65,535), L bytes: one zlib stream whose inflated size is 1 to
+// 65,535 bytes when the flag is 1 and the setting is 1 or 2, else the plain bytes.
+#include <cstdint>
+
+#include <zlib.h>
+
+#include "core/stream.h"
+#include "crypto/cipher.h"
+#include "fs/file_stream.h"
+
+namespace qef {
+
+const uint32_t kMaxPlainChunk = 65535;  // bytes of content in one compressed chunk
+
+class DecryptingStream : public FilterStream {
+ public:
+  DecryptingStream() = default;
+  ~DecryptingStream() override;
+
+  // Attaches in the next stream's direction; the chunk capacity follows the cipher:
+  // 65,536 blocks (512 KiB for Blowfish, 1 MiB for AES).
+  int32_t Attach(Stream* next, uint8_t cipher_id);
+  // Keys both chains for the stream's direction. Codes of the cipher framework.
+  int32_t SetUpCiphers(const Text& password, const Value* vector);
+  // Writing: flushes the last chunk first; answers that flush's error.
+  int32_t Close() override;
+  int32_t Read(void* buffer, uint32_t length) override;
+  int32_t Write(const void* buffer, uint32_t length) override;
+
+ private:
+  int32_t LoadChunk();
+  int32_t Flush();
+  bool EnsureBuffer();
+
+  uint8_t cipher_id_ = 0;
+  uint32_t block_size_ = 0;
+  uint32_t capacity_ = 0;
+  CipherInstance data_chain_;
+  CipherInstance length_chain_;
+  unsigned char* chunk_ = nullptr;  // allocated once, at the capacity
+  uint32_t chunk_length_ = 0;
+  uint32_t position_ = 0;
+  uint32_t counter_ = 0;
+};
+
+class InflatingStream : public FilterStream {
+ public:
+  InflatingStream() = default;
+  ~InflatingStream() override;
+
+  // 50 for a setting above 2; 11 when it cannot be attached.
+  int32_t Attach(Stream* next, uint8_t setting);
+  // Writing: compresses and writes the last chunk first; answers that write's error.
+  int32_t Close() override;
+  int32_t Read(void* buffer, uint32_t length) override;
+  int32_t Write(const void* buffer, uint32_t length) override;
+
+  // Compresses one chunk of plain bytes into `out` (at least CompressedBound bytes)
+  // and answers the flag and the length to store: the zlib stream when it is shorter
+  // than the input, else the plain bytes. Independent of any stream, so that chunks
+  // can be compressed on several threads with identical output.
+  static const uint32_t kCompressedBound = kMaxPlainChunk + kMaxPlainChunk / 1000 + 64;
+  struct Compressor {
+    Compressor();
+    ~Compressor();
+    // 1 with the zlib stream in out, or 0 with the plain bytes copied to out.
+    uint8_t Run(const unsigned char* in, uint32_t n, uint8_t setting, unsigned char* out, uint32_t& out_length);
+    z_stream z;
+    int level = -1;
+  };
+
+ private:
+  int32_t Refill();
+  int32_t EmitChunk();
+  bool EnsureBuffers();
+
+  uint8_t setting_ = 0;
+  unsigned char* raw_ = nullptr;    // a chunk as stored (compressed or plain)
+  unsigned char* plain_ = nullptr;  // inflated bytes, or plain bytes being collected
+  const unsigned char* chunk_ = nullptr;
+  uint32_t chunk_length_ = 0;
+  uint32_t position_ = 0;
+  uint32_t counter_ = 0;
+  bool inflater_ready_ = false;
+  z_stream inflater_;
+  Compressor* compressor_ = nullptr;
+};
+
+// Owns the decrypting and the inflating stream, stacked on a file stream.
+class ContentStream : public FilterStream {
+ public:
+  // Attaches to the file stream (which stands just behind the header), then: the
+  // decrypting stream (10 if it cannot attach, 50 for a cipher id other than 0 and 2),
+  // the password check value (writing: written; reading: 1 when the file ends inside
+  // it, 711 when it does not match, before any cipher is keyed), both cipher chains
+  // (the framework's codes), the inflating stream (50 for a setting above 2). Any
+  // failure closes what was opened.
+  int32_t SetUp(Stream* file, const Text& password, const Value* vector, uint8_t cipher_id, uint8_t setting);
+  // Closes the inflating stream, then the decrypting stream (writing: flushing both),
+  // then itself; answers the first flush error.
+  int32_t Close() override;
+  int32_t Read(void* buffer, uint32_t length) override;
+  int32_t Write(const void* buffer, uint32_t length) override;
+
+ private:
+  DecryptingStream decrypting_;
+  InflatingStream inflating_;
+};
+
+}  // namespace qef

@@ -1,0 +1,81 @@
+#include "container/container_reader.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "container/value_record.h"
+#include "core/result.h"
+#include "fs/path.h"
+
+namespace qef {
+
+const char kContainerMagic[] = "Quillmar Encrypted File";
+
+int32_t ContainerKindOf(const Text& path) {
+  Text ext = ExtensionOf(path);
+  ext.MakeLower();
+  if (!ext.Equals("qef")) return kKindCarrier;
+  // An older format began with the magic in plain.
+  char head[24] = {};
+  size_t got = 0;
+  if (std::FILE* f = std::fopen(ToSystemForm(path).Str(), "rb")) {
+    got = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+  }
+  if (got >= 24 && (std::memcmp(head, "Quillmar Encrypted File", 23) == 0 ||
+                    std::memcmp(head, "QuillmarEncryptedFile", 21) == 0))
+    return kKindOldFormat;
+  return kKindContainer;
+}
+
+Value HeaderVector(const PropertyList& header, uint8_t cipher_id) {
+  uint32_t block = BlockSize(cipher_id);
+  Value v = header.GetValue(kHeaderVector);
+  if (v.GetType() != kBlob || v.GetSize() < block) v.SetBlobSize(static_cast<int32_t>(block));
+  return v;
+}
+
+int32_t ContainerReader::Open(const Text& path, const Text& password, PropertyList* header,
+                              const StreamParams* params) {
+  Close();
+  Stream::Open(kModeReading, params);
+  int32_t r = header == nullptr ? kBadArgument : 0;
+  // The header is plain text anybody could have written: it is read with parameters
+  // that let no file item act, whatever records it holds.
+  if (params != nullptr) header_params_ = *params;
+  header_params_.base_folder = nullptr;
+  header_params_.items = nullptr;
+  if (r == 0 && file_.Open(kModeReading, path, &header_params_) != 0) r = kCannotOpen;
+  if (r == 0) r = SerialiseValue(*header, file_);
+  if (r == 0 && !header->GetString(kHeaderMagic, "").Equals(kContainerMagic)) r = kBadMagic;
+  uint8_t setting = r == 0 ? header->GetByte(kHeaderCompression, 0) : 0;
+  if (r == 0 && setting > 2) r = kBadCompression;
+  uint8_t cipher = r == 0 ? header->GetByte(kHeaderCipher, 0) : 0;
+  if (r == 0 && !IsSupported(cipher)) r = kBadMagic;
+  if (r == 0) {
+    Value vector = HeaderVector(*header, cipher);
+    file_.UseParams(params);
+    r = content_.SetUp(&file_, password, &vector, cipher, setting);
+  }
+  if (r == 0 && progress_.Attach(&content_) != 0) r = kAttachFailed;
+  if (r == 0) {
+    next_ = &progress_;
+  } else {
+    Close();
+  }
+  return r;
+}
+
+int32_t ContainerReader::Read(void* buffer, uint32_t length) {
+  if (!BeginRead(buffer, length)) return error_;
+  return error_ = progress_.Read(buffer, length);
+}
+
+int32_t ContainerReader::Close() {
+  progress_.Close();
+  content_.Close();
+  file_.Close();
+  return FilterStream::Close();
+}
+
+}  // namespace qef

@@ -1,0 +1,58 @@
+#pragma once
+// A container file: its header (a property list in plain), the password check value
+// (2 bytes in plain), then the encrypted chunks holding the content list.
+#include <cstdint>
+
+#include "container/chunk_streams.h"
+#include "core/stream.h"
+#include "core/value.h"
+#include "fs/file_stream.h"
+
+namespace qef {
+
+// The magic text a container's header carries under key 10.
+extern const char kContainerMagic[];
+
+// Header property keys.
+enum HeaderKey : uint16_t {
+  kHeaderMagic = 10,        // String: the magic text
+  kHeaderCipher = 20,       // Byte: cipher id, 0 Blowfish (absent reads as 0), 2 AES
+  kHeaderCompression = 21,  // Byte: 0 stored, 1 deflate level 9, 2 level 3
+  kHeaderVector = 25,       // Blob: initialisation vector of both cipher chains
+  kHeaderProgressTotal = 30,  // DWord: size of the content list's record (optional)
+};
+
+// Container kinds, recognised by name and first bytes.
+enum ContainerKind : int32_t {
+  kKindContainer = 1,  // extension "qef" (any case), this format
+  kKindCarrier = 2,    // any other extension: a file carrying hidden data, not handled here
+  kKindOldFormat = 3,  // extension "qef" and the magic in plain at the start
+};
+int32_t ContainerKindOf(const Text& path);
+
+// Reads a container: file stream, content stream and a progress stream on top.
+class ContainerReader : public FilterStream {
+ public:
+  ContainerReader() = default;
+  ~ContainerReader() override { Close(); }
+
+  // Opens the container at path for reading: reads the header into `header`, checks
+  // the magic (310), the compression setting (601) and the cipher id (310), takes the
+  // vector, compares the password check value (711) and sets up the chain. On success
+  // the reader stands at the start of the content list; on failure everything is closed.
+  int32_t Open(const Text& path, const Text& password, PropertyList* header, const StreamParams* params);
+  int32_t Close() override;
+  int32_t Read(void* buffer, uint32_t length) override;
+
+ private:
+  FileStream file_;
+  ContentStream content_;
+  ProgressStream progress_;
+  StreamParams header_params_;
+};
+
+// The vector a header gives for a cipher: key 25 when it is a Blob of at least the
+// block size (a longer one is passed on, for the cipher to refuse), else all zeros.
+Value HeaderVector(const PropertyList& header, uint8_t cipher_id);
+
+}  // namespace qef

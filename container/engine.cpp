@@ -1,0 +1,124 @@
+#include "container/engine.h"
+
+#include <vector>
+
+#include "container/container_reader.h"
+#include "container/fs_item.h"
+#include "container/value_record.h"
+#include "core/progress.h"
+#include "core/result.h"
+#include "fs/fs.h"
+#include "fs/path.h"
+
+namespace qef {
+
+void ExtractEngine::Prepare(int32_t value) {
+  value_ = value;
+  ready_ = true;
+  header_.Reset();
+  content_.Reset();
+  path_.Assign("");
+  kind_ = 0;
+}
+
+int32_t ExtractEngine::PreparePath(const Text& path) {
+  if (!ready_) return kNotReady;
+  if (path.IsEmpty()) return kEmptyPath;
+  path_ = path;
+  kind_ = FileExists(path) ? ContainerKindOf(path) : kKindContainer;
+  return kind_ == kKindOldFormat ? kOldFormat : 0;
+}
+
+void ExtractEngine::Finish() {
+  header_.Reset();
+  content_.Reset();
+  path_.Assign("");
+  ready_ = false;
+}
+
+namespace {
+
+// Creates the target folder and its missing parents, noting each one made, so that a
+// failed run removes the target only when the run made it. Codes as CreateFolder's.
+int32_t CreateTarget(const Text& target, ExtractJournal& journal) {
+  if (!IsFolderPath(target) || IsTooShortToCreate(target)) return kBadArgument;
+  std::vector<Text> missing;
+  for (Text p = target; !FolderExists(p); p = FolderOf(StripTrailingSeparator(p))) {
+    if (!IsFolderPath(p) || IsTooShortToCreate(p)) {
+      return missing.empty() ? kBadArgument : kCannotCreateParent;
+    }
+    missing.push_back(p);
+  }
+  for (size_t i = missing.size(); i-- > 0;) {
+    if (!MakeOneFolder(missing[i])) return i == 0 ? kFailed : kCannotCreateParent;
+    journal.FolderCreated(missing[i]);
+  }
+  return 0;
+}
+
+int32_t ExtractKind1(ExtractEngine& engine, const Text& password, const Text& base,
+                     const ProgressCallback* progress, ItemContext& context) {
+  ProgressReport report(progress);
+  ProgressPhase phase(progress, 100);
+  StreamParams params;
+  params.base_folder = base.Str();
+  params.progress = progress;
+  params.items = &context;
+  ContainerReader reader;
+  int32_t r = reader.Open(engine.ContainerPath(), password, &engine.HeaderList(), &params);
+  uint32_t total = engine.HeaderList().GetDWord(kHeaderProgressTotal, 0);
+  if (r == 0 && progress != nullptr && total != 0) {
+    // The total is known only once the header is read: open again with it, so that
+    // progress runs from the first byte of the content list.
+    params.progress_total = total;
+    reader.Close();
+    r = reader.Open(engine.ContainerPath(), password, &engine.HeaderList(), &params);
+  }
+  if (r == 0) {
+    r = SerialiseValue(engine.ContentList(), reader);
+    reader.Close();
+  }
+  phase.EndPhase();
+  report.EndProgress();
+  return r;
+}
+
+}  // namespace
+
+int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, const Text& password,
+                         const Text& target_folder, PropertyList* header_out, PropertyList* content_out,
+                         const ProgressCallback* progress, const ExtractOptions* options) {
+  if (!FileExists(container_path)) return kContainerMissing;
+  ExtractOptions defaults;
+  if (options == nullptr) options = &defaults;
+  ItemContext context;
+  context.action = options->action;
+  context.keep_existing = options->keep_existing;
+  context.observer = options->observer;
+  context.observer_user = options->observer_user;
+  context.keep_items = content_out != nullptr;
+
+  bool extracting = options->action == ItemAction::kExtract;
+  Text target = target_folder.IsEmpty() ? FolderOf(ToInternalForm(container_path)) : target_folder;
+  int32_t r = 0;
+  if (extracting && !FolderExists(target)) r = CreateTarget(target, context.journal);
+  if (r == 0 && extracting && !FolderExists(target)) r = kTargetMissing;
+  if (r == 0) {
+    engine.Prepare(0);
+    r = engine.PreparePath(container_path);
+  }
+  if (r == 0) r = engine.GetKind() == kKindContainer ? ExtractKind1(engine, password, target, progress, context)
+                                                     : kUnsupported;
+  // A failed run leaves the target as it found it; a successful one drops the old
+  // files it replaced.
+  if (r != 0)
+    context.journal.Rollback();
+  else
+    context.journal.Commit();
+  if (header_out != nullptr) *header_out = engine.HeaderList();
+  if (content_out != nullptr) *content_out = engine.ContentList();
+  engine.Finish();
+  return r;
+}
+
+}  // namespace qef

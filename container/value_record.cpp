@@ -1,0 +1,181 @@
+#include "container/value_record.h"
+
+#include "container/fs_item.h"
+#include "core/heap.h"
+#include "core/result.h"
+
+namespace qef {
+
+namespace {
+
+// The payload length of a record whose payload a counting stream must measure.
+template <typename Fn>
+uint32_t Measure(const StreamParams* params, Fn write_payload) {
+  StreamParams counting;
+  if (params != nullptr) counting = *params;
+  counting.count_only = 1;
+  Stream counter;
+  counter.Open(kModeWriting, &counting);
+  write_payload(counter);
+  return counter.GetTotal();
+}
+
+int32_t WriteList(Value& value, Stream& s) {
+  ValueArray* items = value.GetItems();
+  int32_t count = items != nullptr ? items->GetSize() : 0;
+  uint32_t length = Measure(s.GetParams(), [&](Stream& c) {
+    c.WriteU32(static_cast<uint32_t>(count));
+    for (int32_t i = 0; i < count; ++i) SerialiseValue((*items)[i], c);
+  });
+  s.WriteU32(length);
+  s.WriteU32(static_cast<uint32_t>(count));
+  for (int32_t i = 0; i < count && s.GetError() == 0; ++i) SerialiseValue((*items)[i], s);
+  return s.GetError();
+}
+
+int32_t ReadList(Value& value, Stream& s) {
+  uint32_t count = 0;
+  if (s.ReadU32(count) != 0) return s.GetError();
+  ValueArray* items = value.GetItems();
+  const StreamParams* params = s.GetParams();
+  bool keep_items = params == nullptr || params->items == nullptr || params->items->keep_items;
+  // Items are appended as they arrive: a hostile count costs nothing until its items
+  // are really there, and the stream's own end stops the loop.
+  for (uint32_t i = 0; i < count && s.GetError() == 0; ++i) {
+    Value item;
+    if (SerialiseValue(item, s) != 0) break;
+    if (item.GetType() == kFsItem && !keep_items) continue;  // it has done its work
+    if (items == nullptr || items->AppendMove(item) < 0) return s.Fail(kOutOfMemory);
+  }
+  return s.GetError();
+}
+
+}  // namespace
+
+int32_t SerialiseValue(Value& value, Stream& s) {
+  if (s.IsWriting()) {
+    uint16_t tag = value.GetType();
+    s.WriteU16(tag);
+    s.WriteU16(value.GetKey());
+    switch (tag) {
+      case kEmpty:
+      case kPointer:
+        s.WriteU32(0);
+        break;
+      case kList:
+        return WriteList(value, s);
+      case kByte:
+        s.WriteU32(1);
+        s.WriteU8(value.GetByteValue());
+        break;
+      case kWord:
+        s.WriteU32(2);
+        s.WriteU16(value.GetWordValue());
+        break;
+      case kDWord:
+      case kInt:
+        s.WriteU32(4);
+        s.WriteU32(value.GetDWordValue());
+        break;
+      case kDouble:
+        s.WriteU32(8);
+        s.WriteDouble(value.GetDoubleValue());
+        break;
+      case kString: {
+        Text text(value.GetString());
+        s.WriteU32(Measure(s.GetParams(), [&](Stream& c) { c.WriteCountedString(text); }));
+        s.WriteCountedString(text);
+        break;
+      }
+      case kFsItem: {
+        FsItem* item = value.GetFsItem();
+        s.WriteU32(ItemSize(*item, s.GetParams()));
+        SerialiseItem(*item, s);
+        break;
+      }
+      default:
+        s.WriteU32(value.GetSize());
+        s.Write(value.GetBytes(), value.GetSize());
+        break;
+    }
+    return s.GetError();
+  }
+
+  if (!s.IsReading()) {
+    s.Fail(kWrongDirection);
+    return s.GetError();
+  }
+  value.Reset();
+  uint16_t tag = 0, key = 0;
+  uint32_t length = 0;
+  if (s.ReadU16(tag) != 0) return s.GetError();
+  value.SetType(tag);
+  if (value.GetType() != tag) return s.Fail(kOutOfMemory);
+  s.ReadU16(key);
+  s.ReadU32(length);
+  value.SetKey(key);
+  if (s.GetError() != 0) return s.GetError();
+  switch (tag) {
+    case kEmpty:
+    case kPointer:
+      value.SetSize(length);
+      break;
+    case kList:
+      value.SetSize(length);
+      return ReadList(value, s);
+    case kByte: {
+      uint8_t v = 0;
+      s.ReadU8(v);
+      value.SetByte(v);
+      value.SetSize(length);
+      break;
+    }
+    case kWord: {
+      uint16_t v = 0;
+      s.ReadU16(v);
+      value.SetWord(v);
+      value.SetSize(length);
+      break;
+    }
+    case kDWord:
+    case kInt: {
+      uint32_t v = 0;
+      s.ReadU32(v);
+      if (tag == kDWord)
+        value.SetDWord(v);
+      else
+        value.SetInt(static_cast<int32_t>(v));
+      value.SetSize(length);
+      break;
+    }
+    case kDouble: {
+      double v = 0;
+      s.ReadDouble(v);
+      value.SetDouble(v);
+      value.SetSize(length);
+      break;
+    }
+    case kString: {
+      Text text;
+      if (s.ReadCountedString(text) == 0) value.SetString(text.Str());
+      break;
+    }
+    case kFsItem:
+      value.SetSize(length);
+      SerialiseItem(*value.GetFsItem(), s);
+      break;
+    default: {
+      unsigned char* block = length > 0 ? s.ReadBlock(length, 0) : nullptr;
+      if (length == 0 || block != nullptr) value.AdoptBytes(tag, block, length);
+      value.SetKey(key);
+      break;
+    }
+  }
+  return s.GetError();
+}
+
+uint32_t RecordSize(const Value& value, const StreamParams* params) {
+  return Measure(params, [&](Stream& c) { SerialiseValue(const_cast<Value&>(value), c); });
+}
+
+}  // namespace qef

@@ -1,0 +1,330 @@
+#include "container/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "container/container_reader.h"
+#include "container/writer.h"
+#include "core/progress.h"
+#include "core/result.h"
+#include "fs/filetime.h"
+#include "fs/fs.h"
+#include "fs/path.h"
+#include "tests/container/fixture.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tree_snapshot.h"
+
+namespace qef {
+namespace {
+
+using test::Snapshot;
+using test::TakeSnapshot;
+using test::TempDir;
+using test::WriteFileBytes;
+
+const bool kWindows = kNativeStyle == PathStyle::kWindows;
+
+int32_t Pack(const std::vector<Text>& sources, const Text& out, const char* password, uint8_t cipher = 2,
+             uint8_t setting = 1) {
+  PropertyList content;
+  int32_t r = CollectSources(sources, content, nullptr, nullptr);
+  if (r != 0) return r;
+  PackOptions options;
+  options.cipher_id = cipher;
+  options.compression = setting;
+  return WriteContainer(out, Text(password), content, options);
+}
+
+int32_t Extract(const Text& container, const char* password, const Text& target,
+                const ProgressCallback* progress = nullptr, const ExtractOptions* options = nullptr) {
+  ExtractEngine engine;
+  return ExtractContainer(engine, container, Text(password), target, nullptr, nullptr, progress, options);
+}
+
+void SetTimes(const Text& path, uint64_t written) {
+  PropertyList info;
+  unsigned char b[8];
+  PutFileTimeBytes(written, b);
+  Value v;
+  v.SetBlob(b, 8);
+  info.PutValue(kInfoWritten, v, 1);
+  info.PutValue(kInfoAccessed, v, 1);
+  ASSERT_EQ(ApplyFileInformation(path, &info), 0);
+}
+
+uint64_t WrittenTime(const Text& path) {
+  PropertyList info;
+  CollectFileInformation(path, info);
+  Value v = info.GetValue(kInfoWritten);
+  return v.IsBlobOf(8) ? GetFileTimeBytes(v.GetBytes()) : 0;
+}
+
+// A source tree with what a round trip must restore.
+Text MakeTree(const TempDir& dir) {
+  Text root = dir.Sub("src/tree/");
+  EXPECT_EQ(CreateFolder(dir.Sub("src/tree/nested/deeper/")), 0);
+  EXPECT_EQ(CreateFolder(dir.Sub("src/tree/empty folder/")), 0);
+  WriteFileBytes(dir.Sub("src/tree/empty.txt"), "");
+  WriteFileBytes(dir.Sub("src/tree/small.txt"), "small file\r\n");
+  WriteFileBytes(dir.Sub("src/tree/nested/65535.bin"), test::SampleBytes(65535, 1));
+  WriteFileBytes(dir.Sub("src/tree/nested/65536.bin"), test::SampleBytes(65536, 2));
+  // More than two AES chunks, part of it incompressible.
+  std::string big = test::SampleBytes(1500000, 3);
+  for (size_t i = 0; i < 1500000; ++i) big.push_back(static_cast<char>((i * 2654435761u) >> 13));
+  WriteFileBytes(dir.Sub("src/tree/nested/deeper/big.bin"), big);
+  WriteFileBytes(dir.Sub("src/tree/read-only.txt"), "keep me");
+  SetTimes(dir.Sub("src/tree/small.txt"), FileTimeFromUnix(1234567890, 123456700));
+  SetTimes(dir.Sub("src/tree/nested/deeper/big.bin"), FileTimeFromUnix(1000000000, 0));
+  PropertyList ro;
+  ro.PutByte(kInfoReadOnly, 1, 1);
+  ApplyFileInformation(dir.Sub("src/tree/read-only.txt"), &ro);
+  return root;
+}
+
+TEST(Engine, RoundTripsRestoreTreesExactly) {
+  TempDir dir;
+  Text root = MakeTree(dir);
+  Snapshot source = TakeSnapshot(root);
+  for (uint8_t cipher : {uint8_t(2), uint8_t(0)}) {
+    for (uint8_t setting : {uint8_t(1), uint8_t(2), uint8_t(0)}) {
+      SCOPED_TRACE(testing::Message() << "cipher " << int(cipher) << " setting " << int(setting));
+      Text container = dir.Sub("out.qef");
+      ASSERT_EQ(Pack({root}, container, "secret", cipher, setting), 0);
+      Text target = dir.Sub("target/");
+      ASSERT_EQ(Extract(container, "secret", target), 0);
+      Snapshot got = TakeSnapshot(dir.Sub("target/tree/"));
+      EXPECT_EQ(got, source) << test::Describe(got);
+      EXPECT_EQ(WrittenTime(dir.Sub("target/tree/small.txt")), FileTimeFromUnix(1234567890, 123456700));
+      EXPECT_EQ(WrittenTime(dir.Sub("target/tree/nested/deeper/big.bin")), FileTimeFromUnix(1000000000, 0));
+      test::RemoveTree(target);
+    }
+  }
+}
+
+TEST(Engine, EmptyTargetExtractsNextToTheContainerAndMissingContainerIsFirst) {
+  TempDir dir;
+  WriteFileBytes(dir.Sub("one.txt"), "1");
+  ASSERT_EQ(Pack({dir.Sub("one.txt")}, dir.Sub("box/c.qef"), "pw"), 0);
+  EXPECT_EQ(Extract(dir.Sub("box/c.qef"), "pw", Text("")), 0);
+  EXPECT_EQ(test::ReadFileBytes(dir.Sub("box/one.txt")), "1");
+  // A missing container is reported before the target is looked at.
+  WriteFileBytes(dir.Sub("file"), "x");
+  EXPECT_EQ(Extract(dir.Sub("missing.qef"), "pw", dir.Sub("file/sub/")), kContainerMissing);
+  EXPECT_EQ(Extract(dir.Sub("box/c.qef"), "pw", dir.Sub("file/sub/")), kCannotCreateParent);
+  // A target that does not exist is created with its parents.
+  EXPECT_EQ(Extract(dir.Sub("box/c.qef"), "pw", dir.Sub("new/a/b/")), 0);
+  EXPECT_EQ(test::ReadFileBytes(dir.Sub("new/a/b/one.txt")), "1");
+}
+
+TEST(Engine, KindsOtherThanContainers) {
+  TempDir dir;
+  WriteFileBytes(dir.Sub("one.txt"), "1");
+  ASSERT_EQ(Pack({dir.Sub("one.txt")}, dir.Sub("c.qefx"), "pw"), 0);
+  EXPECT_EQ(Extract(dir.Sub("c.qefx"), "pw", dir.Sub("t/")), kUnsupported);
+  WriteFileBytes(dir.Sub("old.qef"), "Quillmar Encrypted File, an older one");
+  EXPECT_EQ(Extract(dir.Sub("old.qef"), "pw", dir.Sub("t/")), kOldFormat);
+  EXPECT_FALSE(FolderExists(dir.Sub("t/")));  // the target this run made is gone again
+}
+
+struct Progress {
+  ProgressTracker tracker;
+  std::vector<int32_t> overall;
+  int32_t begins = 0;
+  int32_t cancel_after = -1;  // answer 40 once overall reaches this
+  static int32_t Callback(int32_t m, int32_t v, uintptr_t u1, uintptr_t) {
+    auto* self = reinterpret_cast<Progress*>(u1);
+    self->tracker.Feed(m, v);
+    if (m == 100) ++self->begins;
+    self->overall.push_back(self->tracker.GetOverall());
+    return self->cancel_after >= 0 && self->tracker.GetOverall() >= self->cancel_after ? kCancelled : 0;
+  }
+  ProgressCallback Record() {
+    ProgressCallback cb;
+    cb.function = &Callback;
+    cb.user1 = reinterpret_cast<uintptr_t>(this);
+    return cb;
+  }
+};
+
+TEST(Engine, ProgressWrongPasswordAndCancel) {
+  TempDir dir;
+  Text root = MakeTree(dir);
+  Text container = dir.Sub("c.qef");
+  ASSERT_EQ(Pack({root}, container, "right"), 0);
+  ASSERT_EQ(CreateFolder(dir.Sub("target/")), 0);
+  WriteFileBytes(dir.Sub("target/before.txt"), "was here");
+  Snapshot before = TakeSnapshot(dir.Sub("target/"));
+
+  {
+    Progress p;
+    ProgressCallback cb = p.Record();
+    EXPECT_EQ(Extract(container, "Right", dir.Sub("target/"), &cb), kWrongPassword);
+    EXPECT_EQ(p.begins, 1) << "only the engine's begin: the password is refused before the chain exists";
+    EXPECT_EQ(TakeSnapshot(dir.Sub("target/")), before);
+  }
+  {
+    Progress p;
+    p.cancel_after = 30;
+    ProgressCallback cb = p.Record();
+    EXPECT_EQ(Extract(container, "right", dir.Sub("target/"), &cb), kCancelled);
+    EXPECT_EQ(TakeSnapshot(dir.Sub("target/")), before) << test::Describe(TakeSnapshot(dir.Sub("target/")));
+  }
+  {
+    Progress p;
+    ProgressCallback cb = p.Record();
+    EXPECT_EQ(Extract(container, "right", dir.Sub("target/"), &cb), 0);
+    EXPECT_EQ(p.begins, 3) << "the engine's begin, the first open, the second open with the total";
+    ASSERT_FALSE(p.overall.empty());
+    EXPECT_EQ(p.tracker.GetOverall(), 100);
+    // After the second open the value only grows.
+    size_t i = p.overall.size();
+    while (i > 1 && p.overall[i - 2] <= p.overall[i - 1]) --i;
+    EXPECT_LT(i, p.overall.size() / 2);
+  }
+}
+
+TEST(Engine, ReplacesExistingFilesOnlyWhenTheRunSucceeds) {
+  TempDir dir;
+  ASSERT_EQ(CreateFolder(dir.Sub("src/")), 0);
+  WriteFileBytes(dir.Sub("src/a.txt"), "new a");
+  WriteFileBytes(dir.Sub("src/b.txt"), "new b");
+  ASSERT_EQ(Pack({dir.Sub("src/a.txt"), dir.Sub("src/b.txt")}, dir.Sub("c.qef"), "pw"), 0);
+
+  // A container whose second item is refused: the first one's replacement is undone.
+  PropertyList content;
+  ASSERT_EQ(CollectSources({dir.Sub("src/a.txt"), dir.Sub("src/b.txt")}, content, nullptr, nullptr), 0);
+  content.At(1).GetFsItem()->PutString(kItemName, "../escape.txt", 1);
+  PackOptions options;
+  ASSERT_EQ(WriteContainer(dir.Sub("bad.qef"), Text("pw"), content, options), 0);
+
+  ASSERT_EQ(CreateFolder(dir.Sub("t/")), 0);
+  WriteFileBytes(dir.Sub("t/a.txt"), "old a");
+  Snapshot before = TakeSnapshot(dir.Sub("t/"));
+  EXPECT_EQ(Extract(dir.Sub("bad.qef"), "pw", dir.Sub("t/")), kUnsafeName);
+  EXPECT_EQ(TakeSnapshot(dir.Sub("t/")), before) << test::Describe(TakeSnapshot(dir.Sub("t/")));
+  EXPECT_FALSE(FileExists(dir.Sub("escape.txt")));
+
+  ExtractOptions keep;
+  keep.keep_existing = true;
+  EXPECT_EQ(Extract(dir.Sub("c.qef"), "pw", dir.Sub("t/"), nullptr, &keep), kCannotOpen);
+  EXPECT_EQ(TakeSnapshot(dir.Sub("t/")), before);
+
+  PropertyList ro;
+  ro.PutByte(kInfoReadOnly, 1, 1);
+  ApplyFileInformation(dir.Sub("t/a.txt"), &ro);
+  before = TakeSnapshot(dir.Sub("t/"));
+  EXPECT_EQ(Extract(dir.Sub("c.qef"), "pw", dir.Sub("t/")), kCannotOpen) << "a read-only file is not replaced";
+  EXPECT_EQ(TakeSnapshot(dir.Sub("t/")), before);
+  ApplyFileInformation(dir.Sub("t/a.txt"), nullptr);
+
+  EXPECT_EQ(Extract(dir.Sub("c.qef"), "pw", dir.Sub("t/")), 0);
+  Snapshot after = TakeSnapshot(dir.Sub("t/"));
+  EXPECT_EQ(after.size(), 2u) << "no temporary or backup file is left: " << test::Describe(after);
+  EXPECT_EQ(after["a.txt"].content, "new a");
+  EXPECT_EQ(after["b.txt"].content, "new b");
+}
+
+// A content list of one item with the given names, its data taken from `source`.
+int32_t PackItem(const Text& out, const Text& source, uint8_t kind, const char* folder, const char* name) {
+  Value v;
+  v.SetType(kFsItem);
+  FsItem* item = v.GetFsItem();
+  item->PutByte(kItemKind, kind, 1);
+  item->PutString(kItemName, name, 1);
+  item->PutString(kItemFolder, folder, 1);
+  item->SetSourcePath(source.Str());
+  PropertyList content;
+  content.Append(v);
+  PackOptions options;
+  return WriteContainer(out, Text("pw"), content, options);
+}
+
+TEST(Engine, HostileNamesWriteNothingAnywhere) {
+  TempDir dir;
+  WriteFileBytes(dir.Sub("data.txt"), "payload");
+  ASSERT_EQ(CreateFolder(dir.Sub("area/t/")), 0);
+  WriteFileBytes(dir.Sub("area/t/placed.txt"), "placed before");
+  struct Case {
+    const char* folder;
+    const char* name;
+  } cases[] = {
+      {"", "../x"},        {"safe/..\\..\\", "x"}, {"", "/x"},          {"", "C:\\x"},
+      {"", "C:x"},         {"", "\\\\server\\share\\x"}, {"", "\\\\?\\C:\\x"}, {"", "\\\\.\\x"},
+      {"", ""},            {"", "CON"},            {"", "nul.txt"},     {"", "LPT1"},
+      {"../", "x"},        {"", ".."},
+  };
+  Snapshot area = TakeSnapshot(dir.Sub("area/"));
+  for (const Case& c : cases) {
+    for (uint8_t kind : {uint8_t(0), uint8_t(1)}) {
+      Text container = dir.Sub("h.qef");
+      ASSERT_EQ(PackItem(container, dir.Sub("data.txt"), kind, c.folder, c.name), 0);
+      EXPECT_EQ(Extract(container, "pw", dir.Sub("area/t/")), kUnsafeName) << "[" << c.folder << "][" << c.name << "]";
+      EXPECT_EQ(TakeSnapshot(dir.Sub("area/")), area) << "[" << c.folder << "][" << c.name << "]";
+    }
+  }
+  if (kWindows) {
+    ASSERT_EQ(PackItem(dir.Sub("h.qef"), dir.Sub("data.txt"), 0, "", "a:stream"), 0);
+    EXPECT_EQ(Extract(dir.Sub("h.qef"), "pw", dir.Sub("area/t/")), kUnsafeName);
+  }
+}
+
+TEST(Engine, NeverWritesThroughALinkInsideTheTarget) {
+  if (kWindows) GTEST_SKIP() << "symbolic links need privileges on Windows";
+  TempDir dir;
+  ASSERT_EQ(CreateFolder(dir.Sub("outside/")), 0);
+  ASSERT_EQ(CreateFolder(dir.Sub("t/")), 0);
+  std::filesystem::create_directory_symlink(dir.Sub("outside").Str(), dir.Sub("t/link").Str());
+  WriteFileBytes(dir.Sub("data.txt"), "payload");
+  ASSERT_EQ(PackItem(dir.Sub("h.qef"), dir.Sub("data.txt"), 0, "link/", "x.txt"), 0);
+  EXPECT_EQ(Extract(dir.Sub("h.qef"), "pw", dir.Sub("t/")), kUnsafeName);
+  ASSERT_EQ(PackItem(dir.Sub("h.qef"), dir.Sub("data.txt"), 1, "", "link"), 0);
+  EXPECT_EQ(Extract(dir.Sub("h.qef"), "pw", dir.Sub("t/")), kUnsafeName);
+  EXPECT_TRUE(TakeSnapshot(dir.Sub("outside/")).empty());
+}
+
+TEST(Engine, TruncationAtEveryOffsetLeavesTheTargetAsItWas) {
+  TempDir dir;
+  ASSERT_EQ(CreateFolder(dir.Sub("src/s/")), 0);
+  WriteFileBytes(dir.Sub("src/s/a.txt"), "alpha");
+  WriteFileBytes(dir.Sub("src/b.txt"), test::SampleBytes(300, 9));
+  ASSERT_EQ(Pack({dir.Sub("src/")}, dir.Sub("whole.qef"), "pw"), 0);
+  std::string whole = test::ReadFileBytes(dir.Sub("whole.qef"));
+  ASSERT_EQ(CreateFolder(dir.Sub("t/")), 0);
+  WriteFileBytes(dir.Sub("t/placed.txt"), "placed before");
+  Snapshot before = TakeSnapshot(dir.Sub("t/"));
+  for (size_t n = 0; n < whole.size(); ++n) {
+    WriteFileBytes(dir.Sub("cut.qef"), whole.substr(0, n));
+    int32_t r = Extract(dir.Sub("cut.qef"), "pw", dir.Sub("t/"));
+    EXPECT_TRUE(r == kShortRead || r == kFailed) << "cut at " << n << ": " << r;
+    ASSERT_EQ(TakeSnapshot(dir.Sub("t/")), before) << "cut at " << n;
+  }
+}
+
+TEST(Engine, VerifyReadsEverythingAndWritesNothing) {
+  TempDir dir;
+  Text root = MakeTree(dir);
+  ASSERT_EQ(Pack({root}, dir.Sub("c.qef"), "pw"), 0);
+  struct Seen {
+    int files = 0, folders = 0;
+    uint64_t bytes = 0;
+  } seen;
+  ExtractOptions verify;
+  verify.action = ItemAction::kVerify;
+  verify.observer = [](const FsItem&, int32_t kind, uint32_t size, void* user) {
+    auto* s = static_cast<Seen*>(user);
+    (kind == 0 ? s->files : s->folders)++;
+    s->bytes += size;
+  };
+  verify.observer_user = &seen;
+  EXPECT_EQ(Extract(dir.Sub("c.qef"), "pw", dir.Sub("nowhere/"), nullptr, &verify), 0);
+  EXPECT_FALSE(FolderExists(dir.Sub("nowhere/")));
+  EXPECT_EQ(seen.files, 6);
+  EXPECT_EQ(seen.folders, 4);
+  EXPECT_EQ(seen.bytes, 12u + 65535 + 65536 + 3000000 + 7);
+}
+
+}  // namespace
+}  // namespace qef
