@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "container/container_reader.h"
+#include "container/fs_item.h"
+#include "container/value_record.h"
+#include "core/memory_stream.h"
 #include "container/writer.h"
 #include "core/progress.h"
 #include "core/result.h"
@@ -324,6 +327,84 @@ TEST(Engine, VerifyReadsEverythingAndWritesNothing) {
   EXPECT_EQ(seen.files, 6);
   EXPECT_EQ(seen.folders, 4);
   EXPECT_EQ(seen.bytes, 12u + 65535 + 65536 + 3000000 + 7);
+}
+
+}  // namespace
+}  // namespace qef
+
+namespace qef {
+namespace {
+
+// The plain bytes of a content list as a writer would produce them.
+std::string ContentBytes(PropertyList& content) {
+  ItemContext context;
+  StreamParams params;
+  params.base_folder = "";
+  params.items = &context;
+  MemoryStream out;
+  out.OpenWrite(&params);
+  EXPECT_EQ(SerialiseValue(content, out), 0);
+  return std::string(reinterpret_cast<const char*>(out.Data()), out.Size());
+}
+
+TEST(Engine, DamagedContainersGiveTheirCodeAndChangeNothing) {
+  TempDir dir;
+  ASSERT_EQ(CreateFolder(dir.Sub("src/")), 0);
+  WriteFileBytes(dir.Sub("src/first.txt"), "first file");
+  WriteFileBytes(dir.Sub("src/second.txt"), test::SampleBytes(5000, 4));
+  PropertyList content;
+  ASSERT_EQ(CollectSources({dir.Sub("src/first.txt"), dir.Sub("src/second.txt")}, content, nullptr, nullptr), 0);
+  std::string plain = ContentBytes(content);
+  // Split so that the first file is complete within the first compressed chunk.
+  size_t cut = plain.find("first file") + 10;
+  ASSERT_NE(plain.find("first file"), std::string::npos);
+  std::string head = plain.substr(0, cut), tail = plain.substr(cut);
+  Value iv;
+  iv.SetBlob("0123456789abcdef", 16);
+
+  enum Damage { kNone, kBadMagic_, kSetting3, kCipher3, kLongVector, kWrongPw, kCutCheck, kCutHeader,
+                kHugeChunk, kHugeLength, kGarbageZlib, kEnds };
+  auto build = [&](Damage d) {
+    PropertyList h = test::StandardHeader(d == kCipher3 ? 3 : 2, d == kSetting3 ? 3 : 1, &iv);
+    if (d == kBadMagic_) h.PutString(kHeaderMagic, "Quillmar Encrypted Fil", 1);
+    if (d == kLongVector) {
+      Value v17;
+      v17.SetBlob("0123456789abcdefX", 17);
+      h.PutValue(kHeaderVector, v17, 1);
+    }
+    std::string bytes = test::RecordBytes(h);
+    if (d == kCutHeader) return bytes.substr(0, bytes.size() - 3);
+    bytes += test::CheckBytes(d == kWrongPw ? "other" : "pw");
+    if (d == kCutCheck) return bytes.substr(0, bytes.size() - 1);
+    test::ChunkEncryptor enc(2, "pw", &iv);
+    bytes += enc.Chunk(test::CompressedChunk(1, test::Zlib(head, 9)));
+    if (d == kHugeChunk) bytes += enc.Chunk(test::CompressedChunk(0, tail, 70000));
+    else if (d == kHugeLength) bytes += enc.Chunk(test::CompressedChunk(1, test::Zlib(tail, 9)), 1048577);
+    else if (d == kGarbageZlib) bytes += enc.Chunk(test::CompressedChunk(1, "this is not zlib"));
+    else if (d == kEnds) bytes += enc.Chunk(test::CompressedChunk(1, test::Zlib(tail.substr(0, 100), 9)));
+    else bytes += enc.Chunk(test::CompressedChunk(1, test::Zlib(tail, 9)));
+    return bytes;
+  };
+  struct Case {
+    Damage damage;
+    int32_t code;
+  } cases[] = {{kBadMagic_, kBadMagic}, {kSetting3, kBadCompression}, {kCipher3, kBadMagic},
+               {kLongVector, kBadVector}, {kWrongPw, kWrongPassword}, {kCutCheck, kFailed},
+               {kCutHeader, kShortRead}, {kHugeChunk, kBadChunk}, {kHugeLength, kCipherRefused},
+               {kGarbageZlib, kBadChunk}, {kEnds, kShortRead}, {kNone, 0}};
+  ASSERT_EQ(CreateFolder(dir.Sub("area/t/")), 0);
+  WriteFileBytes(dir.Sub("area/t/placed.txt"), "placed before");
+  WriteFileBytes(dir.Sub("area/t/first.txt"), "an older first file");
+  Snapshot before = TakeSnapshot(dir.Sub("area/"));
+  for (const Case& c : cases) {
+    WriteFileBytes(dir.Sub("d.qef"), build(c.damage));
+    EXPECT_EQ(Extract(dir.Sub("d.qef"), "pw", dir.Sub("area/t/")), c.code) << "damage " << c.damage;
+    if (c.code != 0) {
+      EXPECT_EQ(TakeSnapshot(dir.Sub("area/")), before) << "damage " << c.damage;
+    }
+  }
+  EXPECT_EQ(test::ReadFileBytes(dir.Sub("area/t/first.txt")), "first file");
+  EXPECT_EQ(test::ReadFileBytes(dir.Sub("area/t/second.txt")), test::SampleBytes(5000, 4));
 }
 
 }  // namespace
