@@ -4,6 +4,7 @@
 #include <new>
 
 #include "core/heap.h"
+#include "core/thread.h"
 #include "core/result.h"
 #include "crypto/hash.h"
 
@@ -180,9 +181,23 @@ uint8_t InflatingStream::Compressor::Run(const unsigned char* in, uint32_t n, ui
   return 0;
 }
 
+struct InflatingStream::WriteSlot {
+  unsigned char* plain = nullptr;
+  unsigned char* out = nullptr;
+  uint32_t length = 0;
+  uint32_t stored = 0;
+  uint8_t flag = 0;
+  uint8_t setting = 0;
+  Compressor compressor;
+  ~WriteSlot() {
+    FreeBlock(plain, kMaxPlainChunk);
+    FreeBlock(out, kCompressedBound);
+  }
+};
+
 InflatingStream::~InflatingStream() {
   if (inflater_ready_) inflateEnd(&inflater_);
-  delete compressor_;
+  delete[] slots_;
   FreeBlock(raw_, kCompressedBound);
   FreeBlock(plain_, kMaxPlainChunk + 1);
 }
@@ -252,39 +267,64 @@ int32_t InflatingStream::Read(void* buffer, uint32_t length) {
   return error_;
 }
 
-int32_t InflatingStream::EmitChunk() {
-  if (compressor_ == nullptr) compressor_ = new (std::nothrow) Compressor;
-  if (compressor_ == nullptr) return error_ = kOutOfMemory;
-  uint32_t stored = 0;
-  unsigned char head[5];
-  head[0] = compressor_->Run(plain_, position_, setting_, raw_, stored);
-  StoreLe32(head + 1, stored);
-  int32_t r = next_->Write(head, 5);
-  if (r == 0) r = next_->Write(raw_, stored);
-  position_ = 0;
-  ++counter_;
+bool InflatingStream::EnsureSlots() {
+  if (slots_ != nullptr) return true;
+  int32_t count = jobs_ == 1 ? 1 : jobs_ * 4;
+  slots_ = new (std::nothrow) WriteSlot[count];
+  if (slots_ == nullptr) return false;
+  slot_count_ = count;
+  for (int32_t i = 0; i < count; ++i) {
+    slots_[i].plain = static_cast<unsigned char*>(HeapBlockAlloc(kMaxPlainChunk));
+    slots_[i].out = static_cast<unsigned char*>(HeapBlockAlloc(kCompressedBound));
+    if (slots_[i].plain == nullptr || slots_[i].out == nullptr) return false;
+  }
+  return true;
+}
+
+void InflatingStream::CompressSlot(int32_t index, void* self) {
+  WriteSlot& slot = static_cast<InflatingStream*>(self)->slots_[index];
+  slot.flag = slot.compressor.Run(slot.plain, slot.length, slot.setting, slot.out, slot.stored);
+}
+
+// Compresses the collected chunks (on up to jobs_ threads) and writes them in order.
+int32_t InflatingStream::EmitBatch() {
+  int32_t count = filled_ + (filled_ < slot_count_ && slots_[filled_].length > 0 ? 1 : 0);
+  for (int32_t i = 0; i < count; ++i) slots_[i].setting = setting_;
+  RunParallel(count, jobs_, &CompressSlot, this);
+  int32_t r = 0;
+  for (int32_t i = 0; i < count && r == 0; ++i) {
+    unsigned char head[5];
+    head[0] = slots_[i].flag;
+    StoreLe32(head + 1, slots_[i].stored);
+    r = next_->Write(head, 5);
+    if (r == 0) r = next_->Write(slots_[i].out, slots_[i].stored);
+    slots_[i].length = 0;
+    ++counter_;
+  }
+  filled_ = 0;
   if (r != 0) error_ = r;
   return error_;
 }
 
 int32_t InflatingStream::Write(const void* buffer, uint32_t length) {
   if (!BeginWrite(buffer, length)) return error_;
-  if (!EnsureBuffers()) return error_ = kOutOfMemory;
+  if (!EnsureSlots()) return error_ = kOutOfMemory;
   auto* in = static_cast<const unsigned char*>(buffer);
   while (length > 0) {
-    uint32_t n = kMaxPlainChunk - position_ < length ? kMaxPlainChunk - position_ : length;
-    std::memcpy(plain_ + position_, in, n);
-    position_ += n;
+    WriteSlot& slot = slots_[filled_];
+    uint32_t n = kMaxPlainChunk - slot.length < length ? kMaxPlainChunk - slot.length : length;
+    std::memcpy(slot.plain + slot.length, in, n);
+    slot.length += n;
     in += n;
     length -= n;
-    if (position_ == kMaxPlainChunk && EmitChunk() != 0) return error_;
+    if (slot.length == kMaxPlainChunk && ++filled_ == slot_count_ && EmitBatch() != 0) return error_;
   }
   return error_;
 }
 
 int32_t InflatingStream::Close() {
   int32_t r = 0;
-  if (IsWriting() && error_ == 0 && position_ > 0 && next_ != nullptr) r = EmitChunk();
+  if (IsWriting() && error_ == 0 && next_ != nullptr && slots_ != nullptr) r = EmitBatch();
   chunk_ = nullptr;
   chunk_length_ = position_ = 0;
   FilterStream::Close();

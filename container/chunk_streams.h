@@ -61,6 +61,9 @@ class InflatingStream : public FilterStream {
 
   // 50 for a setting above 2; 11 when it cannot be attached.
   int32_t Attach(Stream* next, uint8_t setting);
+  // Writing: how many chunks are compressed at once. The output is the same for
+  // every number: chunks are independent zlib streams, written in order.
+  void SetJobs(int32_t jobs) { jobs_ = jobs < 1 ? 1 : jobs; }
   // Writing: compresses and writes the last chunk first; answers that write's error.
   int32_t Close() override;
   int32_t Read(void* buffer, uint32_t length) override;
@@ -81,11 +84,18 @@ class InflatingStream : public FilterStream {
   };
 
  private:
+  struct WriteSlot;
   int32_t Refill();
-  int32_t EmitChunk();
+  int32_t EmitBatch();
   bool EnsureBuffers();
+  bool EnsureSlots();
+  static void CompressSlot(int32_t index, void* self);
 
   uint8_t setting_ = 0;
+  int32_t jobs_ = 1;
+  WriteSlot* slots_ = nullptr;  // writing: chunks collected for one batch
+  int32_t slot_count_ = 0;
+  int32_t filled_ = 0;          // whole slots collected
   unsigned char* raw_ = nullptr;    // a chunk as stored (compressed or plain)
   unsigned char* plain_ = nullptr;  // inflated bytes, or plain bytes being collected
   const unsigned char* chunk_ = nullptr;
@@ -94,7 +104,6 @@ class InflatingStream : public FilterStream {
   uint32_t counter_ = 0;
   bool inflater_ready_ = false;
   z_stream inflater_;
-  Compressor* compressor_ = nullptr;
 };
 
 // Owns the decrypting and the inflating stream, stacked on a file stream.
@@ -107,6 +116,7 @@ class ContentStream : public FilterStream {
   // (the framework's codes), the inflating stream (50 for a setting above 2). Any
   // failure closes what was opened.
   int32_t SetUp(Stream* file, const Text& password, const Value* vector, uint8_t cipher_id, uint8_t setting);
+  void SetJobs(int32_t jobs) { inflating_.SetJobs(jobs); }
   // Closes the inflating stream, then the decrypting stream (writing: flushing both),
   // then itself; answers the first flush error.
   int32_t Close() override;

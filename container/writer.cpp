@@ -168,6 +168,7 @@ int32_t WriteContainer(const Text& out_path, const Text& password, PropertyList&
   if (r == 0) r = SerialiseValue(header, file);
   ContentStream content_stream;
   if (r == 0) r = content_stream.SetUp(&file, password, &vector, options.cipher_id, options.compression);
+  content_stream.SetJobs(options.jobs);
   ProgressStream progress;
   Stream* top = &content_stream;
   if (r == 0 && options.progress != nullptr) {

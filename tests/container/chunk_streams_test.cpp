@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "container/container_reader.h"
@@ -155,6 +156,29 @@ TEST(InflatingStream, CompressesLikeZlib) {
   w.Write("ab", 2);
   w.Close();
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.Data()), out.Size()), CompressedChunk(0, "ab"));
+}
+
+TEST(InflatingStream, SameBytesForEveryNumberOfJobs) {
+  std::string text = test::SampleBytes(65535 * 9 + 1234, 8);
+  std::string first;
+  for (int32_t jobs : {1, 2, 3, 8}) {
+    MemoryStream out;
+    out.OpenWrite(nullptr);
+    InflatingStream w;
+    ASSERT_EQ(w.Attach(&out, 1), 0);
+    w.SetJobs(jobs);
+    for (size_t at = 0; at < text.size(); at += 100000) {
+      uint32_t n = static_cast<uint32_t>(std::min<size_t>(100000, text.size() - at));
+      ASSERT_EQ(w.Write(text.data() + at, n), 0);
+    }
+    ASSERT_EQ(w.Close(), 0);
+    std::string bytes(reinterpret_cast<const char*>(out.Data()), out.Size());
+    if (jobs == 1) first = bytes;
+    EXPECT_EQ(bytes, first) << jobs << " jobs";
+  }
+  std::string back;
+  EXPECT_EQ(Inflate(first, 1, static_cast<uint32_t>(text.size()), &back), 0);
+  EXPECT_EQ(back, text);
 }
 
 // A container file from a header, a check value and the content list's bytes.

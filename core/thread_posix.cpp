@@ -1,0 +1,47 @@
+// Threads natively: std::thread, std::mutex and std::condition_variable. Only this file
+// and thread_win32.cpp create threads or locks.
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "core/thread.h"
+
+namespace qef {
+
+Mutex::Mutex() : impl_(new std::mutex) {}
+Mutex::~Mutex() { delete static_cast<std::mutex*>(impl_); }
+void Mutex::Lock() { static_cast<std::mutex*>(impl_)->lock(); }
+void Mutex::Unlock() { static_cast<std::mutex*>(impl_)->unlock(); }
+
+CondVar::CondVar() : impl_(new std::condition_variable) {}
+CondVar::~CondVar() { delete static_cast<std::condition_variable*>(impl_); }
+
+void CondVar::Wait(Mutex& locked) {
+  std::unique_lock<std::mutex> lock(*static_cast<std::mutex*>(locked.impl_), std::adopt_lock);
+  static_cast<std::condition_variable*>(impl_)->wait(lock);
+  lock.release();  // the caller keeps the mutex locked
+}
+
+void CondVar::NotifyAll() { static_cast<std::condition_variable*>(impl_)->notify_all(); }
+
+bool Thread::Start(void (*fn)(void*), void* arg) {
+  Join();
+  impl_ = new (std::nothrow) std::thread(fn, arg);
+  return impl_ != nullptr;
+}
+
+void Thread::Join() {
+  auto* t = static_cast<std::thread*>(impl_);
+  if (t == nullptr) return;
+  if (t->joinable()) t->join();
+  delete t;
+  impl_ = nullptr;
+}
+
+int32_t ProcessorCount() {
+  unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 1 : static_cast<int32_t>(n);
+}
+
+}  // namespace qef
