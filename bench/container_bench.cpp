@@ -65,6 +65,8 @@ std::string ContainerFor(uint8_t cipher, uint8_t setting) {
 void BM_Extract(benchmark::State& state) {
   auto cipher = static_cast<uint8_t>(state.range(0));
   auto setting = static_cast<uint8_t>(state.range(1));
+  qef::ExtractOptions options;
+  options.decode_threads = static_cast<int32_t>(state.range(2));
   std::string container = ContainerFor(cipher, setting);
   std::string target = Scratch() + "out/";
   for (auto _ : state) {
@@ -73,7 +75,7 @@ void BM_Extract(benchmark::State& state) {
     state.ResumeTiming();
     qef::ExtractEngine engine;
     int32_t r = qef::ExtractContainer(engine, qef::Text(container.c_str()), qef::Text("bench password"),
-                                      qef::Text(target.c_str()), nullptr, nullptr, nullptr);
+                                      qef::Text(target.c_str()), nullptr, nullptr, nullptr, &options);
     if (r != 0) state.SkipWithError("extraction failed");
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kTotal));
@@ -95,6 +97,6 @@ void BM_Write(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_Extract)->ArgsProduct({{2, 0}, {1, 0}})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Extract)->ArgsProduct({{2, 0}, {1, 0}, {1, 2}})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Write)->ArgsProduct({{2, 0}, {1, 0}})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_MAIN();

@@ -195,8 +195,163 @@ struct InflatingStream::WriteSlot {
   }
 };
 
+InflatingStream::Inflater::Inflater() { std::memset(&z, 0, sizeof z); }
+
+InflatingStream::Inflater::~Inflater() {
+  if (ready) inflateEnd(&z);
+}
+
+int32_t InflatingStream::Inflater::Run(const unsigned char* raw, uint32_t stored, uint8_t flag, uint8_t setting,
+                                       unsigned char* plain, const unsigned char** content, uint32_t* length) {
+  if (flag != 0 && setting != 0) {
+    if (!ready) {
+      if (inflateInit(&z) != Z_OK) return kOutOfMemory;
+      ready = true;
+    } else if (inflateReset(&z) != Z_OK) {
+      return kBadChunk;
+    }
+    // One byte more than a chunk may hold, so that an oversized result shows.
+    z.next_in = const_cast<unsigned char*>(raw);
+    z.avail_in = stored;
+    z.next_out = plain;
+    z.avail_out = kMaxPlainChunk + 1;
+    if (inflate(&z, Z_FINISH) != Z_STREAM_END) return kBadChunk;
+    *content = plain;
+    *length = kMaxPlainChunk + 1 - z.avail_out;
+  } else {
+    *content = raw;
+    *length = stored;
+  }
+  return *length == 0 || *length > kMaxPlainChunk ? kBadChunk : 0;
+}
+
+// ---- reading ahead ----
+
+// Chunks in flight between the thread that reads ahead and the reader. A slot is
+// fetched by the ahead thread (in order), inflated by whichever thread claims it, and
+// handed to the reader in order; the reader gives it back when it loads the next one.
+struct InflatingStream::Ahead {
+  static const int32_t kSlots = 16;
+  enum State { kFree, kFetched, kClaimed, kReady };
+  struct Slot {
+    unsigned char* raw = nullptr;
+    unsigned char* plain = nullptr;
+    uint32_t stored = 0;
+    uint8_t flag = 0;
+    State state = kFree;
+    int32_t error = 0;
+    const unsigned char* content = nullptr;
+    uint32_t length = 0;
+  };
+  Mutex mutex;
+  CondVar changed;
+  Slot slots[kSlots];
+  uint64_t fetched = 0;   // slots fetched so far (the next to fetch is fetched % kSlots)
+  uint64_t consumed = 0;  // slots handed to the reader and given back
+  bool holding = false;   // the reader holds slot consumed % kSlots
+  bool fetch_done = false;
+  bool stop = false;
+  Inflater inflater;      // the ahead thread's own
+  Thread thread;
+
+  ~Ahead() {
+    for (Slot& s : slots) {
+      FreeBlock(s.raw, kCompressedBound);
+      FreeBlock(s.plain, kMaxPlainChunk + 1);
+    }
+  }
+  // The oldest fetched slot nobody inflates yet, or null. Called locked.
+  Slot* Unclaimed() {
+    for (uint64_t q = consumed; q < fetched; ++q) {
+      Slot& s = slots[q % kSlots];
+      if (s.state == kFetched) return &s;
+    }
+    return nullptr;
+  }
+};
+
+void InflatingStream::AheadThread(void* self_) {
+  auto* self = static_cast<InflatingStream*>(self_);
+  Ahead& a = *self->ahead_;
+  MutexLock lock(a.mutex);
+  while (!a.stop) {
+    if (!a.fetch_done && a.fetched - a.consumed < Ahead::kSlots) {
+      Ahead::Slot& s = a.slots[a.fetched % Ahead::kSlots];
+      a.mutex.Unlock();
+      int32_t r = self->FetchChunk(s.raw, s.flag, s.stored);
+      a.mutex.Lock();
+      s.error = r;
+      s.state = r == 0 ? Ahead::kFetched : Ahead::kReady;
+      if (r != 0) a.fetch_done = true;  // the reader meets the error in order
+      ++a.fetched;
+      a.changed.NotifyAll();
+      continue;
+    }
+    if (Ahead::Slot* s = a.Unclaimed()) {
+      s->state = Ahead::kClaimed;
+      a.mutex.Unlock();
+      int32_t r = a.inflater.Run(s->raw, s->stored, s->flag, self->setting_, s->plain, &s->content, &s->length);
+      a.mutex.Lock();
+      s->error = r;
+      s->state = Ahead::kReady;
+      a.changed.NotifyAll();
+      continue;
+    }
+    a.changed.Wait(a.mutex);
+  }
+}
+
+int32_t InflatingStream::RefillAhead() {
+  Ahead& a = *ahead_;
+  MutexLock lock(a.mutex);
+  if (a.holding) {
+    a.slots[a.consumed % Ahead::kSlots].state = Ahead::kFree;
+    ++a.consumed;
+    a.holding = false;
+    a.changed.NotifyAll();
+  }
+  for (;;) {
+    if (a.consumed < a.fetched) {
+      Ahead::Slot& s = a.slots[a.consumed % Ahead::kSlots];
+      if (s.state == Ahead::kReady) {
+        if (s.error != 0) return error_ = s.error;
+        a.holding = true;
+        chunk_ = s.content;
+        chunk_length_ = s.length;
+        position_ = 0;
+        ++counter_;
+        return 0;
+      }
+      if (s.state == Ahead::kFetched) {
+        // Rather than wait, the reader inflates its next chunk itself.
+        s.state = Ahead::kClaimed;
+        a.mutex.Unlock();
+        int32_t r = inflater_.Run(s.raw, s.stored, s.flag, setting_, s.plain, &s.content, &s.length);
+        a.mutex.Lock();
+        s.error = r;
+        s.state = Ahead::kReady;
+        a.changed.NotifyAll();
+        continue;
+      }
+    }
+    a.changed.Wait(a.mutex);
+  }
+}
+
+void InflatingStream::StopAhead() {
+  if (ahead_ == nullptr) return;
+  {
+    MutexLock lock(ahead_->mutex);
+    ahead_->stop = true;
+    ahead_->changed.NotifyAll();
+  }
+  ahead_->thread.Join();
+  delete ahead_;
+  ahead_ = nullptr;
+}
+
 InflatingStream::~InflatingStream() {
-  if (inflater_ready_) inflateEnd(&inflater_);
+  StopAhead();
   delete[] slots_;
   FreeBlock(raw_, kCompressedBound);
   FreeBlock(plain_, kMaxPlainChunk + 1);
@@ -217,35 +372,41 @@ bool InflatingStream::EnsureBuffers() {
   return raw_ != nullptr && plain_ != nullptr;
 }
 
-int32_t InflatingStream::Refill() {
-  if (!EnsureBuffers()) return error_ = kOutOfMemory;
+int32_t InflatingStream::FetchChunk(unsigned char* raw, uint8_t& flag, uint32_t& stored) {
   unsigned char head[5];
   int32_t r = next_->Read(head, 5);
-  if (r != 0) return error_ = r;
-  uint32_t stored = LoadLe32(head + 1);
-  if (stored > kMaxPlainChunk) return error_ = kBadChunk;
-  if (stored > 0 && (r = next_->Read(raw_, stored)) != 0) return error_ = r;
-  if (head[0] != 0 && setting_ != 0) {
-    if (!inflater_ready_) {
-      std::memset(&inflater_, 0, sizeof inflater_);
-      if (inflateInit(&inflater_) != Z_OK) return error_ = kOutOfMemory;
-      inflater_ready_ = true;
-    } else if (inflateReset(&inflater_) != Z_OK) {
-      return error_ = kBadChunk;
+  if (r != 0) return r;
+  flag = head[0];
+  stored = LoadLe32(head + 1);
+  if (stored > kMaxPlainChunk) return kBadChunk;
+  if (stored > 0) r = next_->Read(raw, stored);
+  return r;
+}
+
+int32_t InflatingStream::Refill() {
+  if (read_ahead_ > 1 && ahead_ == nullptr) {
+    // Starts the second thread; without one (no memory, no thread) reading goes on alone.
+    ahead_ = new (std::nothrow) Ahead;
+    bool ok = ahead_ != nullptr;
+    for (int32_t i = 0; ok && i < Ahead::kSlots; ++i) {
+      ahead_->slots[i].raw = static_cast<unsigned char*>(HeapBlockAlloc(kCompressedBound));
+      ahead_->slots[i].plain = static_cast<unsigned char*>(HeapBlockAlloc(kMaxPlainChunk + 1));
+      ok = ahead_->slots[i].raw != nullptr && ahead_->slots[i].plain != nullptr;
     }
-    // One byte more than a chunk may hold, so that an oversized result shows.
-    inflater_.next_in = raw_;
-    inflater_.avail_in = stored;
-    inflater_.next_out = plain_;
-    inflater_.avail_out = kMaxPlainChunk + 1;
-    if (inflate(&inflater_, Z_FINISH) != Z_STREAM_END) return error_ = kBadChunk;
-    chunk_ = plain_;
-    chunk_length_ = kMaxPlainChunk + 1 - inflater_.avail_out;
-  } else {
-    chunk_ = raw_;
-    chunk_length_ = stored;
+    if (ok) ok = ahead_->thread.Start(&AheadThread, this);
+    if (!ok) {
+      delete ahead_;
+      ahead_ = nullptr;
+      read_ahead_ = 1;
+    }
   }
-  if (chunk_length_ == 0 || chunk_length_ > kMaxPlainChunk) return error_ = kBadChunk;
+  if (ahead_ != nullptr) return RefillAhead();
+  if (!EnsureBuffers()) return error_ = kOutOfMemory;
+  uint8_t flag = 0;
+  uint32_t stored = 0;
+  int32_t r = FetchChunk(raw_, flag, stored);
+  if (r == 0) r = inflater_.Run(raw_, stored, flag, setting_, plain_, &chunk_, &chunk_length_);
+  if (r != 0) return error_ = r;
   position_ = 0;
   ++counter_;
   return 0;
@@ -323,6 +484,7 @@ int32_t InflatingStream::Write(const void* buffer, uint32_t length) {
 }
 
 int32_t InflatingStream::Close() {
+  StopAhead();
   int32_t r = 0;
   if (IsWriting() && error_ == 0 && next_ != nullptr && slots_ != nullptr) r = EmitBatch();
   chunk_ = nullptr;

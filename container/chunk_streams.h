@@ -64,6 +64,10 @@ class InflatingStream : public FilterStream {
   // Writing: how many chunks are compressed at once. The output is the same for
   // every number: chunks are independent zlib streams, written in order.
   void SetJobs(int32_t jobs) { jobs_ = jobs < 1 ? 1 : jobs; }
+  // Reading: with 2 or more, a second thread reads, decrypts and inflates the chunks
+  // ahead of the reader (the reader inflates too while it would otherwise wait). The
+  // bytes and the error codes are the same as without it. Set before the first read.
+  void SetReadAhead(int32_t threads) { read_ahead_ = threads; }
   // Writing: compresses and writes the last chunk first; answers that write's error.
   int32_t Close() override;
   int32_t Read(void* buffer, uint32_t length) override;
@@ -83,9 +87,27 @@ class InflatingStream : public FilterStream {
     int level = -1;
   };
 
+  // Turns one stored chunk into its content: inflated (flag 1 with setting 1 or 2) into
+  // `plain` (kMaxPlainChunk + 1 bytes), or the stored bytes as they are. 600 for
+  // anything but 1 to 65,535 bytes of content or a zlib stream that does not end.
+  struct Inflater {
+    Inflater();
+    ~Inflater();
+    int32_t Run(const unsigned char* raw, uint32_t stored, uint8_t flag, uint8_t setting, unsigned char* plain,
+                const unsigned char** content, uint32_t* length);
+    z_stream z;
+    bool ready = false;
+  };
+
  private:
   struct WriteSlot;
+  struct Ahead;
+  // Reads one stored chunk (flag, length, bytes) from the next stream into raw.
+  int32_t FetchChunk(unsigned char* raw, uint8_t& flag, uint32_t& stored);
   int32_t Refill();
+  int32_t RefillAhead();
+  void StopAhead();
+  static void AheadThread(void* self);
   int32_t EmitBatch();
   bool EnsureBuffers();
   bool EnsureSlots();
@@ -96,14 +118,15 @@ class InflatingStream : public FilterStream {
   WriteSlot* slots_ = nullptr;  // writing: chunks collected for one batch
   int32_t slot_count_ = 0;
   int32_t filled_ = 0;          // whole slots collected
+  int32_t read_ahead_ = 1;
+  Ahead* ahead_ = nullptr;      // reading with a second thread
   unsigned char* raw_ = nullptr;    // a chunk as stored (compressed or plain)
   unsigned char* plain_ = nullptr;  // inflated bytes, or plain bytes being collected
   const unsigned char* chunk_ = nullptr;
   uint32_t chunk_length_ = 0;
   uint32_t position_ = 0;
   uint32_t counter_ = 0;
-  bool inflater_ready_ = false;
-  z_stream inflater_;
+  Inflater inflater_;
 };
 
 // Owns the decrypting and the inflating stream, stacked on a file stream.
@@ -117,6 +140,7 @@ class ContentStream : public FilterStream {
   // failure closes what was opened.
   int32_t SetUp(Stream* file, const Text& password, const Value* vector, uint8_t cipher_id, uint8_t setting);
   void SetJobs(int32_t jobs) { inflating_.SetJobs(jobs); }
+  void SetReadAhead(int32_t threads) { inflating_.SetReadAhead(threads); }
   // Closes the inflating stream, then the decrypting stream (writing: flushing both),
   // then itself; answers the first flush error.
   int32_t Close() override;

@@ -56,6 +56,7 @@ int32_t ContainerReader::Open(const Text& path, const Text& password, PropertyLi
     Value vector = HeaderVector(*header, cipher);
     file_.UseParams(params);
     r = content_.SetUp(&file_, password, &vector, cipher, setting);
+    content_.SetReadAhead(read_ahead_);
   }
   if (r == 0 && progress_.Attach(&content_) != 0) r = kAttachFailed;
   if (r == 0) {

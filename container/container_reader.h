@@ -43,8 +43,11 @@ class ContainerReader : public FilterStream {
   int32_t Open(const Text& path, const Text& password, PropertyList* header, const StreamParams* params);
   int32_t Close() override;
   int32_t Read(void* buffer, uint32_t length) override;
+  // 2 or more: the content is read and decoded ahead on a second thread.
+  void SetReadAhead(int32_t threads) { read_ahead_ = threads; }
 
  private:
+  int32_t read_ahead_ = 1;
   FileStream file_;
   ContentStream content_;
   ProgressStream progress_;

@@ -57,7 +57,7 @@ int32_t CreateTarget(const Text& target, ExtractJournal& journal) {
 }
 
 int32_t ExtractKind1(ExtractEngine& engine, const Text& password, const Text& base,
-                     const ProgressCallback* progress, ItemContext& context) {
+                     const ProgressCallback* progress, ItemContext& context, int32_t decode_threads) {
   ProgressReport report(progress);
   ProgressPhase phase(progress, 100);
   StreamParams params;
@@ -65,6 +65,7 @@ int32_t ExtractKind1(ExtractEngine& engine, const Text& password, const Text& ba
   params.progress = progress;
   params.items = &context;
   ContainerReader reader;
+  reader.SetReadAhead(decode_threads);
   int32_t r = reader.Open(engine.ContainerPath(), password, &engine.HeaderList(), &params);
   uint32_t total = engine.HeaderList().GetDWord(kHeaderProgressTotal, 0);
   if (r == 0 && progress != nullptr && total != 0) {
@@ -107,7 +108,7 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
     engine.Prepare(0);
     r = engine.PreparePath(container_path);
   }
-  if (r == 0) r = engine.GetKind() == kKindContainer ? ExtractKind1(engine, password, target, progress, context)
+  if (r == 0) r = engine.GetKind() == kKindContainer ? ExtractKind1(engine, password, target, progress, context, options->decode_threads)
                                                      : kUnsupported;
   // A failed run leaves the target as it found it; a successful one drops the old
   // files it replaced.

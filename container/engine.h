@@ -24,6 +24,7 @@ using ItemObserver = void (*)(const FsItem& item, int32_t kind, uint32_t size, v
 struct ExtractOptions {
   ItemAction action = ItemAction::kExtract;
   bool keep_existing = false;  // refuse (204) instead of replacing an existing file
+  int32_t decode_threads = 1;  // 2 or more: a second thread reads and decodes ahead
   ItemObserver observer = nullptr;
   void* observer_user = nullptr;
 };

@@ -409,3 +409,37 @@ TEST(Engine, DamagedContainersGiveTheirCodeAndChangeNothing) {
 
 }  // namespace
 }  // namespace qef
+
+namespace qef {
+namespace {
+
+TEST(Engine, ReadingAheadGivesTheSameTreesAndCodes) {
+  TempDir dir;
+  Text root = MakeTree(dir);
+  ASSERT_EQ(Pack({root}, dir.Sub("c.qef"), "pw"), 0);
+  ExtractOptions ahead;
+  ahead.decode_threads = 2;
+  ASSERT_EQ(Extract(dir.Sub("c.qef"), "pw", dir.Sub("t/"), nullptr, &ahead), 0);
+  EXPECT_EQ(TakeSnapshot(dir.Sub("t/tree/")), TakeSnapshot(root));
+  test::RemoveTree(dir.Sub("t/"));
+
+  // Cut at many places: the same code with and without reading ahead, and nothing left.
+  std::string whole = test::ReadFileBytes(dir.Sub("c.qef"));
+  for (size_t n = 0; n < whole.size(); n += whole.size() / 97 + 1) {
+    WriteFileBytes(dir.Sub("cut.qef"), whole.substr(0, n));
+    int32_t alone = Extract(dir.Sub("cut.qef"), "pw", dir.Sub("t/"));
+    int32_t with = Extract(dir.Sub("cut.qef"), "pw", dir.Sub("t/"), nullptr, &ahead);
+    EXPECT_EQ(with, alone) << "cut at " << n;
+    EXPECT_NE(with, 0);
+    EXPECT_FALSE(FolderExists(dir.Sub("t/"))) << "cut at " << n;
+  }
+  // Cancelling stops the second thread too.
+  Progress p;
+  p.cancel_after = 50;
+  ProgressCallback cb = p.Record();
+  EXPECT_EQ(Extract(dir.Sub("c.qef"), "pw", dir.Sub("t/"), &cb, &ahead), kCancelled);
+  EXPECT_FALSE(FolderExists(dir.Sub("t/")));
+}
+
+}  // namespace
+}  // namespace qef
