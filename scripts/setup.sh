@@ -13,7 +13,7 @@ need_pkgs=(
   libssl-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   clang libclang-rt-14-dev llvm
   g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 libz-mingw-w64-dev
-  wine wine32:i386 xvfb xauth imagemagick
+  wine wine32:i386 xvfb xauth imagemagick locales
   dpkg-dev perl
 )
 
@@ -31,6 +31,16 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+# The stub's German resources are tested under LC_ALL=de_DE.UTF-8.
+if ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+  if grep -q '^# *de_DE.UTF-8 UTF-8' /etc/locale.gen; then
+    $sudo sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  elif ! grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen; then
+    echo 'de_DE.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
+  fi
+  $sudo locale-gen >/dev/null
 fi
 
 "$here/scripts/build-cross-deps.sh"

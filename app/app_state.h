@@ -1,0 +1,58 @@
+#pragma once
+// The one application state of the stub, shared by the dialogs (main thread) and the
+// worker thread. Only busy, cancel and progress are written while a worker runs; they
+// are guarded by `lock`. Everything else is set up at start-up or touched by the
+// dialog thread alone.
+#include <windows.h>
+
+#include <cstdint>
+
+#include "core/progress.h"
+#include "core/text.h"
+#include "sfx/payload.h"
+
+namespace qef {
+
+// The target folder buffer: at most 260 characters and a terminating zero.
+const int kTargetFolderSize = 261;
+
+struct AppState {
+  HINSTANCE instance = nullptr;
+  CRITICAL_SECTION lock;
+  char* target_folder = nullptr;  // kTargetFolderSize bytes, zero-filled
+  Text container_file;            // the current run's container file, empty when none
+
+  // The payload block as found at start-up; its texts are owned copies.
+  PayloadView payload;
+  int block_present = 0;  // 1 when the block has the full 44-byte header
+  int intro_dialog = 0;   // resource id of the intro dialog
+  HBITMAP picture = nullptr;
+
+  // Shared with the worker thread.
+  volatile LONG busy = 0;
+  volatile LONG cancel = 0;
+  volatile LONG progress = 0;  // overall progress 0..100
+  HANDLE worker = INVALID_HANDLE_VALUE;
+  ProgressTracker tracker;  // used by the worker thread only
+};
+
+// The process-wide instance.
+AppState& App();
+
+// The container data of the payload block.
+inline const unsigned char* ContainerData(const AppState& app) { return app.payload.container; }
+inline uint32_t ContainerLength(const AppState& app) { return app.payload.container_length; }
+
+// Holds the application lock for its own lifetime.
+class LockHolder {
+ public:
+  explicit LockHolder(AppState& app) : lock_(&app.lock) { EnterCriticalSection(lock_); }
+  ~LockHolder() { LeaveCriticalSection(lock_); }
+  LockHolder(const LockHolder&) = delete;
+  LockHolder& operator=(const LockHolder&) = delete;
+
+ private:
+  CRITICAL_SECTION* lock_;
+};
+
+}  // namespace qef

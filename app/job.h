@@ -1,0 +1,38 @@
+#pragma once
+// One extraction run on the worker thread: the job hands the container file, the
+// target folder and the password to the extraction engine, and the progress callback
+// publishes the overall progress and passes the user's cancel back to the engine.
+// The worker never touches a window; the decrypt dialog polls the shared state.
+#include <windows.h>
+
+#include <cstdint>
+
+#include "core/text.h"
+
+namespace qef {
+
+// The password buffer handed to the worker thread, which wipes and frees it.
+const int kPasswordBufferSize = 256;
+
+// Owned copies of the three texts of one run; the texts are wiped when it ends.
+struct ExtractionJob {
+  Text container_file;  // internal form
+  Text target_folder;   // internal form, ending in '/'
+  Text password;
+
+  ExtractionJob(const Text& container, const Text& target, const char* password_text);
+  int32_t Run();
+};
+
+// 0 at once for an empty container file name; otherwise the engine's result.
+int32_t RunJob(const Text& container_file, const Text& target_folder, const char* password);
+
+// The engine's progress callback: feeds the tracker, publishes its overall value under
+// the lock and answers 40 once the user has cancelled.
+int32_t JobProgress(int32_t message, int32_t value, uintptr_t user1, uintptr_t user2);
+
+// Thread routine; its parameter is the password buffer, its exit code the result. It
+// removes the container file when the job ends, whatever the result.
+DWORD WINAPI WorkerThread(void* password_buffer);
+
+}  // namespace qef

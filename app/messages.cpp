@@ -1,0 +1,44 @@
+#include "app/messages.h"
+
+#include <shellapi.h>
+
+#include "app/app_state.h"
+#include "app/res/resource.h"
+
+namespace qef {
+
+namespace {
+
+const int kStringSize = 32000;
+
+void Box(HWND owner, const Text& text, UINT flags) {
+  MessageBoxA(owner, text.Str(), LoadText(IDS_CAPTION).Str(), flags);
+}
+
+}  // namespace
+
+Text LoadText(UINT id) {
+  Text text;
+  char* buffer = text.GetBuffer(kStringSize);
+  if (buffer != nullptr) LoadStringA(App().instance, id, buffer, kStringSize);
+  text.ReleaseBuffer();
+  return text;
+}
+
+void ErrorBox(HWND owner, const Text& text) { Box(owner, text, MB_ICONERROR); }
+
+void PlainBox(HWND owner, const Text& text) { Box(owner, text, MB_OK); }
+
+Text ErrorCodeText(int32_t code) {
+  Text text;
+  text.Format(LoadText(IDS_ERROR_CODE).Str(), static_cast<int>(code));
+  return text;
+}
+
+void OpenAddress(const Text& address) {
+  ShellExecuteA(nullptr, "open", address.Str(), "", "", SW_SHOWNORMAL);
+}
+
+void OpenWebPage(UINT string_id) { OpenAddress(LoadText(string_id)); }
+
+}  // namespace qef

@@ -1,0 +1,22 @@
+#pragma once
+// Texts from the string table, message boxes and web pages. Every text the user sees
+// comes from the resources, in the language the system's resource loader picks.
+#include <windows.h>
+
+#include "core/text.h"
+
+namespace qef {
+
+// A string of the program's table; the empty text for a missing id.
+Text LoadText(UINT id);
+// A message box with the caption string and the error icon.
+void ErrorBox(HWND owner, const Text& text);
+// A message box with the caption string, an OK button and no icon.
+void PlainBox(HWND owner, const Text& text);
+// String IDS_ERROR_CODE with the code in place of its %i.
+Text ErrorCodeText(int32_t code);
+// Opens an address with the shell; a missing browser or network is not our concern.
+void OpenAddress(const Text& address);
+void OpenWebPage(UINT string_id);
+
+}  // namespace qef
