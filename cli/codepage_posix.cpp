@@ -1,0 +1,105 @@
+// Code page conversion on POSIX: the only file besides codepage_win32.cpp that calls
+// the system's character set converter (iconv). Windows code page N is iconv's "CPN",
+// or "WINDOWS-N" where only that name is known. No "//TRANSLIT": a character without
+// an exact counterpart fails the conversion.
+#include <errno.h>
+#include <iconv.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "cli/codepage.h"
+#include "core/heap.h"
+#include "core/result.h"
+
+namespace qef {
+
+namespace {
+
+iconv_t OpenConverter(uint32_t code_page, bool to_code_page) {
+  const char* patterns[] = {"CP%lu", "WINDOWS-%lu"};
+  for (const char* pattern : patterns) {
+    char name[32];
+    std::snprintf(name, sizeof name, pattern, static_cast<unsigned long>(code_page));
+    iconv_t cd = to_code_page ? iconv_open(name, "UTF-8") : iconv_open("UTF-8", name);
+    if (cd != reinterpret_cast<iconv_t>(-1)) return cd;
+  }
+  return reinterpret_cast<iconv_t>(-1);
+}
+
+// Doubles the buffer, wiping the old one; `used` bytes are kept.
+void Grow(std::vector<char>& buffer, size_t used) {
+  std::vector<char> bigger(buffer.size() * 2);
+  std::copy(buffer.begin(), buffer.begin() + used, bigger.begin());
+  SecureWipe(buffer.data(), buffer.size());
+  buffer.swap(bigger);
+}
+
+// The answer of one iconv call: 0 to go on (the buffer has grown when it was full),
+// or kBadArgument. A conversion counted as irreversible (a positive answer) is
+// refused too: some character was written as something else.
+int32_t Outcome(size_t done, int error, std::vector<char>& buffer, size_t used) {
+  if (done == static_cast<size_t>(-1)) {
+    if (error != E2BIG) return kBadArgument;  // EILSEQ or EINVAL: no counterpart, or cut short
+    Grow(buffer, used);
+    return kOk;
+  }
+  return done == 0 ? kOk : kBadArgument;
+}
+
+int32_t Convert(const char* in, size_t n, uint32_t code_page, bool to_code_page, Text& out) {
+  iconv_t cd = OpenConverter(code_page, to_code_page);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return kUnsupported;
+  // Four output bytes per input byte cover 8-bit and double-byte code pages both ways.
+  std::vector<char> buffer(4 * n + 16);
+  char* src = const_cast<char*>(in);
+  size_t src_left = n;
+  size_t used = 0;
+  int32_t r = kOk;
+  while (r == kOk && src_left > 0) {
+    char* dst = buffer.data() + used;
+    size_t dst_left = buffer.size() - used;
+    size_t done = iconv(cd, &src, &src_left, &dst, &dst_left);
+    int error = errno;
+    used = buffer.size() - dst_left;
+    r = Outcome(done, error, buffer, used);
+  }
+  // Then any closing shift sequence of a stateful code page.
+  for (bool again = true; r == kOk && again;) {
+    char* dst = buffer.data() + used;
+    size_t dst_left = buffer.size() - used;
+    size_t done = iconv(cd, nullptr, nullptr, &dst, &dst_left);
+    int error = errno;
+    used = buffer.size() - dst_left;
+    again = done == static_cast<size_t>(-1) && error == E2BIG;
+    r = Outcome(done, error, buffer, used);
+  }
+  iconv_close(cd);
+  for (size_t i = 0; r == kOk && i < used; ++i)
+    if (buffer[i] == 0) r = kBadArgument;  // U+0000 cannot be carried by a Text
+  if (r == kOk) {
+    char* d = out.GetBuffer(static_cast<int32_t>(used));
+    if (d == nullptr) {
+      r = kOutOfMemory;
+    } else {
+      std::copy(buffer.begin(), buffer.begin() + used, d);
+      d[used] = 0;
+      out.ReleaseBuffer();
+    }
+  }
+  SecureWipe(buffer.data(), buffer.size());
+  return r;
+}
+
+}  // namespace
+
+int32_t SystemFromUtf8(const char* utf8, size_t n, uint32_t code_page, Text& out) {
+  return Convert(utf8, n, code_page, true, out);
+}
+
+int32_t SystemToUtf8(const char* bytes, size_t n, uint32_t code_page, Text& out) {
+  return Convert(bytes, n, code_page, false, out);
+}
+
+}  // namespace qef

@@ -1,0 +1,23 @@
+#pragma once
+// The tool's terminal and environment: console_posix.cpp and console_win32.cpp are
+// the only files of the tool that touch them. Texts come back as UTF-8 on every
+// platform, so that the code page conversion that follows is the same everywhere.
+#include <cstdint>
+
+#include "core/text.h"
+
+namespace qef {
+
+// Writes the prompt to the terminal and reads one line from it with echo off; the
+// line end is not kept. The terminal is used even when standard input and output are
+// redirected. 0; kCannotOpen when there is no terminal (message says so); kShortRead
+// when the input ends before a line does; kBadArgument for a line of 4096 bytes or more.
+int32_t ReadHiddenLine(const char* prompt, Text& line, Text& message);
+
+// True when standard error is a terminal (a console on Windows).
+bool StandardErrorIsTerminal();
+
+// The value of an environment variable; false when it is not set.
+bool ReadEnvironment(const char* name, Text& value);
+
+}  // namespace qef

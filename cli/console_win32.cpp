@@ -1,0 +1,102 @@
+// Console and environment on Windows: the only file besides console_posix.cpp that
+// touches them. The prompt talks to the console itself (CONIN$, CONOUT$) with echo
+// switched off through the console mode; it reads UTF-16 and hands back UTF-8, as
+// does the environment, so that nothing depends on the console's code page.
+#include <windows.h>
+
+#include "cli/console.h"
+#include "core/heap.h"
+#include "core/result.h"
+
+namespace qef {
+
+namespace {
+
+const int kMaxLine = 4096;
+
+// UTF-16 to UTF-8 into a Text; false when it cannot be had.
+bool AssignUtf8(const wchar_t* wide, int units, Text& out) {
+  if (units == 0) return out.Assign("") != 0;
+  int need = WideCharToMultiByte(CP_UTF8, 0, wide, units, nullptr, 0, nullptr, nullptr);
+  if (need <= 0) return false;
+  char* d = out.GetBuffer(need);
+  if (d == nullptr) return false;
+  WideCharToMultiByte(CP_UTF8, 0, wide, units, d, need, nullptr, nullptr);
+  d[need] = 0;
+  out.ReleaseBuffer();
+  return true;
+}
+
+void WriteConsoleText(HANDLE out, const char* text) {
+  DWORD written = 0;
+  WriteConsoleA(out, text, static_cast<DWORD>(lstrlenA(text)), &written, nullptr);
+}
+
+}  // namespace
+
+int32_t ReadHiddenLine(const char* prompt, Text& line, Text& message) {
+  HANDLE in = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, 0, nullptr);
+  HANDLE out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+  DWORD mode = 0;
+  if (in == INVALID_HANDLE_VALUE || out == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode)) {
+    if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+    message = "there is no console to ask for the password on";
+    return kCannotOpen;
+  }
+  SetConsoleMode(in, (mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT);
+  WriteConsoleText(out, prompt);
+
+  wchar_t buffer[kMaxLine + 2];
+  DWORD got = 0;
+  int32_t r = kOk;
+  if (!ReadConsoleW(in, buffer, kMaxLine + 2, &got, nullptr) || got == 0) {
+    r = kShortRead;
+    message = "the console input ended before the password";
+  } else {
+    int units = static_cast<int>(got);
+    bool ended = false;
+    while (units > 0 && (buffer[units - 1] == L'\n' || buffer[units - 1] == L'\r')) {
+      --units;
+      ended = true;
+    }
+    if (!ended) {  // the line did not fit: drain the rest so it is not read as a command
+      r = kBadArgument;
+      message = "the password is too long (4096 characters or more)";
+      FlushConsoleInputBuffer(in);
+    } else if (!AssignUtf8(buffer, units, line)) {
+      r = kOutOfMemory;
+    }
+  }
+  SecureWipe(buffer, sizeof buffer);
+
+  SetConsoleMode(in, mode);
+  WriteConsoleText(out, "\r\n");
+  CloseHandle(in);
+  CloseHandle(out);
+  return r;
+}
+
+bool StandardErrorIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+bool ReadEnvironment(const char* name, Text& value) {
+  wchar_t wide_name[256];
+  int n = MultiByteToWideChar(CP_UTF8, 0, name, -1, wide_name, 256);
+  if (n <= 0) return false;
+  DWORD need = GetEnvironmentVariableW(wide_name, nullptr, 0);
+  if (need == 0) return GetLastError() != ERROR_ENVVAR_NOT_FOUND && value.Assign("") != 0;
+  wchar_t* wide = static_cast<wchar_t*>(HeapBlockAlloc(need * sizeof(wchar_t)));
+  if (wide == nullptr) return false;
+  DWORD got = GetEnvironmentVariableW(wide_name, wide, need);
+  bool ok = got < need && AssignUtf8(wide, static_cast<int>(got), value);
+  SecureWipe(wide, need * sizeof(wchar_t));
+  HeapBlockFree(wide);
+  return ok;
+}
+
+}  // namespace qef

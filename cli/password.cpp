@@ -1,0 +1,87 @@
+#include "cli/password.h"
+
+#include "cli/console.h"
+#include "core/heap.h"
+#include "core/result.h"
+
+namespace qef {
+
+namespace {
+
+const size_t kMaxLine = 4096;
+
+int32_t ReadPasswordFile(const char* path, Text& password, Text& message) {
+  bool standard_input = path[0] == '-' && path[1] == 0;
+  std::FILE* f = standard_input ? stdin : std::fopen(path, "rb");
+  if (f == nullptr) {
+    message.Format("cannot open the password file %s", path);
+    return kCannotOpen;
+  }
+  int32_t r = ReadFirstLine(f, password, message);
+  if (!standard_input) std::fclose(f);
+  return r;
+}
+
+int32_t AskTwice(HiddenLineReader reader, Text& password, Text& message) {
+  int32_t r = reader("Password: ", password, message);
+  if (r != kOk) return r;
+  Text again;
+  r = reader("Password again: ", again, message);
+  if (r == kOk && Text::Compare(password.Str(), again.Str()) != 0) {
+    message = "the two passwords differ";
+    r = kBadArgument;
+  }
+  return r;
+}
+
+}  // namespace
+
+int32_t ReadFirstLine(std::FILE* stream, Text& line, Text& message) {
+  char buffer[kMaxLine];
+  size_t n = 0;
+  int32_t r = kOk;
+  for (;;) {
+    int c = std::fgetc(stream);
+    if (c == EOF || c == '\n') break;
+    if (n + 1 >= kMaxLine || c == 0) {
+      message = c == 0 ? "the password line holds a zero byte" : "the password is too long (4096 bytes or more)";
+      r = kBadArgument;
+      break;
+    }
+    buffer[n++] = static_cast<char>(c);
+  }
+  if (r == kOk) {
+    if (n > 0 && buffer[n - 1] == '\r') --n;
+    buffer[n] = 0;
+    size_t skip = n >= 3 && static_cast<unsigned char>(buffer[0]) == 0xEF &&
+                          static_cast<unsigned char>(buffer[1]) == 0xBB && static_cast<unsigned char>(buffer[2]) == 0xBF
+                      ? 3
+                      : 0;
+    if (!line.Assign(buffer + skip)) r = kOutOfMemory;
+  }
+  SecureWipe(buffer, sizeof buffer);
+  return r;
+}
+
+int32_t ObtainPassword(const PasswordRequest& request, Text& password, Text& message) {
+  password = "";
+  int32_t r = kOk;
+  if (request.password_file != nullptr) {
+    r = ReadPasswordFile(request.password_file, password, message);
+  } else if (request.variable == nullptr || !ReadEnvironment(request.variable, password)) {
+    HiddenLineReader reader = request.reader != nullptr ? request.reader : ReadHiddenLine;
+    if (request.confirm)
+      r = AskTwice(reader, password, message);
+    else
+      r = reader("Password: ", password, message);
+    if (r == kCannotOpen) message.Append("; give --password-file or set QEF_PASSWORD");
+  }
+  if (r == kOk && password.IsEmpty()) {
+    message = "the password is empty";
+    r = kBadArgument;
+  }
+  if (r != kOk) password = "";
+  return r;
+}
+
+}  // namespace qef
