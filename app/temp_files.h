@@ -9,14 +9,14 @@
 
 namespace qef {
 
-// A fresh name in the temporary folder (GetTempFileNameA, prefix "QMLX"), in system
-// form. The system creates an empty placeholder file of that name, which reserves the
+// A fresh name in the temporary folder (GetTempFileNameA with the prefix "QMLX", of
+// which the system takes the first three letters), in system form. The system creates an empty placeholder file of that name, which reserves the
 // number; the caller deletes it once it no longer needs the reservation. The empty
 // text when no name can be drawn.
 Text DrawTempName();
 
 // The container file name for a drawn name: its folder and title with ".qef", in
-// internal form (C:\TEMP\QMLX1A2B.TMP gives C:/TEMP/QMLX1A2B.qef). Empty for an empty name.
+// internal form (C:\TEMP\QML1A2B.TMP gives C:/TEMP/QML1A2B.qef). Empty for an empty name.
 Text ContainerFileNameFor(const Text& drawn_name);
 
 enum LaunchResult : int32_t {

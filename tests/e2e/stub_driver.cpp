@@ -1,0 +1,313 @@
+#include "tests/e2e/stub_driver.h"
+
+#include <tlhelp32.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "app/res/resource.h"
+#include "container/writer.h"
+#include "fs/fs.h"
+#include "fs/path.h"
+#include "sfx/payload.h"
+#include "sfx/pe_image.h"
+
+namespace qef::test {
+
+namespace {
+
+// Message boxes keep their text in a static of this id, and their icon in another.
+const int kMessageTextId = 0xFFFF;
+const int kMessageIconId = 0x0440;
+const UINT kMessageTimeoutMs = 5000;
+
+std::string System(const Text& path) { return ToSystemForm(path).Str(); }
+
+Bytes ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WriteBytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+// The stub as built, given by CMake as a Unix path; Wine shows the Unix root as Z:.
+std::string StubPath() {
+  std::string path = QEF_STUB_PATH;
+  if (!path.empty() && path[0] == '/') path = "Z:" + path;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+bool IsClass(HWND window, const char* name) {
+  char buffer[64] = {};
+  GetClassNameA(window, buffer, sizeof buffer);
+  return lstrcmpiA(buffer, name) == 0;
+}
+
+bool IsKind(HWND window, WindowKind kind) {
+  if (!IsClass(window, "#32770") || !IsWindowVisible(window)) return false;
+  switch (kind) {
+    case WindowKind::kIntro: return GetDlgItem(window, IDC_DECRYPT_NOW) != nullptr;
+    case WindowKind::kDecrypt: return GetDlgItem(window, IDC_TARGET) != nullptr;
+    case WindowKind::kMessage: return GetDlgItem(window, kMessageTextId) != nullptr;
+  }
+  return false;
+}
+
+struct WindowSearch {
+  DWORD pid = 0;
+  WindowKind kind = WindowKind::kIntro;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK FindKind(HWND window, LPARAM param) {
+  WindowSearch* search = reinterpret_cast<WindowSearch*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == search->pid && IsKind(window, search->kind)) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND FindWindowOf(DWORD pid, WindowKind kind) {
+  WindowSearch search;
+  search.pid = pid;
+  search.kind = kind;
+  EnumWindows(FindKind, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+struct ForeignSearch {
+  std::string title_part;
+  DWORD except_pid = 0;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK FindForeign(HWND window, LPARAM param) {
+  ForeignSearch* search = reinterpret_cast<ForeignSearch*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == search->except_pid || pid == GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+  if (WindowText(window).find(search->title_part) != std::string::npos) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The current environment with TMP and TEMP replaced, as a block for CreateProcess.
+std::string EnvironmentWithTemp(const std::string& temp) {
+  std::string block;
+  char* strings = GetEnvironmentStringsA();
+  for (const char* p = strings; *p != 0; p += lstrlenA(p) + 1) {
+    if (_strnicmp(p, "TMP=", 4) == 0 || _strnicmp(p, "TEMP=", 5) == 0) continue;
+    block += p;
+    block += '\0';
+  }
+  FreeEnvironmentStringsA(strings);
+  block += "TMP=" + temp + '\0';
+  block += "TEMP=" + temp + '\0';
+  block += '\0';
+  return block;
+}
+
+}  // namespace
+
+std::string PackFolder(const Text& source, const char* password, bool stored, Bytes& container) {
+  PropertyList content;
+  int32_t r = CollectSources({source}, content, nullptr, nullptr);
+  if (r != 0) return "CollectSources: " + std::to_string(r);
+  Text file = Text::Concat(FolderOf(StripTrailingSeparator(source)), "container.qef");
+  PackOptions options;
+  if (stored) options.compression = 0;
+  r = WriteContainer(file, password, content, options);
+  if (r != 0) return "WriteContainer: " + std::to_string(r);
+  container = ReadBytes(System(file));
+  RemoveFile(file);
+  return container.empty() ? "no container written" : "";
+}
+
+std::string MakeProgram(const Bytes& container, const Text& exe, bool short_header) {
+  Bytes block;
+  if (short_header) {
+    block.assign(8, 0);
+    block[0] = 8;
+    uint32_t n = static_cast<uint32_t>(container.size());
+    for (int i = 0; i < 4; ++i) block[4 + i] = static_cast<unsigned char>(n >> (8 * i));
+    block.insert(block.end(), container.begin(), container.end());
+  } else {
+    PayloadContent payload;
+    payload.container = container;
+    block = BuildPayloadBlock(payload);
+  }
+  Bytes image = ReadBytes(StubPath());
+  if (image.empty()) return "cannot read the stub at " + StubPath();
+  Text message;
+  if (AppendPayloadSection(image, block, message) != 0) return std::string("AppendPayloadSection: ") + message.Str();
+  return WriteBytes(System(exe), image) ? "" : "cannot write " + System(exe);
+}
+
+bool CopyBareStub(const Text& exe) { return CopyFileA(StubPath().c_str(), System(exe).c_str(), FALSE) != 0; }
+
+StubRun::~StubRun() {
+  if (process_.hProcess == nullptr) return;
+  if (WaitForSingleObject(process_.hProcess, 0) != WAIT_OBJECT_0) {
+    TerminateProcess(process_.hProcess, 1);
+    WaitForSingleObject(process_.hProcess, 5000);
+  }
+  CloseHandle(process_.hThread);
+  CloseHandle(process_.hProcess);
+}
+
+bool StubRun::Start(const Text& exe, const Text& temp_folder, const Text& current) {
+  std::string program = System(exe);
+  std::string command = "\"" + program + "\"";
+  std::string environment = EnvironmentWithTemp(System(temp_folder));
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  start_tick_ = GetTickCount();
+  return CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, &environment[0],
+                        System(current).c_str(), &startup, &process_) != 0;
+}
+
+HWND StubRun::WaitForWindow(WindowKind kind, DWORD limit_ms) {
+  HWND found = nullptr;
+  PollUntil([&] { return (found = FindWindowOf(process_.dwProcessId, kind)) != nullptr; }, limit_ms);
+  return found;
+}
+
+bool StubRun::WaitUntilGone(WindowKind kind, DWORD limit_ms) {
+  return PollUntil([&] { return FindWindowOf(process_.dwProcessId, kind) == nullptr; }, limit_ms);
+}
+
+long StubRun::WaitForExit(DWORD limit_ms) {
+  if (process_.hProcess == nullptr || WaitForSingleObject(process_.hProcess, limit_ms) != WAIT_OBJECT_0) return -1;
+  DWORD code = 0;
+  GetExitCodeProcess(process_.hProcess, &code);
+  return static_cast<long>(code);
+}
+
+ThreadPause::ThreadPause(DWORD pid, DWORD running_thread) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return;
+  THREADENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != pid || entry.th32ThreadID == running_thread) continue;
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
+    if (thread == nullptr) continue;
+    if (SuspendThread(thread) == static_cast<DWORD>(-1)) {
+      CloseHandle(thread);
+      continue;
+    }
+    threads_.push_back(thread);
+  }
+  CloseHandle(snapshot);
+}
+
+ThreadPause::~ThreadPause() {
+  for (HANDLE thread : threads_) {
+    ResumeThread(thread);
+    CloseHandle(thread);
+  }
+}
+
+std::string WindowText(HWND window) {
+  char buffer[4096] = {};
+  DWORD_PTR result = 0;
+  SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG,
+                      kMessageTimeoutMs, &result);
+  return buffer;
+}
+
+std::string ControlText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
+
+void SetControlText(HWND dialog, int id, const std::string& text) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                      SMTO_ABORTIFHUNG, kMessageTimeoutMs, &result);
+}
+
+void Press(HWND dialog, int id) {
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+bool IsControlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != 0; }
+
+bool IsControlVisible(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != 0; }
+
+std::string MessageText(HWND box) { return ControlText(box, kMessageTextId); }
+
+bool MessageHasIcon(HWND box) {
+  DWORD_PTR icon = 0;
+  SendMessageTimeoutA(GetDlgItem(box, kMessageIconId), STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &icon);
+  return icon != 0;
+}
+
+HWND WaitForForeignWindow(const std::string& title_part, DWORD except_pid, DWORD limit_ms) {
+  ForeignSearch search;
+  search.title_part = title_part;
+  search.except_pid = except_pid;
+  PollUntil(
+      [&] {
+        EnumWindows(FindForeign, reinterpret_cast<LPARAM>(&search));
+        return search.found != nullptr;
+      },
+      limit_ms);
+  return search.found;
+}
+
+bool Screenshot(HWND window, const std::string& name) {
+  // Everything painted and on the X server before the picture is taken: the paint
+  // messages are sent now, and the server gets a moment to draw what Wine sent it.
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  DWORD_PTR result = 0;
+  SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &result);
+  Sleep(200);
+
+  RECT r;
+  if (!GetWindowRect(window, &r)) return false;
+  const LONG margin = 8;
+  LONG left = r.left > margin ? r.left - margin : 0;
+  LONG top = r.top > margin ? r.top - margin : 0;
+  std::string geometry = std::to_string(r.right + margin - left) + "x" + std::to_string(r.bottom + margin - top) +
+                         "+" + std::to_string(left) + "+" + std::to_string(top);
+  std::string folder = QEF_SCREENSHOT_DIR;
+  CreateDirectoryA(("Z:" + folder).c_str(), nullptr);
+  std::string file = folder + "/" + name + ".png";
+  DeleteFileA(("Z:" + file).c_str());
+  // Wine starts a Unix program like a Windows one but gives no handle to wait on, so
+  // the picture is written under another name and renamed when complete.
+  std::string command = "/bin/sh -c \"/usr/bin/import -window root -crop " + geometry + " +repage " + file +
+                        ".part.png && mv " + file + ".part.png " + file + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return false;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return PollUntil([&] { return GetFileAttributesA(("Z:" + file).c_str()) != INVALID_FILE_ATTRIBUTES; }, 20000);
+}
+
+std::vector<std::string> FilesMatching(const Text& folder, const char* pattern) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  HANDLE h = FindFirstFileA((System(folder) + pattern).c_str(), &entry);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    names.push_back(entry.cFileName);
+  } while (FindNextFileA(h, &entry));
+  FindClose(h);
+  return names;
+}
+
+}  // namespace qef::test

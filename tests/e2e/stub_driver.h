@@ -1,0 +1,105 @@
+#pragma once
+// Drives the stub as a user would. Builds self-decrypting programs from the real stub,
+// starts them with a private temporary folder, finds their dialogs and message boxes,
+// and types and presses buttons with window messages. Every wait polls with a time
+// limit; nothing sleeps longer than one polling step.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "core/text.h"
+
+namespace qef::test {
+
+using Bytes = std::vector<unsigned char>;
+
+// Packs a folder (internal form, ending in '/') into container bytes with AES and
+// compression; stored chunks when `stored`. Empty text on success, else why not.
+std::string PackFolder(const Text& source, const char* password, bool stored, Bytes& container);
+
+// Writes `exe`: the stub with a payload block carrying the container. The block has
+// the full 44-byte header, or with `short_header` the 8-byte layout that holds only
+// the container. Empty text on success.
+std::string MakeProgram(const Bytes& container, const Text& exe, bool short_header = false);
+
+// Copies the bare stub, with nothing appended, to `exe`.
+bool CopyBareStub(const Text& exe);
+
+// The windows a stub shows.
+enum class WindowKind { kIntro, kDecrypt, kMessage };
+
+// One running stub. The destructor ends a program that is still running.
+class StubRun {
+ public:
+  StubRun() = default;
+  StubRun(const StubRun&) = delete;
+  StubRun& operator=(const StubRun&) = delete;
+  ~StubRun();
+
+  // Starts the program with TMP and TEMP set to temp_folder and `current` as its
+  // current folder (both internal form). The time of the start is kept.
+  bool Start(const Text& exe, const Text& temp_folder, const Text& current);
+  // The program's visible top-level window of that kind, or null at the time limit.
+  HWND WaitForWindow(WindowKind kind, DWORD limit_ms = 20000);
+  // True once no visible window of that kind is left.
+  bool WaitUntilGone(WindowKind kind, DWORD limit_ms = 20000);
+  // The exit code, or -1 when the program is still running at the time limit.
+  long WaitForExit(DWORD limit_ms = 20000);
+  DWORD ProcessId() const { return process_.dwProcessId; }
+  DWORD StartTick() const { return start_tick_; }
+
+ private:
+  PROCESS_INFORMATION process_ = {};
+  DWORD start_tick_ = 0;
+};
+
+// Holds every thread of a process but one (its dialog thread) suspended while it
+// lives, so that a test can act at a chosen point of a run however fast the run is.
+class ThreadPause {
+ public:
+  ThreadPause(DWORD pid, DWORD running_thread);
+  ThreadPause(const ThreadPause&) = delete;
+  ThreadPause& operator=(const ThreadPause&) = delete;
+  ~ThreadPause();
+
+ private:
+  std::vector<HANDLE> threads_;
+};
+
+// Texts and buttons of another process's windows.
+std::string WindowText(HWND window);
+std::string ControlText(HWND dialog, int id);
+void SetControlText(HWND dialog, int id, const std::string& text);
+// Posts a click, so that a handler that opens a message box does not block the caller.
+void Press(HWND dialog, int id);
+bool IsControlEnabled(HWND dialog, int id);
+bool IsControlVisible(HWND dialog, int id);
+// The text of a message box and whether it shows an icon.
+std::string MessageText(HWND box);
+bool MessageHasIcon(HWND box);
+
+// Polls `done` every 10 ms until it is true or the time limit passes.
+template <class Predicate>
+bool PollUntil(Predicate done, DWORD limit_ms) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    if (done()) return true;
+    if (GetTickCount() - start > limit_ms) return false;
+    Sleep(10);
+  }
+}
+
+// A visible top-level window of another program (not `except_pid`) whose title
+// contains `title_part`, or null at the time limit. For the Explorer window that a
+// successful run opens.
+HWND WaitForForeignWindow(const std::string& title_part, DWORD except_pid, DWORD limit_ms);
+
+// Saves a picture of the screen around `window` as <screenshot folder>/<name>.png,
+// taken with ImageMagick's import on the X display. False when it could not be made.
+bool Screenshot(HWND window, const std::string& name);
+
+// Names in the folder (internal form) that match a pattern such as "*.qef".
+std::vector<std::string> FilesMatching(const Text& folder, const char* pattern);
+
+}  // namespace qef::test

@@ -1,0 +1,393 @@
+// The stub end to end under Wine: self-decrypting programs made from the real stub
+// are started, their dialogs are driven with window messages, and the outcome is
+// checked on disk. The same cases run in English and, under a German locale, the
+// ones that show texts run in German (the expected texts follow the UI language).
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/res/resource.h"
+#include "container/engine.h"
+#include "core/result.h"
+#include "fs/fs.h"
+#include "fs/path.h"
+#include "tests/e2e/stub_driver.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tree_snapshot.h"
+
+namespace qef::test {
+namespace {
+
+struct Texts {
+  const char* language;
+  const char* title;
+  const char* success;
+  const char* error_code;  // printf format with the code
+  const char* wrong_password;
+  const char* bad_target;
+  const char* no_data;
+};
+
+const Texts kEnglish = {
+    "en",
+    "Quillmar - Self decryption",
+    "The files have been successfully decrypted.",
+    "An error occured while decrypting.\n\nErrorcode: %i",
+    "The entered password is not correct.",
+    "The selected target folder is invalid.",
+    "This program contains no encrypted data.",
+};
+
+// In the ANSI code page of a German system (1252).
+const Texts kGerman = {
+    "de",
+    "Quillmar - Selbstentschl\xFCsselung",
+    "Die Daten wurden erfolgreich entschl\xFCsselt.",
+    "Es trat ein Fehler bei der Entschl\xFCsselung auf.\n\nFehlercode: %i",
+    "Das eingegebene Passwort ist nicht korrekt.",
+    "Der Angegebene Zielpfad ist ung\xFCltig.",
+    "Dieses Programm enth\xE4lt keine verschl\xFCsselten Daten.",
+};
+
+const Texts& Expected() {
+  return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_GERMAN ? kGerman : kEnglish;
+}
+
+const char kPassword[] = "open sesame";
+
+std::string System(const Text& path) { return ToSystemForm(path).Str(); }
+
+void SetWriteTime(const Text& path, int year) {
+  SYSTEMTIME st = {};
+  st.wYear = static_cast<WORD>(year);
+  st.wMonth = 2;
+  st.wDay = 3;
+  st.wHour = 4;
+  FILETIME ft;
+  SystemTimeToFileTime(&st, &ft);
+  HANDLE h = CreateFileA(System(path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  SetFileTime(h, nullptr, nullptr, &ft);
+  CloseHandle(h);
+}
+
+class StubTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Without a window manager, Wine draws the title bars itself only for windows it
+    // does not hand to one; the screenshots need them.
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                        nullptr) == ERROR_SUCCESS) {
+      RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
+      RegCloseKey(key);
+    }
+    for (const char* folder : {"src/data/", "bin/", "tmp/", "out/"}) ASSERT_EQ(CreateFolder(dir_.Sub(folder)), 0);
+  }
+
+  Text Data() const { return dir_.Sub("src/data/"); }
+  Text Exe() const { return dir_.Sub("bin/setup.exe"); }
+  Text Tmp() const { return dir_.Sub("tmp/"); }
+  Text Out() const { return dir_.Sub("out/"); }
+
+  // A small tree with everything an item can carry: nested and empty folders, an
+  // empty file, attributes and an old write time.
+  void MakeSampleTree() {
+    ASSERT_EQ(CreateFolder(Text::Concat(Data(), "docs/empty/")), 0);
+    std::string report;
+    for (int i = 0; i < 20000; ++i) report += "line " + std::to_string(i * 7919 % 1000) + "\n";
+    ASSERT_TRUE(WriteFileBytes(Text::Concat(Data(), "readme.txt"), "hello"));
+    ASSERT_TRUE(WriteFileBytes(Text::Concat(Data(), "empty.bin"), ""));
+    ASSERT_TRUE(WriteFileBytes(Text::Concat(Data(), "docs/report.txt"), report));
+    ASSERT_TRUE(WriteFileBytes(Text::Concat(Data(), "docs/locked.txt"), "read only"));
+    ASSERT_TRUE(WriteFileBytes(Text::Concat(Data(), "docs/hidden.txt"), "hidden"));
+    SetWriteTime(Text::Concat(Data(), "docs/report.txt"), 2001);
+    SetFileAttributesA(System(Text::Concat(Data(), "docs/locked.txt")).c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA(System(Text::Concat(Data(), "docs/hidden.txt")).c_str(), FILE_ATTRIBUTE_HIDDEN);
+  }
+
+  void BuildProgram(bool short_header = false) {
+    Bytes container;
+    ASSERT_EQ(PackFolder(Data(), kPassword, false, container), "");
+    ASSERT_EQ(MakeProgram(container, Exe(), short_header), "");
+  }
+
+  void Start() { ASSERT_TRUE(run_.Start(Exe(), Tmp(), dir_.Path())); }
+
+  // Intro dialog, then the decrypt dialog.
+  HWND OpenDecryptDialog() {
+    HWND intro = run_.WaitForWindow(WindowKind::kIntro);
+    if (intro == nullptr) return nullptr;
+    Press(intro, IDC_DECRYPT_NOW);
+    return run_.WaitForWindow(WindowKind::kDecrypt);
+  }
+
+  // Presses Decrypt with the given fields and answers the message box that follows:
+  // its text and whether it had an icon.
+  std::string DecryptExpectingMessage(HWND dialog, const std::string& target, const std::string& password,
+                                      bool* icon = nullptr) {
+    SetControlText(dialog, IDC_TARGET, target);
+    SetControlText(dialog, IDC_PASSWORD, password);
+    Press(dialog, IDC_DECRYPT);
+    HWND box = run_.WaitForWindow(WindowKind::kMessage, 60000);
+    if (box == nullptr) return "<no message box>";
+    std::string text = MessageText(box);
+    if (icon != nullptr) *icon = MessageHasIcon(box);
+    Press(box, IDOK);
+    run_.WaitUntilGone(WindowKind::kMessage);
+    return text;
+  }
+
+  // After success: Explorer shows the target folder; its window is closed again.
+  void ExpectExplorerOn(const Text& folder) {
+    std::string name = FileNameOf(StripTrailingSeparator(folder)).Str();
+    HWND explorer = WaitForForeignWindow(name, run_.ProcessId(), 20000);
+    EXPECT_NE(explorer, nullptr) << "no Explorer window on " << name;
+    if (explorer != nullptr) PostMessageA(explorer, WM_CLOSE, 0, 0);
+  }
+
+  // Whatever the outcome, the stub's temporary folder is left as it was: no
+  // container file and no placeholder of a drawn name.
+  void ExpectNoTempLeftovers() {
+    std::vector<std::string> left = FilesMatching(Tmp(), "*.*");
+    std::string names;
+    for (const std::string& n : left)
+      if (n != "." && n != "..") names += n + " ";
+    EXPECT_EQ(names, "") << "left in the temporary folder";
+  }
+
+  void ExpectRestored(const Text& extracted) {
+    Snapshot want = TakeSnapshot(Data());
+    Snapshot got = TakeSnapshot(extracted);
+    EXPECT_EQ(Describe(got), Describe(want));
+    EXPECT_TRUE(got == want);
+    for (const auto& [path, entry] : want) {
+      if (!entry.folder) {
+        EXPECT_EQ(got[path].mtime, entry.mtime) << path;
+      }
+    }
+    DWORD hidden = GetFileAttributesA(System(Text::Concat(extracted, "docs/hidden.txt")).c_str());
+    EXPECT_TRUE(hidden != INVALID_FILE_ATTRIBUTES && (hidden & FILE_ATTRIBUTE_HIDDEN) != 0);
+  }
+
+  TempDir dir_;
+  StubRun run_;
+};
+
+TEST_F(StubTest, SuccessRestoresTheTreeAndClosesBothDialogs) {
+  MakeSampleTree();
+  BuildProgram();
+  Start();
+  HWND intro = run_.WaitForWindow(WindowKind::kIntro);
+  ASSERT_NE(intro, nullptr);
+  std::printf("first dialog %lu ms after the start\n", GetTickCount() - run_.StartTick());
+  EXPECT_EQ(WindowText(intro), Expected().title);
+  EXPECT_TRUE(Screenshot(intro, std::string("dialog101_") + Expected().language));
+
+  Press(intro, IDC_DECRYPT_NOW);
+  HWND dialog = run_.WaitForWindow(WindowKind::kDecrypt);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(WindowText(dialog), Expected().title);
+  EXPECT_FALSE(IsControlVisible(dialog, IDC_PROGRESS));
+  SetControlText(dialog, IDC_PASSWORD, kPassword);
+  EXPECT_TRUE(Screenshot(dialog, std::string("dialog103_") + Expected().language));
+
+  bool icon = true;
+  EXPECT_EQ(DecryptExpectingMessage(dialog, System(Out()), kPassword, &icon), Expected().success);
+  EXPECT_FALSE(icon);
+  ExpectExplorerOn(Out());
+  EXPECT_EQ(run_.WaitForExit(), 0) << "the dialogs did not close";
+  ExpectRestored(Text::Concat(Out(), "data/"));
+  ExpectNoTempLeftovers();
+}
+
+// The 8-byte block layout carries only the container; it is read from its own offset.
+TEST_F(StubTest, WrongPasswordKeepsTheDialogForAnotherTry) {
+  MakeSampleTree();
+  BuildProgram(/*short_header=*/true);
+  Start();
+  HWND dialog = OpenDecryptDialog();
+  ASSERT_NE(dialog, nullptr);
+
+  bool icon = true;
+  EXPECT_EQ(DecryptExpectingMessage(dialog, System(Out()), "not the password", &icon), Expected().wrong_password);
+  EXPECT_FALSE(icon);
+  // The controls come back once the message box is answered.
+  auto ready_again = [&] {
+    for (int id : {IDC_DECRYPT, IDC_BROWSE, IDC_TARGET, IDC_PASSWORD, IDCANCEL})
+      if (!IsControlEnabled(dialog, id)) return false;
+    return !IsControlVisible(dialog, IDC_PROGRESS);
+  };
+  EXPECT_TRUE(PollUntil(ready_again, 20000)) << "run controls locked or progress bar shown";
+  EXPECT_FALSE(FolderExists(Text::Concat(Out(), "data/")));
+  ExpectNoTempLeftovers();
+
+  EXPECT_EQ(DecryptExpectingMessage(dialog, System(Out()), kPassword), Expected().success);
+  ExpectExplorerOn(Out());
+  EXPECT_EQ(run_.WaitForExit(), 0);
+  ExpectRestored(Text::Concat(Out(), "data/"));
+  ExpectNoTempLeftovers();
+}
+
+TEST_F(StubTest, EmptyFieldsAreRefusedBeforeAnythingIsWritten) {
+  MakeSampleTree();
+  BuildProgram();
+  Start();
+  HWND dialog = OpenDecryptDialog();
+  ASSERT_NE(dialog, nullptr);
+
+  bool icon = false;
+  EXPECT_EQ(DecryptExpectingMessage(dialog, System(Out()), "", &icon), Expected().wrong_password);
+  EXPECT_TRUE(icon);
+  ExpectNoTempLeftovers();
+  icon = false;
+  EXPECT_EQ(DecryptExpectingMessage(dialog, "", kPassword, &icon), Expected().bad_target);
+  EXPECT_TRUE(icon);
+  ExpectNoTempLeftovers();
+
+  // Cancel without a run closes the decrypt dialog only.
+  Press(dialog, IDCANCEL);
+  EXPECT_TRUE(run_.WaitUntilGone(WindowKind::kDecrypt));
+  HWND intro = run_.WaitForWindow(WindowKind::kIntro);
+  ASSERT_NE(intro, nullptr);
+  Press(intro, IDCANCEL);
+  EXPECT_EQ(run_.WaitForExit(), 0);
+  EXPECT_EQ(TakeSnapshot(Out()).size(), 0u);
+}
+
+TEST_F(StubTest, CancelDuringALargeFileEndsSilentlyAndCleansUp) {
+  // Incompressible and stored, so that the file takes a while to write.
+  std::string big(32u << 20, '\0');
+  uint32_t x = 12345;
+  for (char& c : big) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  ASSERT_TRUE(WriteFileBytes(Text::Concat(Data(), "big.bin"), big));
+  Bytes container;
+  ASSERT_EQ(PackFolder(Data(), kPassword, /*stored=*/true, container), "");
+  ASSERT_EQ(MakeProgram(container, Exe()), "");
+  Start();
+  HWND dialog = OpenDecryptDialog();
+  ASSERT_NE(dialog, nullptr);
+
+  SetControlText(dialog, IDC_TARGET, System(Out()));
+  SetControlText(dialog, IDC_PASSWORD, kPassword);
+  Press(dialog, IDC_DECRYPT);
+  Text big_file = Text::Concat(Out(), "data/big.bin");
+  ASSERT_TRUE(PollUntil([&] { return FileExists(big_file); }, 60000)) << "the run never reached the large file";
+  {
+    // The worker waits while Cancel is pressed, so that the run is still inside the
+    // file when it sees the cancel, however fast the machine.
+    ThreadPause pause(run_.ProcessId(), GetWindowThreadProcessId(dialog, nullptr));
+    ASSERT_LT(FileSize(big_file), static_cast<int64_t>(big.size())) << "the file was complete before the cancel";
+    Press(dialog, IDCANCEL);
+    EXPECT_TRUE(PollUntil([&] { return !IsControlEnabled(dialog, IDCANCEL); }, 5000)) << "Cancel still enabled";
+  }
+
+  EXPECT_TRUE(run_.WaitUntilGone(WindowKind::kDecrypt, 60000));
+  EXPECT_EQ(run_.WaitForWindow(WindowKind::kMessage, 0), nullptr) << "a cancelled run shows no message";
+  HWND intro = run_.WaitForWindow(WindowKind::kIntro);
+  ASSERT_NE(intro, nullptr);
+  EXPECT_FALSE(FolderExists(Text::Concat(Out(), "data/"))) << "the cancelled run left its files";
+  ExpectNoTempLeftovers();
+  Press(intro, IDCANCEL);
+  EXPECT_EQ(run_.WaitForExit(), 0);
+}
+
+TEST_F(StubTest, DamagedContainerShowsTheEngineCode) {
+  MakeSampleTree();
+  Bytes container;
+  ASSERT_EQ(PackFolder(Data(), kPassword, false, container), "");
+  container[container.size() / 2] ^= 0x5A;
+  ASSERT_EQ(MakeProgram(container, Exe()), "");
+
+  // The code the engine gives for exactly these bytes.
+  Text damaged = dir_.Sub("damaged.qef");
+  ASSERT_TRUE(WriteFileBytes(damaged, std::string(container.begin(), container.end())));
+  ExtractEngine engine;
+  int32_t code = ExtractContainer(engine, damaged, kPassword, dir_.Sub("scratch/"), nullptr, nullptr, nullptr);
+  ASSERT_NE(code, kOk);
+  ASSERT_NE(code, kCancelled);
+  ASSERT_NE(code, kWrongPassword);
+
+  Start();
+  HWND dialog = OpenDecryptDialog();
+  ASSERT_NE(dialog, nullptr);
+  char expected[256];
+  std::snprintf(expected, sizeof expected, Expected().error_code, static_cast<int>(code));
+  bool icon = false;
+  EXPECT_EQ(DecryptExpectingMessage(dialog, System(Out()), kPassword, &icon), expected);
+  EXPECT_TRUE(icon);
+  EXPECT_TRUE(run_.WaitUntilGone(WindowKind::kDecrypt));
+  HWND intro = run_.WaitForWindow(WindowKind::kIntro);
+  ASSERT_NE(intro, nullptr);
+  EXPECT_FALSE(FolderExists(Text::Concat(Out(), "data/")));
+  ExpectNoTempLeftovers();
+  Press(intro, IDCANCEL);
+  EXPECT_EQ(run_.WaitForExit(), 0);
+}
+
+// The proposal in the target folder field, read as the decrypt dialog opens.
+class ProposalTest : public StubTest {
+ protected:
+  std::string ProposalOf(const Text& exe, const Text& temp_folder) {
+    EXPECT_TRUE(run_.Start(exe, temp_folder, dir_.Path()));
+    HWND dialog = OpenDecryptDialog();
+    if (dialog == nullptr) return "<no decrypt dialog>";
+    std::string proposal = ControlText(dialog, IDC_TARGET);
+    Press(dialog, IDCANCEL);
+    HWND intro = run_.WaitForWindow(WindowKind::kIntro);
+    if (intro != nullptr) Press(intro, IDCANCEL);
+    EXPECT_EQ(run_.WaitForExit(), 0);
+    return proposal;
+  }
+};
+
+TEST_F(ProposalTest, FolderNamedAfterTheProgramBesideIt) {
+  ASSERT_TRUE(WriteFileBytes(Text::Concat(Data(), "a.txt"), "a"));
+  BuildProgram();
+  EXPECT_EQ(ProposalOf(Exe(), Tmp()), System(dir_.Sub("bin/setup/")));
+  ASSERT_EQ(CreateFolder(dir_.Sub("bin/setup/")), 0);
+  EXPECT_EQ(ProposalOf(Exe(), Tmp()), System(dir_.Sub("bin/setup (1)/")));
+  ASSERT_EQ(CreateFolder(dir_.Sub("bin/setup (1)/")), 0);
+  EXPECT_EQ(ProposalOf(Exe(), Tmp()), System(dir_.Sub("bin/setup (2)/")));
+}
+
+// Run from inside the temporary folder (as when opened straight out of an archive),
+// the program proposes the desktop. Windows gives the temporary path in short form.
+TEST_F(ProposalTest, DesktopWhenRunFromTheTemporaryFolder) {
+  ASSERT_TRUE(WriteFileBytes(Text::Concat(Data(), "a.txt"), "a"));
+  ASSERT_EQ(CreateFolder(dir_.Sub("tmp/sub/")), 0);
+  Text exe = dir_.Sub("tmp/sub/setup.exe");
+  Bytes container;
+  ASSERT_EQ(PackFolder(Data(), kPassword, false, container), "");
+  ASSERT_EQ(MakeProgram(container, exe), "");
+  char short_tmp[MAX_PATH] = {};
+  ASSERT_NE(GetShortPathNameA(System(Tmp()).c_str(), short_tmp, MAX_PATH), 0u);
+  char desktop[MAX_PATH] = {};
+  ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, desktop), S_OK);
+
+  std::string proposal = ProposalOf(exe, Text(short_tmp));
+  Text expected = UniqueFolderName(Text::Concat(AddTrailingSeparator(ToInternalForm(Text(desktop))), "setup/"));
+  EXPECT_EQ(proposal, System(expected));
+  RemoveFile(exe);
+}
+
+TEST_F(StubTest, NoPayloadSaysSoAndEnds) {
+  ASSERT_TRUE(CopyBareStub(Exe()));
+  Start();
+  HWND box = run_.WaitForWindow(WindowKind::kMessage);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(MessageText(box), Expected().no_data);
+  EXPECT_TRUE(MessageHasIcon(box));
+  EXPECT_EQ(run_.WaitForWindow(WindowKind::kIntro, 0), nullptr);
+  Press(box, IDOK);
+  EXPECT_EQ(run_.WaitForExit(), 0);
+}
+
+}  // namespace
+}  // namespace qef::test
