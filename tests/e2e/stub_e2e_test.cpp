@@ -85,13 +85,17 @@ class StubTest : public ::testing::Test {
       RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
       RegCloseKey(key);
     }
-    for (const char* folder : {"src/data/", "bin/", "tmp/", "out/"}) ASSERT_EQ(CreateFolder(dir_.Sub(folder)), 0);
+    // The target's name is the test folder's, so that the Explorer window of this
+    // run cannot be mistaken for that of an earlier one.
+    out_ = Text::Concat(dir_.Path(), Text::Concat(FileNameOf(StripTrailingSeparator(dir_.Path())), "-out/"));
+    for (const Text& folder : {dir_.Sub("src/data/"), dir_.Sub("bin/"), dir_.Sub("tmp/"), out_})
+      ASSERT_EQ(CreateFolder(folder), 0);
   }
 
   Text Data() const { return dir_.Sub("src/data/"); }
   Text Exe() const { return dir_.Sub("bin/setup.exe"); }
   Text Tmp() const { return dir_.Sub("tmp/"); }
-  Text Out() const { return dir_.Sub("out/"); }
+  Text Out() const { return out_; }
 
   // A small tree with everything an item can carry: nested and empty folders, an
   // empty file, attributes and an old write time.
@@ -174,6 +178,7 @@ class StubTest : public ::testing::Test {
   }
 
   TempDir dir_;
+  Text out_;
   StubRun run_;
 };
 
