@@ -12,6 +12,11 @@ cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native
 
+echo "== native build and tests with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan
+
 echo "== win32 build and tests under Wine"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
