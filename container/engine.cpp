@@ -97,6 +97,8 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
   context.keep_existing = options->keep_existing;
   context.observer = options->observer;
   context.observer_user = options->observer_user;
+  context.name_mapper = options->name_mapper;
+  context.name_mapper_user = options->name_mapper_user;
   context.keep_items = content_out != nullptr;
 
   bool extracting = options->action == ItemAction::kExtract;

@@ -21,12 +21,18 @@ enum class ItemAction {
 // kind: 0 file, 1 folder, other values items without effect; size: file size.
 using ItemObserver = void (*)(const FsItem& item, int32_t kind, uint32_t size, void* user);
 
+// Turns a stored name (a folder part or a name, in the container's code page) into the
+// name to use on disk; false refuses the item (it ends the run with 240).
+using NameMapper = bool (*)(const Text& stored, Text& on_disk, void* user);
+
 struct ExtractOptions {
   ItemAction action = ItemAction::kExtract;
   bool keep_existing = false;  // refuse (204) instead of replacing an existing file
   int32_t decode_threads = 1;  // 2 or more: a second thread reads and decodes ahead
   ItemObserver observer = nullptr;
   void* observer_user = nullptr;
+  NameMapper name_mapper = nullptr;  // null: names are used as stored
+  void* name_mapper_user = nullptr;
 };
 
 // The engine state for one extraction: created by its caller, prepared and finished by

@@ -75,6 +75,11 @@ Text StoredRelativePath(const FsItem& item) {
   return ToInternalForm(rel, PathStyle::kWindows);
 }
 
+// The relative path of checked names, with the stored '\' separators turned into '/'.
+Text RelativePath(const Text& folder, const Text& name) {
+  return ToInternalForm(Text::Concat(folder, name), PathStyle::kWindows);
+}
+
 // True when a folder between base and path (the path itself included) is a link: an
 // item must never be written through one, wherever it points.
 bool CrossesLink(const Text& base, const Text& path) {
@@ -126,11 +131,11 @@ int32_t ReadFileData(FsItem& item, Stream& s, const Text& base, ItemContext& ctx
   unsigned char* buffer = ctx.Buffer();
   if (buffer == nullptr) return kOutOfMemory;
   if (s.ReadU32(size) != 0) return s.GetError();
-  if (CheckItemName(item.GetString(kItemFolder, ""), item.GetString(kItemName, ""), ctx.style) != 0)
-    return kUnsafeName;
+  Text folder, name;
+  if (ItemNames(item, ctx, folder, name) != 0) return kUnsafeName;
   if (ctx.action == ItemAction::kVerify) return CopyData(s, size, nullptr, buffer, ItemContext::kBufferSize);
 
-  Text path = Text::Concat(base, StoredRelativePath(item));
+  Text path = Text::Concat(base, RelativePath(folder, name));
   if (CrossesLink(base, FolderOf(path))) return kUnsafeName;
   bool replace = FileExists(path);
   if (replace) {
@@ -161,10 +166,10 @@ int32_t ReadFileData(FsItem& item, Stream& s, const Text& base, ItemContext& ctx
 }
 
 int32_t MakeFolderItem(FsItem& item, const Text& base, ItemContext& ctx) {
-  if (CheckItemName(item.GetString(kItemFolder, ""), item.GetString(kItemName, ""), ctx.style) != 0)
-    return kUnsafeName;
+  Text folder, name;
+  if (ItemNames(item, ctx, folder, name) != 0) return kUnsafeName;
   if (ctx.action == ItemAction::kVerify) return 0;
-  Text path = AddTrailingSeparator(Text::Concat(base, StoredRelativePath(item)));
+  Text path = AddTrailingSeparator(Text::Concat(base, RelativePath(folder, name)));
   if (CrossesLink(base, path)) return kUnsafeName;
   // As with the folder creation it stands for, a folder that cannot be made is not an
   // error here: the items inside it fail when they are written.
@@ -260,6 +265,20 @@ uint32_t ItemSize(const FsItem& item, const StreamParams* params) {
 
 Text ItemPath(const Text& base_folder, const FsItem& item) {
   return Text::Concat(base_folder, StoredRelativePath(item));
+}
+
+int32_t ItemNames(const FsItem& item, const ItemContext& context, Text& folder, Text& name) {
+  folder = item.GetString(kItemFolder, "");
+  name = item.GetString(kItemName, "");
+  if (context.name_mapper != nullptr) {
+    Text mapped_folder, mapped_name;
+    if (!context.name_mapper(folder, mapped_folder, context.name_mapper_user) ||
+        !context.name_mapper(name, mapped_name, context.name_mapper_user))
+      return kUnsafeName;
+    folder = mapped_folder;
+    name = mapped_name;
+  }
+  return CheckItemName(folder, name, context.style);
 }
 
 }  // namespace qef

@@ -57,6 +57,8 @@ class ItemContext {
   bool keep_existing = false;
   ItemObserver observer = nullptr;
   void* observer_user = nullptr;
+  NameMapper name_mapper = nullptr;
+  void* name_mapper_user = nullptr;
   PathStyle style = kNativeStyle;
   // Whether the content list keeps the items it has read; without it, memory stays
   // bounded whatever the number of items.
@@ -82,5 +84,9 @@ uint32_t ItemSize(const FsItem& item, const StreamParams* params);
 // The path an item names under its base folder: base + folder part + name, with the
 // stored names' '\' separators turned into '/'.
 Text ItemPath(const Text& base_folder, const FsItem& item);
+
+// An item's folder part and name as they are used on disk (mapped when the context has
+// a mapper), checked by the one name check: 0, or 240.
+int32_t ItemNames(const FsItem& item, const ItemContext& context, Text& folder, Text& name);
 
 }  // namespace qef
