@@ -141,46 +141,6 @@ int32_t DecryptingStream::Close() {
 
 // ---- InflatingStream ----
 
-InflatingStream::Compressor::Compressor() { std::memset(&z, 0, sizeof z); }
-
-InflatingStream::Compressor::~Compressor() {
-  if (level >= 0) deflateEnd(&z);
-}
-
-uint8_t InflatingStream::Compressor::Run(const unsigned char* in, uint32_t n, uint8_t setting, unsigned char* out,
-                                         uint32_t& out_length) {
-  if (setting == 0) {
-    // Stored content still carries flag 1; the reader uses such bytes as they are.
-    std::memcpy(out, in, n);
-    out_length = n;
-    return 1;
-  }
-  int wanted = setting == 1 ? 9 : 3;
-  // Same parameters as zlib's compress2, so the bytes are those compress2 gives; the
-  // stream is reset rather than rebuilt for every chunk.
-  bool ready = level == wanted && deflateReset(&z) == Z_OK;
-  if (!ready) {
-    if (level >= 0) deflateEnd(&z);
-    std::memset(&z, 0, sizeof z);
-    level = deflateInit(&z, wanted) == Z_OK ? wanted : -1;
-  }
-  if (level >= 0) {
-    z.next_in = const_cast<unsigned char*>(in);
-    z.avail_in = n;
-    z.next_out = out;
-    z.avail_out = kCompressedBound;
-    int zr = deflate(&z, Z_FINISH);
-    uint32_t produced = kCompressedBound - z.avail_out;
-    if (zr == Z_STREAM_END && produced > 0 && produced < n) {
-      out_length = produced;
-      return 1;
-    }
-  }
-  std::memcpy(out, in, n);
-  out_length = n;
-  return 0;
-}
-
 struct InflatingStream::WriteSlot {
   unsigned char* plain = nullptr;
   unsigned char* out = nullptr;
@@ -188,8 +148,9 @@ struct InflatingStream::WriteSlot {
   uint32_t stored = 0;
   uint8_t flag = 0;
   uint8_t setting = 0;
-  Compressor compressor;
+  ChunkCompressor* compressor = nullptr;
   ~WriteSlot() {
+    delete compressor;
     FreeBlock(plain, kMaxPlainChunk);
     FreeBlock(out, kCompressedBound);
   }
@@ -437,14 +398,15 @@ bool InflatingStream::EnsureSlots() {
   for (int32_t i = 0; i < count; ++i) {
     slots_[i].plain = static_cast<unsigned char*>(HeapBlockAlloc(kMaxPlainChunk));
     slots_[i].out = static_cast<unsigned char*>(HeapBlockAlloc(kCompressedBound));
-    if (slots_[i].plain == nullptr || slots_[i].out == nullptr) return false;
+    slots_[i].compressor = compressor_factory_();
+    if (slots_[i].plain == nullptr || slots_[i].out == nullptr || slots_[i].compressor == nullptr) return false;
   }
   return true;
 }
 
 void InflatingStream::CompressSlot(int32_t index, void* self) {
   WriteSlot& slot = static_cast<InflatingStream*>(self)->slots_[index];
-  slot.flag = slot.compressor.Run(slot.plain, slot.length, slot.setting, slot.out, slot.stored);
+  slot.flag = slot.compressor->Run(slot.plain, slot.length, slot.setting, slot.out, slot.stored);
 }
 
 // Compresses the collected chunks (on up to jobs_ threads) and writes them in order.
@@ -469,6 +431,7 @@ int32_t InflatingStream::EmitBatch() {
 
 int32_t InflatingStream::Write(const void* buffer, uint32_t length) {
   if (!BeginWrite(buffer, length)) return error_;
+  if (compressor_factory_ == nullptr) return error_ = kUnsupported;
   if (!EnsureSlots()) return error_ = kOutOfMemory;
   auto* in = static_cast<const unsigned char*>(buffer);
   while (length > 0) {

@@ -22,6 +22,21 @@
 namespace qef {
 
 const uint32_t kMaxPlainChunk = 65535;  // bytes of content in one compressed chunk
+// Room for a compressed chunk: zlib's bound for a chunk of kMaxPlainChunk bytes.
+const uint32_t kCompressedBound = kMaxPlainChunk + kMaxPlainChunk / 1000 + 64;
+
+// Compresses one chunk of plain bytes into `out` (kCompressedBound bytes) and answers
+// the flag to store, with out_length: 1 with the zlib stream when it is shorter than the
+// input (or, for setting 0, the plain bytes), else 0 with the plain bytes. Independent
+// of any stream, so chunks can be compressed on several threads with identical output.
+// Only writers install one: a program that only reads links no compression code.
+class ChunkCompressor {
+ public:
+  virtual ~ChunkCompressor() = default;
+  virtual uint8_t Run(const unsigned char* in, uint32_t n, uint8_t setting, unsigned char* out,
+                      uint32_t& out_length) = 0;
+};
+using CompressorFactory = ChunkCompressor* (*)();
 
 class DecryptingStream : public FilterStream {
  public:
@@ -73,19 +88,8 @@ class InflatingStream : public FilterStream {
   int32_t Read(void* buffer, uint32_t length) override;
   int32_t Write(const void* buffer, uint32_t length) override;
 
-  // Compresses one chunk of plain bytes into `out` (at least CompressedBound bytes)
-  // and answers the flag and the length to store: the zlib stream when it is shorter
-  // than the input, else the plain bytes. Independent of any stream, so that chunks
-  // can be compressed on several threads with identical output.
-  static const uint32_t kCompressedBound = kMaxPlainChunk + kMaxPlainChunk / 1000 + 64;
-  struct Compressor {
-    Compressor();
-    ~Compressor();
-    // 1 with the zlib stream in out, or 0 with the plain bytes copied to out.
-    uint8_t Run(const unsigned char* in, uint32_t n, uint8_t setting, unsigned char* out, uint32_t& out_length);
-    z_stream z;
-    int level = -1;
-  };
+  // Writing: where each chunk's compressor comes from (none: writing answers 50).
+  void SetCompressor(CompressorFactory factory) { compressor_factory_ = factory; }
 
   // Turns one stored chunk into its content: inflated (flag 1 with setting 1 or 2) into
   // `plain` (kMaxPlainChunk + 1 bytes), or the stored bytes as they are. 600 for
@@ -120,6 +124,7 @@ class InflatingStream : public FilterStream {
   int32_t filled_ = 0;          // whole slots collected
   int32_t read_ahead_ = 1;
   Ahead* ahead_ = nullptr;      // reading with a second thread
+  CompressorFactory compressor_factory_ = nullptr;
   unsigned char* raw_ = nullptr;    // a chunk as stored (compressed or plain)
   unsigned char* plain_ = nullptr;  // inflated bytes, or plain bytes being collected
   const unsigned char* chunk_ = nullptr;
@@ -141,6 +146,7 @@ class ContentStream : public FilterStream {
   int32_t SetUp(Stream* file, const Text& password, const Value* vector, uint8_t cipher_id, uint8_t setting);
   void SetJobs(int32_t jobs) { inflating_.SetJobs(jobs); }
   void SetReadAhead(int32_t threads) { inflating_.SetReadAhead(threads); }
+  void SetCompressor(CompressorFactory factory) { inflating_.SetCompressor(factory); }
   // Closes the inflating stream, then the decrypting stream (writing: flushing both),
   // then itself; answers the first flush error.
   int32_t Close() override;

@@ -6,6 +6,7 @@
 
 #include "container/chunk_streams.h"
 #include "container/container_reader.h"
+#include "container/deflate.h"
 #include "container/fs_item.h"
 #include "container/value_record.h"
 #include "core/result.h"
@@ -169,6 +170,7 @@ int32_t WriteContainer(const Text& out_path, const Text& password, PropertyList&
   ContentStream content_stream;
   if (r == 0) r = content_stream.SetUp(&file, password, &vector, options.cipher_id, options.compression);
   content_stream.SetJobs(options.jobs);
+  content_stream.SetCompressor(&NewDeflateCompressor);
   ProgressStream progress;
   Stream* top = &content_stream;
   if (r == 0 && options.progress != nullptr) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "container/container_reader.h"
+#include "container/deflate.h"
 #include "container/value_record.h"
 #include "core/memory_stream.h"
 #include "core/result.h"
@@ -141,6 +142,7 @@ TEST(InflatingStream, CompressesLikeZlib) {
     out.OpenWrite(nullptr);
     InflatingStream w;
     ASSERT_EQ(w.Attach(&out, setting), 0);
+    w.SetCompressor(&NewDeflateCompressor);
     ASSERT_EQ(w.Write(text.data(), static_cast<uint32_t>(text.size())), 0);
     ASSERT_EQ(w.Close(), 0);
     std::string first = Zlib(text.substr(0, 65535), setting == 1 ? 9 : 3);
@@ -153,6 +155,11 @@ TEST(InflatingStream, CompressesLikeZlib) {
   out.OpenWrite(nullptr);
   InflatingStream w;
   w.Attach(&out, 1);
+  EXPECT_EQ(w.Write("ab", 2), kUnsupported) << "no compressor installed";
+  w.Close();
+  out.OpenWrite(nullptr);
+  w.Attach(&out, 1);
+  w.SetCompressor(&NewDeflateCompressor);
   w.Write("ab", 2);
   w.Close();
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.Data()), out.Size()), CompressedChunk(0, "ab"));
@@ -167,6 +174,7 @@ TEST(InflatingStream, SameBytesForEveryNumberOfJobs) {
     InflatingStream w;
     ASSERT_EQ(w.Attach(&out, 1), 0);
     w.SetJobs(jobs);
+    w.SetCompressor(&NewDeflateCompressor);
     for (size_t at = 0; at < text.size(); at += 100000) {
       uint32_t n = static_cast<uint32_t>(std::min<size_t>(100000, text.size() - at));
       ASSERT_EQ(w.Write(text.data() + at, n), 0);
