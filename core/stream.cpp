@@ -167,13 +167,14 @@ int32_t Stream::ReadCountedString(Text& text) {
 
 unsigned char* Stream::ReadBlock(uint32_t n, uint32_t spare) {
   const uint32_t kPiece = 1u << 20;
+  const uint32_t kFirst = 1u << 16;
   uint64_t full = static_cast<uint64_t>(n) + spare;
   if (full > 0xFFFFFFFFu) {
     Fail(kOutOfMemory);
     return nullptr;
   }
   // Start with what a small record needs; grow by doubling as pieces arrive.
-  uint64_t cap = full < kPiece ? full : kPiece;
+  uint64_t cap = full < kFirst ? full : kFirst;
   auto* block = static_cast<unsigned char*>(HeapBlockAlloc(static_cast<size_t>(cap)));
   if (block == nullptr) {
     Fail(kOutOfMemory);
@@ -181,11 +182,8 @@ unsigned char* Stream::ReadBlock(uint32_t n, uint32_t spare) {
   }
   uint32_t have = 0;
   while (have < n) {
-    uint32_t step = n - have < kPiece ? n - have : kPiece;
-    if (have + step + static_cast<uint64_t>(spare) > cap) {
-      uint64_t grown = cap * 2;
-      if (grown < have + step + static_cast<uint64_t>(spare)) grown = have + step + static_cast<uint64_t>(spare);
-      if (grown > full) grown = full;
+    if (have + static_cast<uint64_t>(spare) == cap) {
+      uint64_t grown = cap * 2 < full ? cap * 2 : full;
       auto* bigger = static_cast<unsigned char*>(HeapBlockAlloc(static_cast<size_t>(grown)));
       if (bigger == nullptr) {
         Fail(kOutOfMemory);
@@ -197,6 +195,9 @@ unsigned char* Stream::ReadBlock(uint32_t n, uint32_t spare) {
       block = bigger;
       cap = grown;
     }
+    uint32_t room = static_cast<uint32_t>(cap - spare - have);
+    uint32_t step = n - have < room ? n - have : room;
+    if (step > kPiece) step = kPiece;
     if (Read(block + have, step) != 0) break;
     have += step;
   }
