@@ -34,15 +34,20 @@ class FileSizeLimit {
 TEST(ShortWrite, ADiskThatFillsUpEndsTheRunWith205) {
   test::TempDir dir;
   ASSERT_EQ(CreateFolder(dir.Sub("src/")), 0);
-  test::WriteFileBytes(dir.Sub("src/small.txt"), "small");
-  test::WriteFileBytes(dir.Sub("src/zbig.bin"), test::SampleBytes(3000000, 5));
+  // Written in name order, each larger than the one before, so that a file size limit
+  // just below a file's size fails that file's write (and no earlier one): a limit per
+  // write call makes every call the failing one in turn.
+  test::WriteFileBytes(dir.Sub("src/a.txt"), "ten bytes!");
+  test::WriteFileBytes(dir.Sub("src/b.bin"), test::SampleBytes(100000, 4));
+  test::WriteFileBytes(dir.Sub("src/c.bin"), test::SampleBytes(2621440, 5));
   PropertyList content;
   ASSERT_EQ(CollectSources({dir.Sub("src/")}, content, nullptr, nullptr), 0);
   ASSERT_EQ(WriteContainer(dir.Sub("c.qef"), Text("pw"), content, PackOptions()), 0);
   ASSERT_EQ(CreateFolder(dir.Sub("t/")), 0);
   test::WriteFileBytes(dir.Sub("t/placed.txt"), "placed");
   test::Snapshot before = test::TakeSnapshot(dir.Sub("t/"));
-  for (rlim_t limit : {rlim_t(0), rlim_t(4), rlim_t(100000), rlim_t(2999999)}) {
+  const rlim_t kMiB = 1 << 20;
+  for (rlim_t limit : {rlim_t(0), rlim_t(9), rlim_t(99999), kMiB - 1, 2 * kMiB - 1, rlim_t(2621439)}) {
     int32_t r;
     {
       FileSizeLimit full(limit);
