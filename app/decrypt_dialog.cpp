@@ -1,10 +1,12 @@
 #include "app/decrypt_dialog.h"
 
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include "app/job.h"
 #include "app/messages.h"
 #include "app/res/resource.h"
+#include "app/target_folder.h"
 #include "app/temp_files.h"
 #include "core/heap.h"
 #include "core/result.h"
@@ -168,6 +170,32 @@ void OnTimer(DecryptDialog& dialog) {
   }
 }
 
+// The shell's folder browser. A chosen folder fills the target field with a new
+// folder in it named after the program; anything else leaves the field as it was.
+void OnBrowse(DecryptDialog& dialog) {
+  Text title = LoadText(IDS_BROWSE_TITLE);
+  char display_name[MAX_PATH] = {};
+  BROWSEINFOA browse;
+  ZeroMemory(&browse, sizeof browse);
+  browse.hwndOwner = dialog.window;
+  browse.pszDisplayName = display_name;
+  browse.lpszTitle = title.Str();
+  browse.ulFlags = BIF_RETURNONLYFSDIRS;
+  LPITEMIDLIST items = SHBrowseForFolderA(&browse);
+  if (items == nullptr) return;
+  Text chosen;
+  char* buffer = chosen.GetBuffer(MAX_PATH);
+  if (buffer != nullptr && !SHGetPathFromIDListA(items, buffer)) buffer[0] = 0;
+  chosen.ReleaseBuffer();
+  CoTaskMemFree(items);
+
+  if (chosen.IsEmpty()) return;
+  Text folder = AddTrailingSeparator(ToInternalForm(chosen));
+  if (!FolderExists(folder)) return;
+  Text proposal = ProposeTargetFolder(folder, ProgramPath());
+  if (!proposal.IsEmpty()) SetDlgItemTextA(dialog.window, IDC_TARGET, proposal.Str());
+}
+
 void OnCancel(DecryptDialog& dialog) {
   AppState& app = *dialog.app;
   if (app.busy == 0) {
@@ -223,6 +251,7 @@ INT_PTR CALLBACK DecryptDialogProc(HWND window, UINT message, WPARAM wparam, LPA
       switch (LOWORD(wparam)) {
         case IDCANCEL: OnCancel(*dialog); break;
         case IDC_DECRYPT: OnDecrypt(*dialog); break;
+        case IDC_BROWSE: OnBrowse(*dialog); break;
         default: return FALSE;
       }
       return TRUE;

@@ -2,6 +2,7 @@
 
 #include "app/decrypt_dialog.h"
 #include "app/messages.h"
+#include "app/picture.h"
 #include "app/res/resource.h"
 
 namespace qef {
@@ -11,10 +12,46 @@ namespace {
 // Set on the intro dialog by a successful run, so that it closes behind the decrypt dialog.
 const char kKillMe[] = "killme";
 
+SIZE ClientSize(HWND control) {
+  RECT r = {0, 0, 0, 0};
+  if (control != nullptr) GetClientRect(control, &r);
+  return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+// The largest picture that shows whole: the frame's inside, and no more than the
+// picture control's inside, which its sunken border makes a little smaller.
+SIZE PictureLimit(HWND window) {
+  SIZE frame = ClientSize(GetDlgItem(window, IDC_PICTURE_FRAME));
+  SIZE control = ClientSize(GetDlgItem(window, IDC_PICTURE));
+  return SIZE{frame.cx < control.cx ? frame.cx : control.cx, frame.cy < control.cy ? frame.cy : control.cy};
+}
+
+// Dialog 105: the payload block's picture, info text and link.
+void ShowBlockContent(IntroDialog& dialog) {
+  AppState& app = *dialog.app;
+  HWND window = dialog.window;
+  if (app.picture != nullptr) DeleteObject(app.picture);
+  app.picture = LoadPicture(app.payload.picture, app.payload.picture_length, PictureLimit(window));
+  ShowWindow(GetDlgItem(window, IDC_PICTURE_FRAME), SW_HIDE);
+  HWND link = GetDlgItem(window, IDC_LINK);
+  if (link != nullptr) {
+    if (app.payload.link.IsEmpty())
+      ShowWindow(link, SW_HIDE);
+    else
+      SetWindowTextA(link, app.payload.link.Str());
+  }
+  SendDlgItemMessageA(window, IDC_INFO, EM_SETLIMITTEXT, 0, 0);  // a long text must not be cut
+  SetDlgItemTextA(window, IDC_INFO, WithWindowsLineBreaks(app.payload.info).Str());
+  HGDIOBJ old = reinterpret_cast<HGDIOBJ>(SendDlgItemMessageA(window, IDC_PICTURE, STM_SETIMAGE, IMAGE_BITMAP,
+                                                             reinterpret_cast<LPARAM>(app.picture)));
+  if (old != nullptr && old != app.picture) DeleteObject(old);
+}
+
 void OnInitDialog(IntroDialog& dialog) {
   AppState& app = *dialog.app;
   SetClassLongPtrA(dialog.window, GCLP_HICON,
                    reinterpret_cast<LONG_PTR>(LoadIconA(app.instance, MAKEINTRESOURCEA(IDI_PROGRAM))));
+  if (app.block_present) ShowBlockContent(dialog);
 }
 
 // Answers false for a command the dialog does not handle.

@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include "app/disclaimer_dialog.h"
+#include "app/hyperlink.h"
 #include "app/intro_dialog.h"
 #include "app/messages.h"
 #include "app/res/resource.h"
@@ -48,8 +50,23 @@ int32_t ReadPayloadBlock(AppState& app) {
   r = ParsePayloadBlock(block, size, app.payload);
   if (r != kOk) return r;
   app.block_present = app.payload.full_header ? 1 : 0;
+  if (app.block_present) {
+    app.intro_dialog = IDD_INTRO_BLOCK;
+    RegisterHyperlinkClass(app.instance);
+  }
   return kOk;
 }
+
+namespace {
+
+// The disclaimer, when there is one, then the intro dialog. A declined disclaimer
+// ends the program without any other dialog.
+void ShowDialogs(AppState& app) {
+  if (app.block_present && !app.payload.disclaimer.IsEmpty() && ShowDisclaimerDialog(app) != 1) return;
+  ShowIntroDialog(app);
+}
+
+}  // namespace
 
 int RunStub(AppState& app) {
   app.intro_dialog = IDD_INTRO;
@@ -67,13 +84,15 @@ int RunStub(AppState& app) {
     else if (r != kOk)
       ErrorBox(nullptr, ErrorCodeText(r));
     else
-      ShowIntroDialog(app);
+      ShowDialogs(app);
   }
 
   // A container file whose data could not be written may still be there.
   if (!app.container_file.IsEmpty()) RemoveFile(app.container_file);
   HeapBlockFree(app.target_folder);
   app.target_folder = nullptr;
+  if (app.picture != nullptr) DeleteObject(app.picture);
+  app.picture = nullptr;
   CoUninitialize();
   return 0;
 }

@@ -12,14 +12,6 @@ namespace {
 const int kProgramPathSize = 10000;
 const int kPathSize = 260;
 
-Text ProgramPath() {
-  Text path;
-  char* buffer = path.GetBuffer(kProgramPathSize);
-  if (buffer != nullptr) GetModuleFileNameA(nullptr, buffer, kProgramPathSize);
-  path.ReleaseBuffer();
-  return ToInternalForm(path);
-}
-
 Text TempPath() {
   Text path;
   char* buffer = path.GetBuffer(kPathSize);
@@ -94,6 +86,14 @@ Text ProposeTargetFolder(const Text& base_folder, const Text& program_path) {
   Text proposal = ToSystemForm(UniqueFolderName(folder));
   if (proposal.GetLength() > kPathSize) return Text("");
   return proposal;
+}
+
+Text ProgramPath() {
+  Text path;
+  char* buffer = path.GetBuffer(kProgramPathSize);
+  if (buffer != nullptr) GetModuleFileNameA(nullptr, buffer, kProgramPathSize);
+  path.ReleaseBuffer();
+  return ToInternalForm(path);
 }
 
 Text DefaultTargetFolder() {

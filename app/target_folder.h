@@ -23,6 +23,9 @@ Text FirstExistingFolder(const Text& first, const Text& second);
 // characters the target folder buffer holds: a cut path would name another folder.
 Text ProposeTargetFolder(const Text& base_folder, const Text& program_path);
 
+// The program's own file name, in internal form.
+Text ProgramPath();
+
 // Asks the system for the program's place and applies the rules above.
 Text DefaultTargetFolder();
 

@@ -8,6 +8,9 @@
 #define IDD_INTRO_BLOCK 105  // intro with the builder's picture, text and link
 #define IDD_DISCLAIMER 111   // disclaimer that must be accepted first
 
+// The window class of the hyperlink control 1009.
+#define QEF_LINK_CLASS "_MyHyperLinkClass_"
+
 // Controls of the intro dialogs (101 and 105).
 #define IDC_DOWNLOAD 104
 #define IDC_ORDER 105
@@ -32,6 +35,11 @@
 #define IDI_PROGRAM 111
 #define IDB_BROWSE 110
 #define IDC_LINK_CURSOR 108  // cursor group shown over the hyperlink
+
+// The project's web site, the one place it is written: the footers, the hyperlink's
+// default text and the pages of strings 5, 6, 7 and 12 are made from it.
+#define QEF_SITE_HOST "qef.example.com"
+#define QEF_SITE "https://" QEF_SITE_HOST "/"
 
 // String table.
 #define IDS_CAPTION 1

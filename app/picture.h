@@ -1,0 +1,20 @@
+#pragma once
+// The payload block's picture for dialog 105: a complete BMP file, shown at its own
+// size when it fits the picture frame, and scaled down to fit otherwise.
+#include <windows.h>
+
+#include <cstdint>
+
+namespace qef {
+
+// The size a picture of `natural` size is shown at within `limit`: its own when it
+// fits, else the largest size that fits with its proportions kept (at least 1x1).
+// A picture squeezed into a frame of another shape would be shown distorted.
+SIZE FitPicture(SIZE natural, SIZE limit);
+
+// Loads the BMP file image `bytes` as a bitmap through a temporary file (the system
+// loads bitmaps from files), at the size FitPicture gives for `limit`. The temporary
+// file is gone afterwards. Null when there is no picture or it cannot be loaded.
+HBITMAP LoadPicture(const unsigned char* bytes, uint32_t length, SIZE limit);
+
+}  // namespace qef
