@@ -50,12 +50,17 @@ bool IsClass(HWND window, const char* name) {
   return lstrcmpiA(buffer, name) == 0;
 }
 
+// The shell's folder browser is the one dialog of the program with a tree of folders.
+bool HasTree(HWND window) { return FindWindowExA(window, nullptr, "SysTreeView32", nullptr) != nullptr; }
+
 bool IsKind(HWND window, WindowKind kind) {
   if (!IsClass(window, "#32770") || !IsWindowVisible(window)) return false;
   switch (kind) {
+    case WindowKind::kDisclaimer: return GetDlgItem(window, IDC_DISCLAIMER) != nullptr;
     case WindowKind::kIntro: return GetDlgItem(window, IDC_DECRYPT_NOW) != nullptr;
     case WindowKind::kDecrypt: return GetDlgItem(window, IDC_TARGET) != nullptr;
-    case WindowKind::kMessage: return GetDlgItem(window, kMessageTextId) != nullptr;
+    case WindowKind::kMessage: return GetDlgItem(window, kMessageTextId) != nullptr && !HasTree(window);
+    case WindowKind::kFolderBrowser: return HasTree(window);
   }
   return false;
 }
@@ -119,6 +124,14 @@ std::string EnvironmentWithTemp(const std::string& temp) {
   return block;
 }
 
+std::string WriteProgram(const Bytes& block, const Text& exe) {
+  Bytes image = ReadBytes(StubPath());
+  if (image.empty()) return "cannot read the stub at " + StubPath();
+  Text message;
+  if (AppendPayloadSection(image, block, message) != 0) return std::string("AppendPayloadSection: ") + message.Str();
+  return WriteBytes(System(exe), image) ? "" : "cannot write " + System(exe);
+}
+
 }  // namespace
 
 std::string PackFolder(const Text& source, const char* password, bool stored, Bytes& container) {
@@ -135,24 +148,34 @@ std::string PackFolder(const Text& source, const char* password, bool stored, By
   return container.empty() ? "no container written" : "";
 }
 
+
 std::string MakeProgram(const Bytes& container, const Text& exe, bool short_header) {
-  Bytes block;
-  if (short_header) {
-    block.assign(8, 0);
-    block[0] = 8;
-    uint32_t n = static_cast<uint32_t>(container.size());
-    for (int i = 0; i < 4; ++i) block[4 + i] = static_cast<unsigned char>(n >> (8 * i));
-    block.insert(block.end(), container.begin(), container.end());
-  } else {
-    PayloadContent payload;
-    payload.container = container;
-    block = BuildPayloadBlock(payload);
+  if (!short_header) return MakeProgram(container, exe, AuthorParts());
+  Bytes block(8, 0);
+  block[0] = 8;
+  uint32_t n = static_cast<uint32_t>(container.size());
+  for (int i = 0; i < 4; ++i) block[4 + i] = static_cast<unsigned char>(n >> (8 * i));
+  block.insert(block.end(), container.begin(), container.end());
+  return WriteProgram(block, exe);
+}
+
+std::string MakeProgram(const Bytes& container, const Text& exe, const AuthorParts& parts) {
+  PayloadContent payload;
+  payload.container = container;
+  payload.picture = parts.picture;
+  payload.info.assign(parts.info.begin(), parts.info.end());
+  payload.link.assign(parts.link.begin(), parts.link.end());
+  payload.disclaimer.assign(parts.disclaimer.begin(), parts.disclaimer.end());
+  return WriteProgram(BuildPayloadBlock(payload), exe);
+}
+
+void UseUnmanagedWindows() {
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                      nullptr) == ERROR_SUCCESS) {
+    RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
+    RegCloseKey(key);
   }
-  Bytes image = ReadBytes(StubPath());
-  if (image.empty()) return "cannot read the stub at " + StubPath();
-  Text message;
-  if (AppendPayloadSection(image, block, message) != 0) return std::string("AppendPayloadSection: ") + message.Str();
-  return WriteBytes(System(exe), image) ? "" : "cannot write " + System(exe);
 }
 
 bool CopyBareStub(const Text& exe) { return CopyFileA(StubPath().c_str(), System(exe).c_str(), FALSE) != 0; }
@@ -250,6 +273,54 @@ bool MessageHasIcon(HWND box) {
   DWORD_PTR icon = 0;
   SendMessageTimeoutA(GetDlgItem(box, kMessageIconId), STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &icon);
   return icon != 0;
+}
+
+void ClickAt(HWND control, int x, int y) {
+  PostMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+  PostMessageA(control, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+}
+
+bool ShownPictureBox(HWND control, RECT& box, SIZE& inside) {
+  RECT client;
+  POINT origin = {0, 0};
+  if (!GetClientRect(control, &client) || !ClientToScreen(control, &origin)) return false;
+  inside = SIZE{client.right, client.bottom};
+  if (inside.cx <= 0 || inside.cy <= 0) return false;
+
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = inside.cx;
+  info.bmiHeader.biHeight = -inside.cy;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP copy = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool ok = copy != nullptr;
+  if (ok) {
+    HGDIOBJ old = SelectObject(memory, copy);
+    ok = BitBlt(memory, 0, 0, inside.cx, inside.cy, screen, origin.x, origin.y, SRCCOPY) != 0;
+    GdiFlush();
+    SelectObject(memory, old);
+  }
+  box = RECT{inside.cx, inside.cy, 0, 0};
+  if (ok) {
+    const DWORD* pixel = static_cast<const DWORD*>(bits);
+    DWORD background = pixel[0] & 0xFFFFFF;
+    for (LONG y = 0; y < inside.cy; ++y)
+      for (LONG x = 0; x < inside.cx; ++x)
+        if ((pixel[y * inside.cx + x] & 0xFFFFFF) != background) {
+          if (x < box.left) box.left = x;
+          if (y < box.top) box.top = y;
+          if (x + 1 > box.right) box.right = x + 1;
+          if (y + 1 > box.bottom) box.bottom = y + 1;
+        }
+  }
+  if (copy != nullptr) DeleteObject(copy);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return ok && box.right > box.left;
 }
 
 HWND WaitForForeignWindow(const std::string& title_part, DWORD except_pid, DWORD limit_ms) {

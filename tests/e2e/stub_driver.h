@@ -18,16 +18,30 @@ using Bytes = std::vector<unsigned char>;
 // compression; stored chunks when `stored`. Empty text on success, else why not.
 std::string PackFolder(const Text& source, const char* password, bool stored, Bytes& container);
 
+// What the author gives a program besides its container.
+struct AuthorParts {
+  Bytes picture;  // a BMP file image, or empty
+  std::string info;
+  std::string link;
+  std::string disclaimer;
+};
+
 // Writes `exe`: the stub with a payload block carrying the container. The block has
 // the full 44-byte header, or with `short_header` the 8-byte layout that holds only
 // the container. Empty text on success.
 std::string MakeProgram(const Bytes& container, const Text& exe, bool short_header = false);
+// The same with the full header and the author's parts.
+std::string MakeProgram(const Bytes& container, const Text& exe, const AuthorParts& parts);
+
+// Lets Wine draw the title bars itself: without a window manager (Xvfb) the
+// screenshots would show windows without them.
+void UseUnmanagedWindows();
 
 // Copies the bare stub, with nothing appended, to `exe`.
 bool CopyBareStub(const Text& exe);
 
-// The windows a stub shows.
-enum class WindowKind { kIntro, kDecrypt, kMessage };
+// The windows a stub shows: its four dialogs, message boxes and the shell's folder browser.
+enum class WindowKind { kDisclaimer, kIntro, kDecrypt, kMessage, kFolderBrowser };
 
 // One running stub. The destructor ends a program that is still running.
 class StubRun {
@@ -78,6 +92,16 @@ bool IsControlVisible(HWND dialog, int id);
 // The text of a message box and whether it shows an icon.
 std::string MessageText(HWND box);
 bool MessageHasIcon(HWND box);
+
+// Posts a press and a release of the left mouse button at a point of a control.
+void ClickAt(HWND control, int x, int y);
+
+// Where a picture control shows its centred picture, found on the screen: the box,
+// relative to the control's inside, of the pixels that differ from the inside's
+// top-left one (the control fills the space around the picture with the colour of
+// the picture's top-left pixel). False when the screen could not be read or nothing
+// is shown.
+bool ShownPictureBox(HWND control, RECT& box, SIZE& inside);
 
 // Polls `done` every 10 ms until it is true or the time limit passes.
 template <class Predicate>

@@ -15,6 +15,7 @@
 #include "core/result.h"
 #include "fs/fs.h"
 #include "fs/path.h"
+#include "tests/app/bitmap_fixture.h"
 #include "tests/e2e/stub_driver.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tree_snapshot.h"
@@ -25,6 +26,9 @@ namespace {
 struct Texts {
   const char* language;
   const char* title;
+  const char* block_title;  // of the intro dialog with the author's parts
+  const char* disclaimer;   // the author's, in the user's language
+  const char* info;
   const char* success;
   const char* error_code;  // printf format with the code
   const char* wrong_password;
@@ -35,6 +39,18 @@ struct Texts {
 const Texts kEnglish = {
     "en",
     "Quillmar - Self decryption",
+    "Quillmar Lockfold - Self decryption",
+    "Licence for the spring release\n\n"
+    "1. You may use, copy and pass on these files for your own work and within your organisation.\n\n"
+    "2. You may not sell them, or offer them for download on a public server, without written leave.\n\n"
+    "3. The files are provided as they are. The author gives no warranty of any kind and is not liable "
+    "for any damage that comes from their use, as far as the law allows.\n\n"
+    "4. Personal data in the sample records is made up; any likeness to real persons is chance.\n\n"
+    "5. These terms follow the law of the place where the author lives.\n\n"
+    "6. If one of these terms is void, the others stay in force.\n\n"
+    "By pressing Accept you agree to these terms.",
+    "The project files of the spring release: drawings, tables and the report.\n\n"
+    "Decrypt them with the password you were given by mail.",
     "The files have been successfully decrypted.",
     "An error occured while decrypting.\n\nErrorcode: %i",
     "The entered password is not correct.",
@@ -46,6 +62,20 @@ const Texts kEnglish = {
 const Texts kGerman = {
     "de",
     "Quillmar - Selbstentschl\xFCsselung",
+    "Quillmar Lockfold - Selbstentschl\xFCsselung",
+    "Lizenz f\xFCr die Fr\xFChjahrsausgabe\n\n"
+    "1. Sie d\xFCrfen diese Dateien f\xFCr Ihre eigene Arbeit und innerhalb Ihrer Organisation nutzen, "
+    "kopieren und weitergeben.\n\n"
+    "2. Sie d\xFCrfen sie ohne schriftliche Erlaubnis weder verkaufen noch auf einem \xF6" "ffentlichen Server "
+    "zum Herunterladen anbieten.\n\n"
+    "3. Die Dateien werden so geliefert, wie sie sind. Der Autor \xFC" "bernimmt keine Gew\xE4hr und haftet, "
+    "soweit das Gesetz es erlaubt, f\xFCr keine Sch\xE4" "den aus ihrer Nutzung.\n\n"
+    "4. Personendaten in den Beispieldatens\xE4tzen sind erfunden.\n\n"
+    "5. Es gilt das Recht des Wohnorts des Autors.\n\n"
+    "6. Ist eine dieser Bedingungen unwirksam, bleiben die \xFC" "brigen in Kraft.\n\n"
+    "Mit Akzeptieren stimmen Sie diesen Bedingungen zu.",
+    "Die Projektdateien der Fr\xFChjahrsausgabe: Zeichnungen, Tabellen und der Bericht.\n\n"
+    "Entschl\xFCsseln Sie sie mit dem Passwort, das Sie per Post erhalten haben.",
     "Die Daten wurden erfolgreich entschl\xFCsselt.",
     "Es trat ein Fehler bei der Entschl\xFCsselung auf.\n\nFehlercode: %i",
     "Das eingegebene Passwort ist nicht korrekt.",
@@ -77,14 +107,7 @@ void SetWriteTime(const Text& path, int year) {
 class StubTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Without a window manager, Wine draws the title bars itself only for windows it
-    // does not hand to one; the screenshots need them.
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                        nullptr) == ERROR_SUCCESS) {
-      RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
-      RegCloseKey(key);
-    }
+    UseUnmanagedWindows();
     // The target's name is the test folder's, so that the Explorer window of this
     // run cannot be mistaken for that of an earlier one.
     out_ = Text::Concat(dir_.Path(), Text::Concat(FileNameOf(StripTrailingSeparator(dir_.Path())), "-out/"));
@@ -117,6 +140,18 @@ class StubTest : public ::testing::Test {
     Bytes container;
     ASSERT_EQ(PackFolder(Data(), kPassword, false, container), "");
     ASSERT_EQ(MakeProgram(container, Exe(), short_header), "");
+  }
+
+  // As an author sends it: with a disclaimer, a picture, an info text and a link.
+  void BuildAuthorsProgram() {
+    Bytes container;
+    ASSERT_EQ(PackFolder(Data(), kPassword, false, container), "");
+    AuthorParts parts;
+    parts.picture = MakeBitmapFile(400, 300);
+    parts.info = Expected().info;
+    parts.link = "https://example.com/releases?season=spring&year=2024";
+    parts.disclaimer = Expected().disclaimer;
+    ASSERT_EQ(MakeProgram(container, Exe(), parts), "");
   }
 
   void Start() { ASSERT_TRUE(run_.Start(Exe(), Tmp(), dir_.Path())); }
@@ -182,15 +217,25 @@ class StubTest : public ::testing::Test {
   StubRun run_;
 };
 
+// The whole way, as a recipient goes it: disclaimer, intro with the author's parts,
+// decrypt dialog, success, Explorer on the extracted files.
 TEST_F(StubTest, SuccessRestoresTheTreeAndClosesBothDialogs) {
   MakeSampleTree();
-  BuildProgram();
+  BuildAuthorsProgram();
   Start();
+  HWND disclaimer = run_.WaitForWindow(WindowKind::kDisclaimer);
+  ASSERT_NE(disclaimer, nullptr);
+  std::printf("first dialog %lu ms after the start\n", GetTickCount() - run_.StartTick());
+  EXPECT_FALSE(IsControlEnabled(disclaimer, IDOK));
+  EXPECT_TRUE(Screenshot(disclaimer, std::string("dialog111_") + Expected().language));
+  PostMessageA(GetDlgItem(disclaimer, IDC_DISCLAIMER), WM_VSCROLL, MAKEWPARAM(SB_BOTTOM, 0), 0);
+  EXPECT_TRUE(PollUntil([&] { return IsControlEnabled(disclaimer, IDOK); }, 5000)) << "Accept still disabled";
+  Press(disclaimer, IDOK);
+
   HWND intro = run_.WaitForWindow(WindowKind::kIntro);
   ASSERT_NE(intro, nullptr);
-  std::printf("first dialog %lu ms after the start\n", GetTickCount() - run_.StartTick());
-  EXPECT_EQ(WindowText(intro), Expected().title);
-  EXPECT_TRUE(Screenshot(intro, std::string("dialog101_") + Expected().language));
+  EXPECT_EQ(WindowText(intro), Expected().block_title);
+  EXPECT_TRUE(Screenshot(intro, std::string("dialog105_") + Expected().language));
 
   Press(intro, IDC_DECRYPT_NOW);
   HWND dialog = run_.WaitForWindow(WindowKind::kDecrypt);
@@ -209,11 +254,16 @@ TEST_F(StubTest, SuccessRestoresTheTreeAndClosesBothDialogs) {
   ExpectNoTempLeftovers();
 }
 
-// The 8-byte block layout carries only the container; it is read from its own offset.
+// The 8-byte block layout carries only the container; it is read from its own offset,
+// and the generic intro dialog is shown.
 TEST_F(StubTest, WrongPasswordKeepsTheDialogForAnotherTry) {
   MakeSampleTree();
   BuildProgram(/*short_header=*/true);
   Start();
+  HWND intro = run_.WaitForWindow(WindowKind::kIntro);
+  ASSERT_NE(intro, nullptr);
+  EXPECT_EQ(WindowText(intro), Expected().title);
+  EXPECT_TRUE(Screenshot(intro, std::string("dialog101_") + Expected().language));
   HWND dialog = OpenDecryptDialog();
   ASSERT_NE(dialog, nullptr);
 
