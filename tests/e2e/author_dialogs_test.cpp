@@ -79,9 +79,12 @@ class AuthorDialogTest : public ::testing::Test {
   // Builds bin/<name>.exe with the parts and starts it in `run`.
   void Start(const AuthorParts& parts, const std::string& name = "setup") { Start(run_, parts, name); }
   void Start(StubRun& run, const AuthorParts& parts, const std::string& name = "setup") {
+    Build(parts, name);
+    ASSERT_TRUE(run.Start(exe_, dir_.Sub("tmp/"), dir_.Path()));
+  }
+  void Build(const AuthorParts& parts, const std::string& name = "setup") {
     exe_ = dir_.Sub(("bin/" + name + ".exe").c_str());
     ASSERT_EQ(MakeProgram(container_, exe_, parts), "");
-    ASSERT_TRUE(run.Start(exe_, dir_.Sub("tmp/"), dir_.Path()));
   }
 
   // This test's own name for things that outlive it or are found by name elsewhere
@@ -283,6 +286,25 @@ TEST_F(AuthorDialogTest, BrowseProposesAFolderNamedAfterTheProgram) {
   Press(dialog, IDCANCEL);
   Press(intro, IDCANCEL);
   EXPECT_EQ(run_.WaitForExit(), 0);
+}
+
+// The demo's recipient goes the whole way through an author's program.
+TEST_F(AuthorDialogTest, RecipientRunGoesFromTheDisclaimerToTheFiles) {
+  AuthorParts parts;
+  parts.picture = MakeBitmapFile(100, 50);
+  parts.info = "Info";
+  parts.link = "https://example.com/";
+  parts.disclaimer = NumberedLines(60);
+  Build(parts);
+  Text out = dir_.Sub((UniqueName() + "-out/").c_str());
+  RecipientReport report = RunAsRecipient(exe_, dir_.Sub("tmp/"), out, "pw");
+  EXPECT_EQ(report.failure, "");
+  EXPECT_TRUE(report.disclaimer);
+  EXPECT_EQ(report.intro_dialog, IDD_INTRO_BLOCK);
+  EXPECT_GT(report.total_s, report.decrypt_s);
+  EXPECT_EQ(ReadFileBytes(Text::Concat(out, "data/a.txt")), "a");
+  HWND explorer = WaitForForeignWindow(UniqueName() + "-out", run_.ProcessId(), 20000);
+  if (explorer != nullptr) PostMessageA(explorer, WM_CLOSE, 0, 0);
 }
 
 }  // namespace

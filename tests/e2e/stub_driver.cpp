@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -218,6 +219,83 @@ long StubRun::WaitForExit(DWORD limit_ms) {
   return static_cast<long>(code);
 }
 
+RecipientReport RunAsRecipient(const Text& exe, const Text& temp_folder, const Text& target,
+                               const std::string& password, const char* screenshot_tag) {
+  RecipientReport report;
+  LARGE_INTEGER frequency, start, now;
+  QueryPerformanceFrequency(&frequency);
+  auto seconds_since = [&](const LARGE_INTEGER& from) {
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
+  };
+  auto screenshot = [&](HWND window, const char* name) {
+    if (screenshot_tag == nullptr) return;
+    LARGE_INTEGER shot_start;
+    QueryPerformanceCounter(&shot_start);
+    Screenshot(window, std::string(screenshot_tag) + "_" + name);
+    report.screenshot_s += seconds_since(shot_start);
+  };
+
+  StubRun run;
+  QueryPerformanceCounter(&start);
+  if (!run.Start(exe, temp_folder, FolderOf(exe))) {
+    report.failure = "the program could not be started";
+    return report;
+  }
+  HWND disclaimer = nullptr, intro = nullptr;
+  PollUntil(
+      [&] {
+        disclaimer = FindWindowOf(run.ProcessId(), WindowKind::kDisclaimer);
+        intro = FindWindowOf(run.ProcessId(), WindowKind::kIntro);
+        return disclaimer != nullptr || intro != nullptr;
+      },
+      60000);
+  report.first_dialog_s = seconds_since(start);
+  if (disclaimer != nullptr) {
+    report.disclaimer = true;
+    screenshot(disclaimer, "dialog111");
+    PostMessageA(GetDlgItem(disclaimer, IDC_DISCLAIMER), WM_VSCROLL, MAKEWPARAM(SB_BOTTOM, 0), 0);
+    if (!PollUntil([&] { return IsControlEnabled(disclaimer, IDOK); }, 10000)) {
+      report.failure = "Accept stayed disabled at the end of the disclaimer";
+      return report;
+    }
+    Press(disclaimer, IDOK);
+    intro = run.WaitForWindow(WindowKind::kIntro, 60000);
+  }
+  if (intro == nullptr) {
+    report.failure = "no intro dialog";
+    return report;
+  }
+  report.intro_dialog = GetDlgItem(intro, IDC_INFO) != nullptr ? IDD_INTRO_BLOCK : IDD_INTRO;
+  screenshot(intro, report.intro_dialog == IDD_INTRO_BLOCK ? "dialog105" : "dialog101");
+
+  Press(intro, IDC_DECRYPT_NOW);
+  HWND dialog = run.WaitForWindow(WindowKind::kDecrypt, 60000);
+  if (dialog == nullptr) {
+    report.failure = "no decrypt dialog";
+    return report;
+  }
+  SetControlText(dialog, IDC_TARGET, System(target));
+  SetControlText(dialog, IDC_PASSWORD, password);
+  LARGE_INTEGER decrypt_start;
+  QueryPerformanceCounter(&decrypt_start);
+  Press(dialog, IDC_DECRYPT);
+  HWND box = run.WaitForWindow(WindowKind::kMessage, 3600000);
+  report.decrypt_s = seconds_since(decrypt_start);
+  if (box == nullptr) {
+    report.failure = "no message after Decrypt";
+    return report;
+  }
+  report.message = MessageText(box);
+  Press(box, IDOK);
+  if (run.WaitForExit(20000) != 0) {
+    report.failure = "the program did not end after its message: " + report.message;
+    return report;
+  }
+  report.total_s = seconds_since(start);
+  return report;
+}
+
 ThreadPause::ThreadPause(DWORD pid, DWORD running_thread) {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return;
@@ -351,7 +429,8 @@ bool Screenshot(HWND window, const std::string& name) {
   LONG top = r.top > margin ? r.top - margin : 0;
   std::string geometry = std::to_string(r.right + margin - left) + "x" + std::to_string(r.bottom + margin - top) +
                          "+" + std::to_string(left) + "+" + std::to_string(top);
-  std::string folder = QEF_SCREENSHOT_DIR;
+  const char* chosen = std::getenv("QEF_SCREENSHOT_DIR");
+  std::string folder = chosen != nullptr && chosen[0] != 0 ? chosen : QEF_SCREENSHOT_DIR;
   CreateDirectoryA(("Z:" + folder).c_str(), nullptr);
   std::string file = folder + "/" + name + ".png";
   DeleteFileA(("Z:" + file).c_str());

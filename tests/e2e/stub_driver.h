@@ -68,6 +68,26 @@ class StubRun {
   DWORD start_tick_ = 0;
 };
 
+// How a recipient's run of a program went.
+struct RecipientReport {
+  std::string failure;          // empty when the program showed a message and ended
+  bool disclaimer = false;      // a disclaimer was shown, scrolled to its end and accepted
+  int intro_dialog = 0;         // 101 or 105
+  std::string message;          // the message box after Decrypt
+  double first_dialog_s = 0;    // from the start to the first dialog
+  double decrypt_s = 0;         // from pressing Decrypt to the message
+  double total_s = 0;           // from the start to the program's exit
+  double screenshot_s = 0;      // of which spent taking screenshots
+};
+
+// Runs a program as its recipient does: accepts the disclaimer once it has been
+// scrolled to its end, opens the decrypt dialog from the intro, decrypts into
+// `target` (internal form) with the password and answers the message. With a
+// `screenshot_tag`, the disclaimer and the intro are saved as screenshots
+// "<tag>_dialog111" and "<tag>_dialog105" (or 101).
+RecipientReport RunAsRecipient(const Text& exe, const Text& temp_folder, const Text& target,
+                               const std::string& password, const char* screenshot_tag = nullptr);
+
 // Holds every thread of a process but one (its dialog thread) suspended while it
 // lives, so that a test can act at a chosen point of a run however fast the run is.
 class ThreadPause {
@@ -120,7 +140,8 @@ bool PollUntil(Predicate done, DWORD limit_ms) {
 HWND WaitForForeignWindow(const std::string& title_part, DWORD except_pid, DWORD limit_ms);
 
 // Saves a picture of the screen around `window` as <screenshot folder>/<name>.png,
-// taken with ImageMagick's import on the X display. False when it could not be made.
+// taken with ImageMagick's import on the X display. The folder is the Unix path in
+// QEF_SCREENSHOT_DIR when set, else the build's. False when it could not be made.
 bool Screenshot(HWND window, const std::string& name);
 
 // Names in the folder (internal form) that match a pattern such as "*.qef".
