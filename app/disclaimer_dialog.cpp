@@ -62,8 +62,8 @@ void OnInitDialog(DisclaimerDialog& dialog) {
   if (field != nullptr) {
     SendMessageA(field, EM_SETLIMITTEXT, 0, 0);  // a long licence must not be cut
     SetWindowTextA(field, WithWindowsLineBreaks(app.payload.disclaimer).Str());
-    // Read from the top, with nothing selected: some systems leave the caret and the
-    // view at the end of a new text, and the dialog manager would select it all.
+    // Shown from its top with nothing selected (the dialog manager would select it
+    // all); a new text may leave the field's scroll bar at its end.
     SendMessageA(field, EM_SETSEL, 0, 0);
     SendMessageA(field, WM_VSCROLL, MAKEWPARAM(SB_TOP, 0), 0);
     dialog.edit_proc = reinterpret_cast<WNDPROC>(

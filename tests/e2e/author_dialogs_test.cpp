@@ -278,6 +278,7 @@ TEST_F(AuthorDialogTest, BrowseProposesAFolderNamedAfterTheProgram) {
     return ControlText(dialog, IDC_TARGET);
   };
   EXPECT_EQ(browse(IDCANCEL), proposal);
+  // The browser opens on the desktop, which OK chooses as it is.
   EXPECT_EQ(browse(IDOK), System(taken));
   ASSERT_EQ(CreateFolder(taken), 0);
   EXPECT_EQ(browse(IDOK), System(Text::Concat(desktop, (name + " (1)/").c_str())));
