@@ -21,7 +21,7 @@ int32_t Refuse(Text& message, const char* why) {
 
 }  // namespace
 
-int32_t CheckBitmap(const unsigned char* data, size_t size, Text& message) {
+int32_t CheckBitmap(const unsigned char* data, size_t size, Text& message, BitmapFacts* facts) {
   if (data == nullptr || size < kFileHeaderSize + 12) return Refuse(message, "too short");
   if (data[0] != 'B' || data[1] != 'M') return Refuse(message, "it does not start with BM");
   uint32_t file_size = Get32(data + 2);
@@ -61,6 +61,8 @@ int32_t CheckBitmap(const unsigned char* data, size_t size, Text& message) {
     if (row * static_cast<uint64_t>(height) > size - pixels_at)
       return Refuse(message, "the pixel rows do not fit the file");
   }
+  if (facts != nullptr) *facts = BitmapFacts{static_cast<int32_t>(width), static_cast<int32_t>(height),
+                                             static_cast<int32_t>(bits)};
   return kOk;
 }
 

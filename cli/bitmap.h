@@ -15,6 +15,12 @@ namespace qef {
 // known size (12, 40, 52, 56, 108 or 124 bytes); width 1..32767 and height
 // 1..32767 either way up; one plane; 1, 4, 8, 16, 24 or 32 bits per pixel; no
 // compression, RLE or bit fields; for uncompressed pixels, rows that fit the data.
-int32_t CheckBitmap(const unsigned char* data, size_t size, Text& message);
+// `facts`, when given, receives the picture's size on success.
+struct BitmapFacts {
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t bits_per_pixel = 0;
+};
+int32_t CheckBitmap(const unsigned char* data, size_t size, Text& message, BitmapFacts* facts = nullptr);
 
 }  // namespace qef

@@ -20,4 +20,21 @@ bool StandardErrorIsTerminal();
 // The value of an environment variable; false when it is not set.
 bool ReadEnvironment(const char* name, Text& value);
 
+// From now on the first Ctrl-C (or SIGTERM) only sets a flag, which long runs poll so
+// that they end through their own clean-up (partial output removed, temporary files
+// deleted); a second one ends the process at once.
+void CatchInterrupt();
+bool WasInterrupted();
+
+// The system's folder for temporary files, internal form, ending in '/'.
+Text TemporaryFolder();
+// The running program's file, internal form; empty when it cannot be found.
+Text ExecutablePath();
+// A number that no other running process has, for temporary file names.
+uint32_t ProcessNumber();
+
+// The code page of the names the file system hands out and of command-line texts:
+// UTF-8 (65001) on POSIX, the ANSI code page on Windows.
+uint32_t LocalCodePage();
+
 }  // namespace qef

@@ -13,6 +13,7 @@
 #include "cli/console.h"
 #include "core/heap.h"
 #include "core/result.h"
+#include "fs/path.h"
 
 namespace qef {
 
@@ -111,5 +112,43 @@ bool ReadEnvironment(const char* name, Text& value) {
   if (v == nullptr) return false;
   return value.Assign(v) != 0;
 }
+
+namespace {
+
+volatile sig_atomic_t g_interrupted = 0;
+
+void NoteInterrupt(int) { g_interrupted = 1; }
+
+}  // namespace
+
+// SA_RESETHAND puts the default action back on delivery, so the second signal ends
+// the process.
+void CatchInterrupt() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = NoteInterrupt;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+bool WasInterrupted() { return g_interrupted != 0; }
+
+Text TemporaryFolder() {
+  const char* folder = std::getenv("TMPDIR");
+  return AddTrailingSeparator(Text(folder != nullptr && *folder != 0 ? folder : "/tmp"));
+}
+
+Text ExecutablePath() {
+  char buffer[4096];
+  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  buffer[n > 0 ? n : 0] = 0;
+  return Text(buffer);
+}
+
+uint32_t ProcessNumber() { return static_cast<uint32_t>(getpid()); }
+
+uint32_t LocalCodePage() { return 65001; }
 
 }  // namespace qef

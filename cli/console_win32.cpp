@@ -7,6 +7,7 @@
 #include "cli/console.h"
 #include "core/heap.h"
 #include "core/result.h"
+#include "fs/path.h"
 
 namespace qef {
 
@@ -98,5 +99,40 @@ bool ReadEnvironment(const char* name, Text& value) {
   HeapBlockFree(wide);
   return ok;
 }
+
+namespace {
+
+volatile LONG g_interrupted = 0;
+
+// The first Ctrl-C or Ctrl-Break is taken; the second goes on to the default handler,
+// which ends the process.
+BOOL WINAPI NoteInterrupt(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  return InterlockedExchange(&g_interrupted, 1) == 0 ? TRUE : FALSE;
+}
+
+}  // namespace
+
+void CatchInterrupt() { SetConsoleCtrlHandler(NoteInterrupt, TRUE); }
+
+bool WasInterrupted() { return g_interrupted != 0; }
+
+Text TemporaryFolder() {
+  char buffer[MAX_PATH + 1];
+  DWORD n = GetTempPathA(sizeof buffer, buffer);
+  if (n == 0 || n >= sizeof buffer) return Text("./");
+  return AddTrailingSeparator(ToInternalForm(Text(buffer)));
+}
+
+Text ExecutablePath() {
+  char buffer[4 * MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+  if (n == 0 || n >= sizeof buffer) return Text();
+  return ToInternalForm(Text(buffer));
+}
+
+uint32_t ProcessNumber() { return GetCurrentProcessId(); }
+
+uint32_t LocalCodePage() { return GetACP(); }
 
 }  // namespace qef

@@ -1,0 +1,111 @@
+#include "cli/names.h"
+
+#include "cli/console.h"
+#include "container/writer.h"
+#include "core/result.h"
+
+namespace qef {
+
+namespace {
+
+const uint32_t kUtf8CodePage = 65001;
+
+CodePage Local() {
+  CodePage page;
+  page.number = LocalCodePage();
+  return page;
+}
+
+bool SameAsLocal(const CodePage& page) { return page.raw || page.number == LocalCodePage(); }
+
+int32_t Copy(const Text& from, Text& to) { return to.Assign(from) ? kOk : kOutOfMemory; }
+
+}  // namespace
+
+int32_t LocalToUtf8(const Text& local, Text& utf8, Text& message) { return ToUtf8(local, Local(), utf8, message); }
+
+int32_t Utf8ToLocal(const Text& utf8, Text& local, Text& message) {
+  return FromUtf8(utf8, Local(), local, message);
+}
+
+int32_t ToStoredName(const Text& local, const CodePage& page, Text& stored, Text& message) {
+  if (SameAsLocal(page)) return Copy(local, stored);
+  Text utf8;
+  int32_t r = LocalToUtf8(local, utf8, message);
+  if (r == kOk) r = FromUtf8(utf8, page, stored, message);
+  return r;
+}
+
+int32_t ToLocalName(const Text& stored, const CodePage& page, Text& local, Text& message) {
+  if (SameAsLocal(page)) return Copy(stored, local);
+  Text utf8;
+  int32_t r = ToUtf8(stored, page, utf8, message);
+  if (r == kOk) r = Utf8ToLocal(utf8, local, message);
+  return r;
+}
+
+int32_t StoreNames(PropertyList& content, const CodePage& page, Text& message) {
+  if (SameAsLocal(page)) return kOk;
+  for (int32_t i = 0; i < content.GetCount(); ++i) {
+    FsItem* item = content.At(i).GetFsItem();
+    if (item == nullptr) continue;
+    Text path = Text::Concat(item->GetString(kItemFolder, ""), item->GetString(kItemName, ""));
+    for (uint16_t key : {kItemFolder, kItemName}) {
+      Text stored, why;
+      int32_t r = ToStoredName(item->GetString(key, ""), page, stored, why);
+      if (r != kOk) {
+        message.Format("the name \"%s\" cannot be stored: %s", Escaped(path, false).Str(), why.Str());
+        return r;
+      }
+      if (!item->PutString(key, stored.Str(), 1)) return kOutOfMemory;
+    }
+  }
+  return kOk;
+}
+
+void NameMapping::Install(ExtractOptions& options) {
+  if (SameAsLocal(page_)) return;
+  options.name_mapper = &NameMapping::Map;
+  options.name_mapper_user = this;
+}
+
+bool NameMapping::Map(const Text& stored, Text& on_disk, void* self) {
+  NameMapping& mapping = *static_cast<NameMapping*>(self);
+  Text why;
+  if (ToLocalName(stored, mapping.page_, on_disk, why) == kOk) return true;
+  if (mapping.refusal_.IsEmpty())
+    mapping.refusal_.Format("the stored name \"%s\" cannot be written here: %s; --codepage raw keeps its bytes",
+                            Escaped(stored, true).Str(), why.Str());
+  return false;
+}
+
+Text Escaped(const Text& text, bool escape_high) {
+  Text out;
+  for (int32_t i = 0; i < text.GetLength(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text.GetAt(i));
+    if (c < 0x20 || c == 0x7F || (escape_high && c >= 0x80)) {
+      Text hex;
+      hex.Format("\\x%02X", c);
+      out.Append(hex);
+    } else {
+      out.AppendChar(static_cast<char>(c));
+    }
+  }
+  return out;
+}
+
+Text LocalDisplayName(const Text& stored, const CodePage& page) {
+  Text local, why;
+  if (ToLocalName(stored, page, local, why) == kOk) return Escaped(local, false);
+  return Escaped(stored, true);
+}
+
+Text Utf8DisplayName(const Text& stored, const CodePage& page) {
+  CodePage from = page;
+  if (from.raw) from = CodePage{false, kUtf8CodePage};  // raw names are shown as UTF-8 when they are
+  Text utf8, why;
+  if (ToUtf8(stored, from, utf8, why) == kOk) return Escaped(utf8, false);
+  return Escaped(stored, true);
+}
+
+}  // namespace qef
