@@ -1,0 +1,163 @@
+// qef extract, list and test: one run of the extraction engine each, writing the
+// items (extract) or only decrypting and decoding them (list, test).
+#include <string>
+
+#include "cli/archive.h"
+#include "cli/console.h"
+#include "cli/listing.h"
+#include "cli/names.h"
+#include "cli/tool.h"
+#include "container/container_reader.h"
+#include "container/engine.h"
+#include "container/writer.h"
+#include "core/result.h"
+#include "fs/fs.h"
+#include "fs/path.h"
+
+namespace qef {
+
+namespace {
+
+// A path given without any folder part gets "./", so that the path rules, which
+// work on folder parts, see the current folder as its folder.
+Text WithFolder(const Text& path) {
+  Text internal = ToInternalForm(path);
+  return FolderOf(internal).IsEmpty() ? Text::Concat(Text("./"), internal) : internal;
+}
+
+struct Tally {
+  uint32_t files = 0;
+  uint32_t folders = 0;
+  uint64_t bytes = 0;
+  Text Describe() const {
+    Text t;
+    t.Format("%lu files and %lu folders (%s)", static_cast<unsigned long>(files), static_cast<unsigned long>(folders),
+             FormatBytes(bytes).Str());
+    return t;
+  }
+};
+
+void CountItem(const FsItem&, int32_t kind, uint32_t size, void* user) {
+  Tally& t = *static_cast<Tally*>(user);
+  if (kind == 0) {
+    ++t.files;
+    t.bytes += size;
+  } else if (kind == 1) {
+    ++t.folders;
+  }
+}
+
+struct Listing {
+  const CodePage* page = nullptr;
+  bool json = false;
+  std::string out;
+  Tally tally;
+};
+
+void ListItem(const FsItem& item, int32_t kind, uint32_t size, void* user) {
+  Listing& l = *static_cast<Listing*>(user);
+  CountItem(item, kind, size, &l.tally);
+  if (kind != 0 && kind != 1) return;
+  ListedItem listed;
+  listed.kind = kind;
+  listed.size = size;
+  listed.folder = item.GetString(kItemFolder, "");
+  listed.name = item.GetString(kItemName, "");
+  listed.info = item.GetList(kItemInfo);
+  if (l.json) {
+    l.out += l.out.empty() ? "[\n  " : ",\n  ";
+    l.out += JsonItem(listed, *l.page).Str();
+  } else {
+    l.out += ListLine(listed, *l.page).Str();
+    l.out += '\n';
+  }
+}
+
+// One run of the engine on the archive: opens it (a program's container goes to a
+// temporary file in temp_folder, or the system's when that is empty), asks for the
+// password, follows progress and answers the exit status, with the error line printed.
+int RunEngine(const ReadRequest& q, const Text& target, const Text& temp_folder, ExtractOptions& options) {
+  ArchiveInput archive;
+  Text message;
+  int32_t r = archive.Open(WithFolder(q.archive), message);
+  PropertyList header;
+  if (r == kOk) r = archive.ReadHeader(header);
+  if (r != kOk) return Fail(r, message);
+
+  Text password;
+  int32_t characters = 0;
+  r = GetPassword(q.common, false, password, characters, message);
+  if (r != kOk) return Fail(r, message);
+
+  NameMapping names(q.common.page);
+  names.Install(options);
+  options.decode_threads = q.threads;
+  Text container;
+  r = archive.ContainerFile(temp_folder.IsEmpty() ? TemporaryFolder() : temp_folder, container);
+  if (r != kOk) return Fail(r, "cannot write the archive's container to a temporary file");
+
+  ProgressView progress(q.common.quiet);
+  progress.Start(header.GetDWord(kHeaderProgressTotal, 0));
+  ExtractEngine engine;
+  r = ExtractContainer(engine, container, password, target, nullptr, nullptr, progress.Callback(), &options);
+  progress.Finish();
+  if (r == kUnsafeName && !names.Refusal().IsEmpty()) message = names.Refusal();
+  if (r == kCannotOpen && options.keep_existing)
+    message = "a file could not be created, or it exists and --keep-existing keeps it";
+  return r == kOk ? kExitOk : Fail(r, message);
+}
+
+}  // namespace
+
+int RunExtract(const ReadRequest& q, const Text& directory, bool keep_existing) {
+  Text archive = WithFolder(q.archive);
+  Text target = directory.IsEmpty()
+                    ? UniqueFolderName(Text::Concat(FolderOf(archive), Text::Concat(TitleOf(archive), "/")))
+                    : AddTrailingSeparator(WithFolder(directory));
+  // A program's container is copied beside the target, on the same disk, when the
+  // target's parent exists; else into the system's temporary folder.
+  Text parent = FolderOf(StripTrailingSeparator(target));
+  Tally tally;
+  ExtractOptions options;
+  options.keep_existing = keep_existing;
+  options.observer = &CountItem;
+  options.observer_user = &tally;
+  int status = RunEngine(q, target, FolderExists(parent) ? parent : Text(), options);
+  if (status == kExitOk) {
+    Text summary;
+    summary.Format("Extracted %s into %s", tally.Describe().Str(), Escaped(target, false).Str());
+    Say(q.common.quiet, summary);
+  }
+  return status;
+}
+
+int RunList(const ReadRequest& q, bool json) {
+  Listing listing;
+  listing.page = &q.common.page;
+  listing.json = json;
+  ExtractOptions options;
+  options.action = ItemAction::kVerify;
+  options.observer = &ListItem;
+  options.observer_user = &listing;
+  int status = RunEngine(q, Text(), Text(), options);
+  if (status != kExitOk) return status;
+  if (json)
+    listing.out += listing.out.empty() ? "[]\n" : "\n]\n";
+  else
+    listing.out = std::string(ListHeading().Str()) + "\n" + listing.out;
+  std::fwrite(listing.out.data(), 1, listing.out.size(), stdout);
+  return kExitOk;
+}
+
+int RunTest(const ReadRequest& q) {
+  Tally tally;
+  ExtractOptions options;
+  options.action = ItemAction::kVerify;
+  options.observer = &CountItem;
+  options.observer_user = &tally;
+  int status = RunEngine(q, Text(), Text(), options);
+  if (status == kExitOk) Say(q.common.quiet, Text::Concat(Text("OK: "), tally.Describe()));
+  return status;
+}
+
+}  // namespace qef

@@ -1,0 +1,165 @@
+// The qef command line: reads the options with CLI11 and runs one command. CLI11
+// reports a bad command line by throwing; that ends here, as exit status 2 with a
+// hint, and nothing else in the tool throws.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/codepage.h"
+#include "cli/console.h"
+#include "cli/tool.h"
+#include "core/thread.h"
+#include "fs/path.h"
+
+namespace {
+
+using namespace qef;
+
+// Option values as CLI11 fills them.
+struct Common {
+  std::string password_file;
+  std::string codepage = "1252";
+  bool quiet = false;
+};
+
+void AddCommon(CLI::App* command, Common& common, bool with_password) {
+  if (with_password)
+    command->add_option("--password-file", common.password_file,
+                        "read the password from the first line of FILE ('-': standard input)");
+  command->add_option("--codepage", common.codepage,
+                      "Windows code page of names, texts and password in the archive, or raw")
+      ->capture_default_str();
+  command->add_flag("-q,--quiet", common.quiet, "no progress bar and no summary");
+}
+
+int Usage(const std::string& problem, const std::string& command) {
+  std::string hint = command.empty() ? "qef --help" : "qef " + command + " --help";
+  std::fprintf(stderr, "qef: %s\nRun '%s' for usage.\n", problem.c_str(), hint.c_str());
+  return kExitUsage;
+}
+
+// 0, or the usage status after saying what is wrong with the code page.
+int ToCommon(const Common& given, const std::string& command, CommonOptions& common) {
+  Text message;
+  if (ParseCodePage(given.codepage.c_str(), common.page, message) != 0) return Usage(message.Str(), command);
+  common.password_file = given.password_file.c_str();
+  common.quiet = given.quiet;
+  return kExitOk;
+}
+
+bool HasExtension(const std::string& path, const char* extension) {
+  return ExtensionOf(Text(path.c_str())).CompareNoCase(extension) == 0;
+}
+
+bool TriedPasswordArgument(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--password") == 0 || std::strncmp(argv[i], "--password=", 11) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Packs files into encrypted archives and self-extracting Windows programs, and opens them."};
+  app.name("qef");
+  app.require_subcommand(1);
+  app.fallthrough(false);
+  Common common;
+
+  PackRequest pack_request;
+  std::vector<std::string> sources;
+  std::string output, stub, info, link, disclaimer, picture;
+  std::string cipher = "aes", compression = "best";
+  int jobs = ProcessorCount();
+  CLI::App* pack = app.add_subcommand("pack", "pack files and folders into a container (.qef) or a program (.exe)");
+  pack->add_option("SOURCE", sources, "files and folders to pack")->required();
+  pack->add_option("-o,--output", output, "the archive to write: NAME.qef or NAME.exe")->required();
+  pack->add_option("--cipher", cipher, "aes or blowfish")
+      ->check(CLI::IsMember({"aes", "blowfish"}))
+      ->capture_default_str();
+  pack->add_option("--compression", compression, "best, fast or store")
+      ->check(CLI::IsMember({"best", "fast", "store"}))
+      ->capture_default_str();
+  pack->add_option("--jobs", jobs, "chunks compressed at once (the output is the same for any number)")
+      ->check(CLI::Range(1, 256))
+      ->capture_default_str();
+  pack->add_option("--stub", stub, "program: the stub to append the archive to");
+  pack->add_option("--info", info, "program: UTF-8 text file shown in the intro dialog");
+  pack->add_option("--link", link, "program: address shown as a link in the intro dialog");
+  pack->add_option("--disclaimer", disclaimer, "program: UTF-8 text file that must be accepted first");
+  pack->add_option("--picture", picture, "program: BMP file shown in the intro dialog");
+  AddCommon(pack, common, true);
+
+  std::string archive, directory;
+  bool keep_existing = false, json = false;
+  int threads = 2;
+  CLI::App* extract = app.add_subcommand("extract", "extract a container or a program");
+  extract->add_option("ARCHIVE", archive, "a .qef container or a self-extracting program")->required();
+  extract->add_option("-C,--directory", directory,
+                      "target folder (default: a new folder named after the archive, beside it)");
+  extract->add_flag("--keep-existing", keep_existing, "refuse to replace files that exist");
+  CLI::App* list = app.add_subcommand("list", "list the names, sizes, times and attributes of the items");
+  list->add_option("ARCHIVE", archive, "a .qef container or a self-extracting program")->required();
+  list->add_flag("--json", json, "one JSON array of items");
+  CLI::App* test = app.add_subcommand("test", "decrypt and decode everything, write nothing");
+  test->add_option("ARCHIVE", archive, "a .qef container or a self-extracting program")->required();
+  for (CLI::App* command : {extract, list, test}) {
+    command->add_option("--threads", threads, "decoding threads: 2 reads ahead, 1 does not")
+        ->check(CLI::Range(1, 64))
+        ->capture_default_str();
+    AddCommon(command, common, true);
+  }
+  CLI::App* info_command = app.add_subcommand("info", "show the header, texts, picture and stub; no password needed");
+  info_command->add_option("ARCHIVE", archive, "a .qef container or a self-extracting program")->required();
+  info_command->add_option("--codepage", common.codepage, "code page of the texts, or raw")->capture_default_str();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help
+    std::vector<CLI::App*> chosen = app.get_subcommands();
+    std::string command = chosen.empty() ? "" : chosen.front()->get_name();
+    if (TriedPasswordArgument(argc, argv))
+      return Usage("a password is never taken on the command line: use --password-file FILE or QEF_PASSWORD",
+                   command);
+    return Usage(e.what(), command);
+  }
+
+  CatchInterrupt();
+  std::string command = app.get_subcommands().front()->get_name();
+  CommonOptions options;
+  if (ToCommon(common, command, options) != kExitOk) return kExitUsage;
+
+  if (command == "pack") {
+    bool program = HasExtension(output, "exe");
+    if (!program && !HasExtension(output, "qef")) return Usage("the output must end in .qef or .exe", command);
+    if (!program && !(stub.empty() && info.empty() && link.empty() && disclaimer.empty() && picture.empty()))
+      return Usage("--stub, --info, --link, --disclaimer and --picture are for programs (-o NAME.exe)", command);
+    PackRequest& q = pack_request;
+    for (const std::string& s : sources) q.sources.push_back(ToInternalForm(Text(s.c_str())));
+    q.output = ToInternalForm(Text(output.c_str()));
+    q.program = program;
+    q.stub = ToInternalForm(Text(stub.c_str()));
+    q.info_file = ToInternalForm(Text(info.c_str()));
+    q.disclaimer_file = ToInternalForm(Text(disclaimer.c_str()));
+    q.picture_file = ToInternalForm(Text(picture.c_str()));
+    q.link = link.c_str();
+    q.cipher_id = cipher == "aes" ? 2 : 0;
+    q.compression = compression == "best" ? 1 : compression == "fast" ? 2 : 0;
+    q.jobs = jobs;
+    q.common = options;
+    return RunPack(q);
+  }
+  if (command == "info") return RunInfo(ToInternalForm(Text(archive.c_str())), options.page);
+
+  ReadRequest q;
+  q.archive = ToInternalForm(Text(archive.c_str()));
+  q.common = options;
+  q.threads = threads;
+  if (command == "extract") return RunExtract(q, ToInternalForm(Text(directory.c_str())), keep_existing);
+  if (command == "list") return RunList(q, json);
+  return RunTest(q);
+}

@@ -1,0 +1,246 @@
+// qef pack: sources into a container file, or into a self-extracting program (the
+// stub with a payload block appended). Everything that can be refused is checked
+// before anything is written; the output appears only when it is complete.
+#include <vector>
+
+#include "cli/archive.h"
+#include "cli/bitmap.h"
+#include "cli/console.h"
+#include "cli/names.h"
+#include "cli/tool.h"
+#include "container/writer.h"
+#include "core/result.h"
+#include "fs/fs.h"
+#include "fs/path.h"
+#include "sfx/payload.h"
+#include "sfx/pe_image.h"
+
+#ifndef QEF_BUILD_TREE_STUB
+#define QEF_BUILD_TREE_STUB ""
+#endif
+
+namespace qef {
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+const int32_t kShortPassword = 10;
+const char kStubName[] = "qef-stub.exe";
+
+struct Skip {
+  Text path;
+  Text why;
+};
+
+void NoteSkip(const Text& path, const char* why, void* user) {
+  static_cast<std::vector<Skip>*>(user)->push_back(Skip{path, Text(why)});
+}
+
+void Assign(Bytes& bytes, const Text& text) {
+  bytes.assign(text.Str(), text.Str() + text.GetLength());
+}
+
+// A text file for the stub: UTF-8 (a byte order mark is dropped), its line ends made
+// CRLF for the stub's edit fields, then in the archive's code page.
+int32_t ReadText(const char* what, const Text& file, const CodePage& page, Bytes& out, Text& message) {
+  Bytes bytes;
+  int32_t r = ReadWholeFile(file, bytes);
+  if (r != kOk) {
+    message.Format("cannot read the %s file %s", what, file.Str());
+    return r;
+  }
+  size_t skip = bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF ? 3 : 0;
+  Text utf8;
+  char* d = utf8.GetBuffer(static_cast<int32_t>(bytes.size() - skip));
+  if (d == nullptr) return kOutOfMemory;
+  for (size_t i = skip; i < bytes.size(); ++i) {
+    if (bytes[i] == 0) {
+      message.Format("the %s (%s) holds a zero byte", what, file.Str());
+      return kBadArgument;
+    }
+    *d++ = static_cast<char>(bytes[i]);
+  }
+  *d = 0;
+  utf8.ReleaseBuffer();
+  Text stored, why;
+  r = FromUtf8(ToCrlf(utf8), page, stored, why);
+  if (r != kOk) {
+    message.Format("the %s (%s): %s", what, file.Str(), why.Str());
+    return r;
+  }
+  Assign(out, stored);
+  return kOk;
+}
+
+// The stub: --stub, else qef-stub.exe beside this program, else the stub of the
+// win32 build tree that this tool was configured next to.
+int32_t ReadStub(const Text& given, Bytes& stub, Text& message) {
+  std::vector<Text> candidates;
+  if (!given.IsEmpty()) {
+    candidates.push_back(given);
+  } else {
+    Text self = ExecutablePath();
+    if (!self.IsEmpty()) candidates.push_back(Text::Concat(FolderOf(self), kStubName));
+    if (*QEF_BUILD_TREE_STUB != 0) candidates.push_back(Text(QEF_BUILD_TREE_STUB));
+  }
+  Text tried;
+  for (const Text& path : candidates) {
+    if (!FileExists(path)) {
+      if (!tried.IsEmpty()) tried.Append(", ");
+      tried.Append(path);
+      continue;
+    }
+    int32_t r = ReadWholeFile(path, stub);
+    if (r != kOk) {
+      message.Format("cannot read the stub %s", path.Str());
+      return r;
+    }
+    // A trial append with a one-byte block runs every check the real one will.
+    Bytes trial = stub;
+    Text why;
+    r = AppendPayloadSection(trial, Bytes(1, 0), why);
+    if (r != kOk) message.Format("the stub %s cannot carry an archive: %s", path.Str(), why.Str());
+    return r;
+  }
+  message.Format("no stub found (looked for %s); build the win32 preset or give --stub FILE", tried.Str());
+  return kCannotOpen;
+}
+
+// Two sources of the same name would be extracted over each other; Windows does not
+// tell upper from lower case.
+int32_t CheckTopLevelNames(const PropertyList& content, Text& message) {
+  std::vector<Text> names;
+  for (int32_t i = 0; i < content.GetCount(); ++i) {
+    const FsItem* item = content.At(i).GetFsItem();
+    if (item == nullptr || !item->GetString(kItemFolder, "").IsEmpty()) continue;
+    Text name = item->GetString(kItemName, "");
+    for (const Text& seen : names) {
+      if (seen.CompareNoCase(name.Str()) == 0) {
+        message.Format("two sources are named \"%s\": they would be extracted over each other",
+                       Escaped(name, false).Str());
+        return kBadArgument;
+      }
+    }
+    names.push_back(name);
+  }
+  return kOk;
+}
+
+struct Totals {
+  uint32_t files = 0;
+  uint32_t folders = 0;
+  uint64_t bytes = 0;
+};
+
+Totals Count(const PropertyList& content) {
+  Totals t;
+  for (int32_t i = 0; i < content.GetCount(); ++i) {
+    const FsItem* item = content.At(i).GetFsItem();
+    if (item == nullptr) continue;
+    uint64_t size = 0;
+    if (item->GetByte(kItemKind, 0) == 1) {
+      ++t.folders;
+    } else {
+      ++t.files;
+      if (RegularFileSize(item->GetSourcePath(), size)) t.bytes += size;
+    }
+  }
+  return t;
+}
+
+// The container goes to a temporary file beside the output, then into the block.
+int32_t WriteProgram(const PackRequest& q, const Text& password, PropertyList& content, const PackOptions& options,
+                     PayloadContent& payload, Bytes& stub, Text& message) {
+  Text temp = TemporaryName(FolderOf(q.output), ".qef");
+  int32_t r = WriteContainer(temp, password, content, options);
+  if (r == kOk) r = ReadWholeFile(temp, payload.container);
+  RemoveFile(temp);
+  if (r == kOk && WasInterrupted()) r = kCancelled;
+  if (r != kOk) return r;
+  Bytes block = BuildPayloadBlock(payload);
+  if (block.empty()) {
+    message = "the archive is too large for a self-extracting program";
+    return kUnsupported;
+  }
+  std::vector<unsigned char>().swap(payload.container);
+  r = AppendPayloadSection(stub, block, message);
+  if (r == kOk) r = WriteFileInPlace(q.output, stub.data(), stub.size());
+  return r;
+}
+
+}  // namespace
+
+int RunPack(const PackRequest& q) {
+  const CodePage& page = q.common.page;
+  PayloadContent payload;
+  Bytes stub;
+  Text message;
+  int32_t r = kOk;
+  if (q.program) {
+    if (!q.info_file.IsEmpty()) r = ReadText("info text", q.info_file, page, payload.info, message);
+    if (r == kOk && !q.disclaimer_file.IsEmpty())
+      r = ReadText("disclaimer", q.disclaimer_file, page, payload.disclaimer, message);
+    if (r == kOk && !q.link.IsEmpty()) {
+      Text utf8, stored, why;
+      r = LocalToUtf8(q.link, utf8, why);
+      if (r == kOk) r = FromUtf8(utf8, page, stored, why);
+      if (r == kOk) Assign(payload.link, stored);
+      else message.Format("the link: %s", why.Str());
+    }
+    if (r == kOk && !q.picture_file.IsEmpty()) {
+      r = ReadWholeFile(q.picture_file, payload.picture);
+      Text why;
+      if (r != kOk) message.Format("cannot read the picture %s", q.picture_file.Str());
+      else if ((r = CheckBitmap(payload.picture.data(), payload.picture.size(), why)) != kOk)
+        message.Format("%s: %s", q.picture_file.Str(), why.Str());
+    }
+    if (r == kOk) r = ReadStub(q.stub, stub, message);
+    if (r != kOk) return Fail(r, message);
+  }
+
+  PropertyList content;
+  std::vector<Skip> skips;
+  r = CollectSources(q.sources, content, &NoteSkip, &skips);
+  if (r != kOk) {
+    // The last entry skipped is the one that stopped the collection.
+    if (!skips.empty()) message.Format("%s: %s", skips.back().path.Str(), skips.back().why.Str());
+    return Fail(r, message);
+  }
+  for (const Skip& s : skips) Warn(Text::Concat(s.path, Text::Concat(" skipped: ", s.why)));
+  r = StoreNames(content, page, message);
+  if (r == kOk) r = CheckTopLevelNames(content, message);
+  if (r != kOk) return Fail(r, message);
+
+  Text password;
+  int32_t characters = 0;
+  r = GetPassword(q.common, true, password, characters, message);
+  if (r != kOk) return Fail(r, message);
+  if (characters < kShortPassword)
+    Warn("the password is shorter than 10 characters; the key is derived with a single unsalted SHA-1, "
+         "so only a long password resists guessing");
+
+  Totals totals = Count(content);
+  ProgressView progress(q.common.quiet);
+  progress.Start(totals.bytes);
+  PackOptions options;
+  options.cipher_id = q.cipher_id;
+  options.compression = q.compression;
+  options.progress = progress.Callback();
+  options.jobs = q.jobs;
+  if (q.program)
+    r = WriteProgram(q, password, content, options, payload, stub, message);
+  else
+    r = WriteContainer(q.output, password, content, options);
+  progress.Finish();
+  if (r != kOk) return Fail(r, message);
+
+  Text summary;
+  summary.Format("Packed %lu files and %lu folders (%s) into %s (%s)", static_cast<unsigned long>(totals.files),
+                 static_cast<unsigned long>(totals.folders), FormatBytes(totals.bytes).Str(), q.output.Str(),
+                 FormatBytes(static_cast<uint64_t>(FileSize(q.output))).Str());
+  Say(q.common.quiet, summary);
+  return kExitOk;
+}
+
+}  // namespace qef

@@ -1,0 +1,57 @@
+#include "cli/tool.h"
+
+#include <cstdio>
+
+#include "cli/console.h"
+#include "cli/error_line.h"
+#include "cli/password.h"
+#include "core/result.h"
+
+namespace qef {
+
+int Fail(int32_t code, const Text& detail) {
+  std::fprintf(stderr, "%s\n", ErrorLine(code, detail.Str()).Str());
+  return kExitFailed;
+}
+
+void Warn(const Text& text) { std::fprintf(stderr, "qef: warning: %s\n", text.Str()); }
+
+void Say(bool quiet, const Text& line) {
+  if (!quiet) std::printf("%s\n", line.Str());
+}
+
+int32_t GetPassword(const CommonOptions& common, bool confirm, Text& password, int32_t& characters,
+                    Text& message) {
+  PasswordRequest request;
+  request.password_file = common.password_file.IsEmpty() ? nullptr : common.password_file.Str();
+  request.confirm = confirm;
+  Text typed;
+  int32_t r = ObtainPassword(request, typed, message);
+  if (r != kOk) return r;
+  characters = 0;
+  for (int32_t i = 0; i < typed.GetLength(); ++i)
+    if ((static_cast<unsigned char>(typed.GetAt(i)) & 0xC0) != 0x80) ++characters;  // not a UTF-8 continuation byte
+  Text why;
+  r = FromUtf8(typed, common.page, password, why);
+  if (r != kOk) message.Format("the password: %s", why.Str());
+  return r;
+}
+
+ProgressView::ProgressView(bool quiet) : bar_(!quiet && StandardErrorIsTerminal(), stderr, nullptr) {
+  callback_.function = &ProgressView::OnMessage;
+  callback_.user1 = reinterpret_cast<uintptr_t>(this);
+}
+
+void ProgressView::Start(uint64_t total_bytes) {
+  tracker_.Reset();
+  bar_.Start(total_bytes);
+}
+
+int32_t ProgressView::OnMessage(int32_t message, int32_t value, uintptr_t self, uintptr_t) {
+  ProgressView& view = *reinterpret_cast<ProgressView*>(self);
+  view.tracker_.Feed(message, value);
+  view.bar_.Update(view.tracker_.GetOverall());
+  return WasInterrupted() ? kCancelled : kOk;
+}
+
+}  // namespace qef

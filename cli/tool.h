@@ -1,0 +1,90 @@
+#pragma once
+// What the tool's commands share: exit statuses, the one error line, warnings, the
+// password, and following a run's progress.
+#include <cstdint>
+#include <vector>
+
+#include "cli/codepage.h"
+#include "cli/progress_bar.h"
+#include "core/progress.h"
+#include "core/stream.h"
+#include "core/text.h"
+
+namespace qef {
+
+enum ExitStatus : int {
+  kExitOk = 0,
+  kExitFailed = 1,  // the run failed; one error line says why
+  kExitUsage = 2,   // the command line is wrong; a hint says where to look
+};
+
+// Prints "qef: <detail or the code's meaning> (code N)" on standard error; answers
+// kExitFailed.
+int Fail(int32_t code, const Text& detail = Text());
+// Prints "qef: warning: <text>" on standard error.
+void Warn(const Text& text);
+// Prints a line on standard output unless quiet.
+void Say(bool quiet, const Text& line);
+
+// Options of every command that reads or writes an archive's content.
+struct CommonOptions {
+  Text password_file;  // empty: QEF_PASSWORD, then the terminal
+  CodePage page;
+  bool quiet = false;
+};
+
+// The password in the archive's code page: asked twice on the terminal when
+// `confirm`; `characters` receives its length in characters as typed. 0, or a code
+// with a message (a character the code page cannot hold is refused with kBadArgument).
+int32_t GetPassword(const CommonOptions& common, bool confirm, Text& password, int32_t& characters,
+                    Text& message);
+
+// Follows the progress messages of one run: folds them into one value, draws the bar
+// (on a terminal, unless quiet) and answers kCancelled once the user pressed Ctrl-C,
+// which ends the run through its own clean-up.
+class ProgressView {
+ public:
+  explicit ProgressView(bool quiet);
+  ProgressView(const ProgressView&) = delete;
+  ProgressView& operator=(const ProgressView&) = delete;
+
+  void Start(uint64_t total_bytes);
+  void Finish() { bar_.Finish(); }
+  const ProgressCallback* Callback() const { return &callback_; }
+
+ private:
+  static int32_t OnMessage(int32_t message, int32_t value, uintptr_t self, uintptr_t);
+
+  ProgressTracker tracker_;
+  ProgressBar bar_;
+  ProgressCallback callback_;
+};
+
+// Options of the commands, as the command line gave them.
+struct PackRequest {
+  std::vector<Text> sources;
+  Text output;
+  bool program = false;  // output ends in .exe
+  Text stub;             // empty: the default stub
+  Text info_file, disclaimer_file, picture_file;
+  Text link;
+  uint8_t cipher_id = 2;
+  uint8_t compression = 1;
+  int32_t jobs = 1;
+  CommonOptions common;
+};
+
+struct ReadRequest {
+  Text archive;
+  CommonOptions common;
+  int32_t threads = 2;  // decoding threads: 2 reads ahead, 1 does not
+};
+
+int RunPack(const PackRequest& request);
+// `directory` empty: a new folder named after the archive, beside it.
+int RunExtract(const ReadRequest& request, const Text& directory, bool keep_existing);
+int RunList(const ReadRequest& request, bool json);
+int RunTest(const ReadRequest& request);
+int RunInfo(const Text& archive, const CodePage& page);
+
+}  // namespace qef
