@@ -1,9 +1,9 @@
 #pragma once
 // A BMP file image for the picture of dialog 105, made by code: a sky gradient with a
 // sun and a hill inside a one-pixel dark border, so that a clipped edge shows. Its
-// top-left pixel is white, the colour a picture control fills the space around a
-// centred picture with; no other pixel is, so the picture's extent on screen can be
-// measured against it.
+// top-left pixel is white and no other pixel is: under Wine a picture control fills
+// the space around a centred picture with the colour of that pixel, so the picture's
+// extent on screen can be measured against it.
 #include <cstdint>
 #include <vector>
 
