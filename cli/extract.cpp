@@ -102,8 +102,10 @@ int RunEngine(const ReadRequest& q, const Text& target, const Text& temp_folder,
   r = ExtractContainer(engine, container, password, target, nullptr, nullptr, progress.Callback(), &options);
   progress.Finish();
   if (r == kUnsafeName && !names.Refusal().IsEmpty()) message = names.Refusal();
-  if (r == kCannotOpen && options.keep_existing)
-    message = "a file could not be created, or it exists and --keep-existing keeps it";
+  // The engine never replaces a read-only file, and with --keep-existing no file.
+  if (r == kCannotOpen && options.action == ItemAction::kExtract)
+    message = options.keep_existing ? "a file could not be created, or it exists and --keep-existing keeps it"
+                                    : "a file could not be created, or it exists and is read-only";
   return r == kOk ? kExitOk : Fail(r, message);
 }
 

@@ -1,0 +1,438 @@
+// End-to-end runs of the real qef binary: natively, and the Windows build under Wine.
+// Passwords come from a password file or QEF_PASSWORD, never from the command line.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "cli/password.h"
+#include "container/container_reader.h"
+#include "container/engine.h"
+#include "container/writer.h"
+#include "container/chunk_streams.h"
+#include "container/value_record.h"
+#include "core/result.h"
+#include "fs/file_stream.h"
+#include "fs/filetime.h"
+#include "fs/fs.h"
+#include "fs/path.h"
+#include "sfx/payload.h"
+#include "sfx/pe_image.h"
+#include "tests/cli/tool_runner.h"
+#include "tests/fixtures/hostile_names.h"
+#include "tests/sfx/test_image.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tree_snapshot.h"
+
+namespace qef {
+namespace {
+
+using test::RunResult;
+using test::TakeSnapshot;
+using test::TempDir;
+using test::WriteFileBytes;
+
+const bool kWindows = kNativeStyle == PathStyle::kWindows;
+const char kPassword[] = "correct horse battery staple";
+// "Grüße.txt" as the file system spells it: UTF-8 here, code page 1252 under Wine.
+const char* const kLocalName = kWindows ? "Gr\xFC\xDF" "e.txt" : "Gr\xC3\xBC\xC3\x9F" "e.txt";
+const char kStoredName[] = "Gr\xFC\xDF" "e.txt";  // what the stub's system sees (1252)
+const uint64_t kWrittenTime = 126887187060000000ull;  // 2003-02-03 04:05:06 UTC
+const uint64_t kFutureTime = 157469184000000000ull;   // 2100-01-01 00:00:00 UTC
+
+// Deterministic bytes that compress moderately.
+std::string Data(size_t n) {
+  std::string s;
+  uint32_t x = 1;
+  for (size_t i = 0; i < n; ++i) {
+    x = x * 1103515245u + 12345u;
+    s.push_back(static_cast<char>(i % 3 != 0 ? 'a' + (x >> 16) % 16 : x >> 24));
+  }
+  return s;
+}
+
+Value TimeBlob(uint64_t filetime) {
+  unsigned char t[8];
+  PutFileTimeBytes(filetime, t);
+  Value v;
+  v.SetBlob(t, 8);
+  return v;
+}
+
+// What a round trip must keep: nesting, an empty folder, an empty file, a read-only
+// file with a known time, a non-ASCII name and data over several chunks.
+void MakeSource(const TempDir& dir) {
+  ASSERT_EQ(CreateFolder(dir.Sub("src/nested/deeper/")), 0);
+  ASSERT_EQ(CreateFolder(dir.Sub("src/empty/")), 0);
+  WriteFileBytes(dir.Sub("src/nested/deeper/notes.txt"), "notes\r\n");
+  WriteFileBytes(dir.Sub("src/nested/data.bin"), Data(1200000));
+  WriteFileBytes(dir.Sub("src/empty.txt"), "");
+  WriteFileBytes(Text::Concat(dir.Sub("src/"), kLocalName), "umlauts");
+  WriteFileBytes(dir.Sub("src/readonly.txt"), "keep me");
+  PropertyList info;
+  info.PutValue(kInfoWritten, TimeBlob(kWrittenTime), 1);
+  info.PutByte(kInfoReadOnly, 1, 1);
+  ASSERT_EQ(ApplyFileInformation(dir.Sub("src/readonly.txt"), &info), 0);
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+bool Exists(const Text& path) { return FileExists(path) || FolderExists(Text::Concat(path, "/")); }
+
+// A failure's one line on standard error, with the code.
+::testing::AssertionResult OneErrorLine(const RunResult& r, int32_t code) {
+  std::regex line("qef: [^\r\n]+ \\(code " + std::to_string(code) + "\\)\r?\n");
+  if (r.status == 1 && std::regex_match(r.err, line)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "status " << r.status << ", stderr: " << r.err;
+}
+
+class Tool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::SetVariable(kPasswordVariable, nullptr);
+    WriteFileBytes(dir_.Sub("pw.txt"), std::string(kPassword) + "\n");
+  }
+
+  RunResult Qef(const std::vector<std::string>& args) { return test::RunProgram(tool_, args); }
+  std::string At(const char* relative) const { return dir_.Sub(relative).Str(); }
+
+  // A stub for programs: the minimal test program of the Windows build, else a PE32
+  // image made in code (enough to pack and read back, not to run).
+  std::string Stub() {
+    std::string mini = QEF_MINI_STUB;
+    if (!mini.empty()) return test::BuiltPath(mini.c_str());
+    WriteFileBytes(dir_.Sub("stub.exe"), std::string(reinterpret_cast<const char*>(test::MakeTestImage().data()),
+                                                     test::MakeTestImage().size()));
+    return At("stub.exe");
+  }
+
+  std::string tool_ = test::BuiltPath(QEF_TOOL_PATH);
+  TempDir dir_;
+};
+
+TEST_F(Tool, RoundTripsContainersAndProgramsWithBothCiphers) {
+  MakeSource(dir_);
+  std::string stub = Stub();
+  struct Case {
+    const char* output;
+    const char* cipher;
+    const char* compression;
+    const char* shown;
+  } cases[] = {
+      {"c1.qef", "aes", "best", "AES-128 (id 2)"},
+      {"c2.qef", "blowfish", "store", "Blowfish (id 0)"},
+      {"p1.exe", "aes", "fast", "AES-128 (id 2)"},
+      {"p2.exe", "blowfish", "best", "Blowfish (id 0)"},
+  };
+  test::Snapshot source = TakeSnapshot(dir_.Sub("src/"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.output);
+    std::string out = At(c.output);
+    std::vector<std::string> pack = {"pack", At("src"), "-o", out, "--cipher", c.cipher,
+                                     "--compression", c.compression, "--password-file", At("pw.txt")};
+    if (Contains(c.output, ".exe")) pack.insert(pack.end(), {"--stub", stub});
+    RunResult r = Qef(pack);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+
+    r = Qef({"info", out});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, c.shown)) << r.out;
+    EXPECT_TRUE(Contains(r.out, std::string(c.compression) + (c.compression[0] == 's' ? "" : ":"))) << r.out;
+
+    r = Qef({"list", out, "--json", "--password-file", At("pw.txt")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "{\"name\": \"src/empty/\", \"kind\": \"folder\"")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "{\"name\": \"src/Gr\xC3\xBC\xC3\x9F" "e.txt\", \"kind\": \"file\", \"size\": 7"))
+        << r.out;
+    EXPECT_TRUE(Contains(r.out, "{\"name\": \"src/readonly.txt\", \"kind\": \"file\", \"size\": 7, \"attributes\": "
+                                "[\"read-only\"") &&
+                Contains(r.out, "\"modified\": \"2003-02-03T04:05:06Z\""))
+        << r.out;
+
+    r = Qef({"test", out, "--password-file", At("pw.txt")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "OK: 5 files and 4 folders")) << r.out;
+
+    std::string target = At((std::string("x-") + c.output).c_str());
+    r = Qef({"extract", out, "-C", target, "--password-file", At("pw.txt")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(TakeSnapshot(Text::Concat(Text(target.c_str()), "/src/")), source);
+  }
+}
+
+// The compressed chunks under the encryption (the initialisation vector is drawn anew
+// for every container, so the encrypted bytes always differ).
+std::string ChunksOf(const Text& path, uint8_t& cipher, int32_t& end) {
+  StreamParams params;
+  FileStream file;
+  PropertyList header;
+  uint16_t check = 0;
+  EXPECT_EQ(file.Open(kModeReading, path, &params), 0);
+  EXPECT_EQ(SerialiseValue(header, file), 0);
+  EXPECT_EQ(file.ReadU16(check), 0);
+  cipher = header.GetByte(kHeaderCipher, 0);
+  Value vector = HeaderVector(header, cipher);
+  DecryptingStream chunks;
+  EXPECT_EQ(chunks.Attach(&file, cipher), 0);
+  EXPECT_EQ(chunks.SetUpCiphers(Text(kPassword), &vector), 0);
+  std::string all;
+  for (;;) {
+    uint8_t flag = 0;
+    uint32_t length = 0;
+    if ((end = chunks.ReadU8(flag)) != 0 || (end = chunks.ReadU32(length)) != 0) break;
+    std::string bytes(length, '\0');
+    if (length == 0 || (end = chunks.Read(&bytes[0], length)) != 0) break;
+    all += static_cast<char>(flag) + bytes;
+  }
+  chunks.Close();
+  file.Close();
+  return all;
+}
+
+TEST_F(Tool, AnyNumberOfJobsGivesTheSameChunks) {
+  // Reading a file moves its access time, which the archive stores, unless that time
+  // lies ahead (relatime): so every run sees the same times.
+  ASSERT_EQ(CreateFolder(dir_.Sub("src/")), 0);
+  for (const char* name : {"src/data.bin", "src/small.txt"}) {
+    WriteFileBytes(dir_.Sub(name), name[4] == 'd' ? Data(1200000) : "small");
+    PropertyList times;
+    times.PutValue(kInfoWritten, TimeBlob(kWrittenTime), 1);
+    times.PutValue(kInfoAccessed, TimeBlob(kFutureTime), 1);
+    ASSERT_EQ(ApplyFileInformation(dir_.Sub(name), &times), 0);
+  }
+  std::string first;
+  for (const char* jobs : {"1", "3", "8"}) {
+    std::string out = At((std::string("jobs") + jobs + ".qef").c_str());
+    RunResult r = Qef({"pack", At("src"), "-o", out, "--jobs", jobs, "--password-file", At("pw.txt")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    uint8_t cipher = 0;
+    int32_t end = 0;
+    std::string chunks = ChunksOf(out.c_str(), cipher, end);
+    EXPECT_EQ(cipher, 2);
+    EXPECT_EQ(end, kShortRead) << "the chunks must read to the end of the file";
+    EXPECT_GT(chunks.size(), 2 * 65536u) << "several chunks";
+    if (first.empty()) first = chunks;
+    EXPECT_TRUE(chunks == first) << jobs << " jobs";
+  }
+}
+
+TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
+  MakeSource(dir_);
+  std::string stub = Stub();
+  std::string pw = At("pw.txt");
+  ASSERT_EQ(Qef({"pack", At("src"), "-o", At("good.qef"), "--password-file", pw}).status, 0);
+  ASSERT_EQ(Qef({"pack", At("src"), "-o", At("good.exe"), "--stub", stub, "--password-file", pw}).status, 0);
+  std::string qef = test::ReadFileBytes(dir_.Sub("good.qef")), exe = test::ReadFileBytes(dir_.Sub("good.exe"));
+  WriteFileBytes(dir_.Sub("cut.qef"), qef.substr(0, qef.size() / 2));
+  WriteFileBytes(dir_.Sub("cut.exe"), exe.substr(0, exe.size() - 1000));
+  WriteFileBytes(dir_.Sub("wrong.txt"), "not the password\n");
+  WriteFileBytes(dir_.Sub("omega.txt"), "\xCE\xA9 is not in code page 1252\n");
+  WriteFileBytes(dir_.Sub("other.zip"), "PK not an archive of ours");
+
+  struct Case {
+    std::vector<std::string> args;
+    int32_t code;
+    const char* never_made;  // output or target that must not exist afterwards
+    const char* said;        // part of the message
+  } cases[] = {
+      {{"extract", At("good.qef"), "-C", At("t1"), "--password-file", At("wrong.txt")}, kWrongPassword, "t1", ""},
+      {{"extract", At("good.exe"), "-C", At("t2"), "--password-file", At("wrong.txt")}, kWrongPassword, "t2", ""},
+      {{"extract", At("cut.qef"), "-C", At("t3"), "--password-file", pw}, kShortRead, "t3", "truncated"},
+      {{"extract", At("cut.exe"), "-C", At("t4"), "--password-file", pw}, kShortRead, "t4", "truncated"},
+      {{"test", At("missing.qef"), "--password-file", pw}, kContainerMissing, "", "missing.qef"},
+      {{"list", At("other.zip"), "--password-file", pw}, kUnsupported, "", "other.zip"},
+      {{"pack", At("src/missing"), "-o", At("o1.qef"), "--password-file", pw}, kContainerMissing, "o1.qef", "missing"},
+      {{"pack", At("src"), "-o", At("o2.exe"), "--stub", stub, "--picture", pw, "--password-file", pw}, kBadArgument,
+       "o2.exe", "BMP"},
+      {{"pack", At("src"), "-o", At("o3.exe"), "--stub", stub, "--info", At("omega.txt"), "--password-file", pw},
+       kBadArgument, "o3.exe", "U+03A9"},
+      {{"pack", At("src"), "-o", At("o4.exe"), "--stub", pw, "--password-file", pw}, kBadArgument, "o4.exe", "stub"},
+      {{"pack", At("src"), "-o", At("o5.qef"), "--password-file", At("omega.txt")}, kBadArgument, "o5.qef",
+       "password"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = Qef(c.args);
+    EXPECT_TRUE(OneErrorLine(r, c.code)) << c.args[0] << " " << c.args[1];
+    EXPECT_TRUE(Contains(r.err, c.said)) << r.err;
+    if (*c.never_made != 0) {
+      EXPECT_FALSE(Exists(dir_.Sub(c.never_made))) << c.never_made;
+    }
+  }
+  // No temporary container file is left beside a target, nor a partial output.
+  for (const auto& entry : TakeSnapshot(dir_.Path())) {
+    EXPECT_FALSE(Contains(entry.first, ".qef-")) << entry.first;
+    EXPECT_FALSE(Contains(entry.first, ".partial")) << entry.first;
+  }
+}
+
+// Containers with names that lead outside the target, made with the library as a
+// hostile author would; the tool refuses them and writes nothing anywhere.
+TEST_F(Tool, HostileNamesAreRefused) {
+  WriteFileBytes(dir_.Sub("data.txt"), "payload");
+  ASSERT_EQ(CreateFolder(dir_.Sub("area/t/")), 0);
+  WriteFileBytes(dir_.Sub("area/t/placed.txt"), "placed before");
+  test::Snapshot area = TakeSnapshot(dir_.Sub("area/"));
+  for (const test::HostileName& c : test::kHostileNames) {
+    if (!(kWindows ? c.refused_windows : c.refused_posix)) continue;
+    Value v;
+    v.SetType(kFsItem);
+    FsItem* item = v.GetFsItem();
+    item->PutByte(kItemKind, 0, 1);
+    item->PutString(kItemName, c.name, 1);
+    item->PutString(kItemFolder, c.folder, 1);
+    item->SetSourcePath(dir_.Sub("data.txt").Str());
+    PropertyList content;
+    content.Append(v);
+    ASSERT_EQ(WriteContainer(dir_.Sub("h.qef"), Text(kPassword), content, PackOptions()), 0);
+    RunResult r = Qef({"extract", At("h.qef"), "-C", At("area/t"), "--codepage", "raw", "--password-file", At("pw.txt")});
+    EXPECT_TRUE(OneErrorLine(r, kUnsafeName)) << "[" << c.folder << "][" << c.name << "]";
+    EXPECT_EQ(TakeSnapshot(dir_.Sub("area/")), area) << "[" << c.folder << "][" << c.name << "]";
+  }
+}
+
+TEST_F(Tool, UsageErrorsExitWith2AndAHint) {
+  MakeSource(dir_);
+  std::string src = At("src");
+  struct Case {
+    std::vector<std::string> args;
+    const char* hint;
+  } cases[] = {
+      {{}, "qef --help"},
+      {{"unpack", "x.qef"}, "qef --help"},
+      {{"pack", src}, "qef pack --help"},
+      {{"pack", src, "-o", At("out.zip")}, "qef pack --help"},
+      {{"pack", src, "-o", At("out.qef"), "--info", At("pw.txt")}, "qef pack --help"},
+      {{"pack", src, "-o", At("out.qef"), "--cipher", "rc4"}, "qef pack --help"},
+      {{"pack", src, "-o", At("out.qef"), "--jobs", "0"}, "qef pack --help"},
+      {{"extract"}, "qef extract --help"},
+      {{"extract", At("a.qef"), "--codepage", "utf8"}, "qef extract --help"},
+      {{"extract", At("a.qef"), "--threads", "0"}, "qef extract --help"},
+      {{"list", At("a.qef"), "--password", kPassword}, "--password-file"},
+      {{"test", At("a.qef"), "--password=secret"}, "--password-file"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = Qef(c.args);
+    std::string shown = c.args.empty() ? "(none)" : c.args.back();
+    EXPECT_EQ(r.status, 2) << shown << ": " << r.err;
+    EXPECT_TRUE(Contains(r.err, c.hint)) << shown << ": " << r.err;
+  }
+  EXPECT_FALSE(FileExists(dir_.Sub("out.qef")) || FileExists(dir_.Sub("out.zip")));
+}
+
+TEST_F(Tool, KeepExistingLeavesFilesAsTheyAre) {
+  ASSERT_EQ(CreateFolder(dir_.Sub("src/nested/deeper/")), 0);
+  WriteFileBytes(dir_.Sub("src/nested/deeper/notes.txt"), "notes");
+  WriteFileBytes(dir_.Sub("src/other.txt"), "other");
+  std::string pw = At("pw.txt");
+  ASSERT_EQ(Qef({"pack", At("src"), "-o", At("a.qef"), "--password-file", pw}).status, 0);
+  ASSERT_EQ(Qef({"extract", At("a.qef"), "-C", At("t"), "--password-file", pw}).status, 0);
+  WriteFileBytes(dir_.Sub("t/src/nested/deeper/notes.txt"), "changed");
+  test::Snapshot changed = TakeSnapshot(dir_.Sub("t/"));
+
+  RunResult r = Qef({"extract", At("a.qef"), "-C", At("t"), "--keep-existing", "--password-file", pw});
+  EXPECT_TRUE(OneErrorLine(r, kCannotOpen));
+  EXPECT_TRUE(Contains(r.err, "--keep-existing")) << r.err;
+  EXPECT_EQ(TakeSnapshot(dir_.Sub("t/")), changed);
+
+  r = Qef({"extract", At("a.qef"), "-C", At("t"), "--password-file", pw});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(TakeSnapshot(dir_.Sub("t/src/")), TakeSnapshot(dir_.Sub("src/")));
+}
+
+// The default target is a new folder named after the archive, made unique as the
+// stub makes its proposal unique.
+TEST_F(Tool, ExtractsBesideTheArchiveByDefault) {
+  MakeSource(dir_);
+  std::string pw = At("pw.txt");
+  ASSERT_EQ(Qef({"pack", At("src/nested"), "-o", At("box.qef"), "--password-file", pw}).status, 0);
+  ASSERT_EQ(CreateFolder(dir_.Sub("box/")), 0);
+  RunResult r = Qef({"extract", At("box.qef"), "--password-file", pw});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(FileExists(dir_.Sub("box (1)/nested/deeper/notes.txt")));
+  EXPECT_TRUE(TakeSnapshot(dir_.Sub("box/")).empty());
+}
+
+struct Seen {
+  std::vector<std::string> names;
+};
+
+// Opens a container as the stub does, with the password's bytes as its system types them.
+int32_t VerifyAsTheStub(const Text& container, const char* password, Seen& seen) {
+  ExtractOptions verify;
+  verify.action = ItemAction::kVerify;
+  verify.observer = [](const FsItem& item, int32_t, uint32_t, void* user) {
+    static_cast<Seen*>(user)->names.push_back(item.GetString(kItemName, "").Str());
+  };
+  verify.observer_user = &seen;
+  ExtractEngine engine;
+  return ExtractContainer(engine, container, Text(password), Text(), nullptr, nullptr, nullptr, &verify);
+}
+
+// Names, texts and the password are typed as UTF-8 and reach the stub in its code
+// page, texts with CRLF line ends; --codepage raw passes the bytes unchanged.
+TEST_F(Tool, NamesTextsAndPasswordReachTheStubInItsCodePage) {
+  ASSERT_EQ(CreateFolder(dir_.Sub("one/")), 0);
+  WriteFileBytes(Text::Concat(dir_.Sub("one/"), kLocalName), "x");
+  WriteFileBytes(dir_.Sub("info.txt"), "\xEF\xBB\xBFGr\xC3\xBC\xC3\x9F" "e\nzwei\n");
+  // The password through QEF_PASSWORD, in the form the environment gives it.
+  test::SetVariable(kPasswordVariable, kWindows ? "p\xE4ssw\xF6rt und mehr" : "p\xC3\xA4ssw\xC3\xB6rt und mehr");
+  RunResult r = Qef({"pack", At("one"), "-o", At("p.exe"), "--stub", Stub(), "--info", At("info.txt"), "--link",
+                     "https://example.org/d\xC3\xA9j\xC3\xA0"});
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  std::string program = test::ReadFileBytes(dir_.Sub("p.exe"));
+  const unsigned char* block = nullptr;
+  uint32_t length = 0;
+  Text message;
+  ASSERT_EQ(FindSectionInFile(reinterpret_cast<const unsigned char*>(program.data()), program.size(), kPayloadRva,
+                              &block, &length, message),
+            0);
+  PayloadView view;
+  ASSERT_EQ(ParsePayloadBlock(block, length, view), 0);
+  EXPECT_STREQ(view.info.Str(), "Gr\xFC\xDF" "e\r\nzwei\r\n");
+  if (!kWindows) {  // the command line of a Windows program is already in its code page
+    EXPECT_STREQ(view.link.Str(), "https://example.org/d\xE9j\xE0");
+  }
+  WriteFileBytes(dir_.Sub("c.qef"), std::string(reinterpret_cast<const char*>(view.container), view.container_length));
+  Seen seen;
+  EXPECT_EQ(VerifyAsTheStub(dir_.Sub("c.qef"), "p\xE4ssw\xF6rt und mehr", seen), 0);
+  EXPECT_EQ(seen.names, (std::vector<std::string>{"one", kStoredName}));
+  EXPECT_EQ(VerifyAsTheStub(dir_.Sub("c.qef"), "p\xC3\xA4ssw\xC3\xB6rt und mehr", seen), kWrongPassword);
+
+  r = Qef({"pack", At("one"), "-o", At("raw.qef"), "--codepage", "raw"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  Seen raw;
+  // Raw: the password's bytes as typed (UTF-8), the names' as the file system has them.
+  EXPECT_EQ(VerifyAsTheStub(dir_.Sub("raw.qef"), "p\xC3\xA4ssw\xC3\xB6rt und mehr", raw), 0);
+  EXPECT_EQ(raw.names, (std::vector<std::string>{"one", kLocalName}));
+  test::SetVariable(kPasswordVariable, nullptr);
+}
+
+TEST_F(Tool, PacksTheDefaultStubWithoutStub) {
+  std::string stub = test::BuiltPath(QEF_DEFAULT_STUB);
+  std::string bytes = test::ReadFileBytes(Text(stub.c_str()));
+  if (bytes == "<missing>") GTEST_SKIP() << "no stub built at " << stub;
+  WriteFileBytes(dir_.Sub("f.txt"), "f");
+  RunResult r = Qef({"pack", At("f.txt"), "-o", At("d.exe"), "--password-file", At("pw.txt")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = Qef({"info", At("d.exe")});
+  EXPECT_TRUE(Contains(r.out, "Stub:           " + std::to_string(bytes.size()) + " bytes")) << r.out;
+}
+
+// The minimal test stub prints what it finds at its payload address when it runs.
+TEST_F(Tool, WineLoadsAProgramItMade) {
+  if (std::string(QEF_MINI_STUB).empty()) GTEST_SKIP() << "the minimal stub is a Windows program";
+  WriteFileBytes(dir_.Sub("f.txt"), "f");
+  WriteFileBytes(dir_.Sub("info.txt"), "Hello");
+  RunResult r = Qef({"pack", At("f.txt"), "-o", At("run.exe"), "--stub", Stub(), "--info", At("info.txt"), "--link",
+                     "https://example.org/", "--password-file", At("pw.txt")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = test::RunProgram(At("run.exe"), {});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(Contains(r.out, "info=Hello link=https://example.org/ disclaimer= picture=0")) << r.out;
+}
+
+}  // namespace
+}  // namespace qef
