@@ -29,12 +29,7 @@ struct Tally {
   uint32_t files = 0;
   uint32_t folders = 0;
   uint64_t bytes = 0;
-  Text Describe() const {
-    Text t;
-    t.Format("%lu files and %lu folders (%s)", static_cast<unsigned long>(files), static_cast<unsigned long>(folders),
-             FormatBytes(bytes).Str());
-    return t;
-  }
+  Text Describe() const { return DescribeItems(files, folders, bytes); }
 };
 
 void CountItem(const FsItem&, int32_t kind, uint32_t size, void* user) {

@@ -44,7 +44,8 @@ void TextField(const char* name, const Text& stored, const CodePage& page) {
   for (int32_t start = 0; start < local.GetLength();) {
     int32_t end = local.Find('\n', start);
     if (end < 0) end = local.GetLength();
-    std::printf("  %s\n", Escaped(end > start ? local.Mid(start, end - start) : Text(), false).Str());
+    if (end > start) std::printf("  %s", Escaped(local.Mid(start, end - start), false).Str());
+    std::printf("\n");
     start = end + 1;
   }
 }

@@ -236,9 +236,8 @@ int RunPack(const PackRequest& q) {
   if (r != kOk) return Fail(r, message);
 
   Text summary;
-  summary.Format("Packed %lu files and %lu folders (%s) into %s (%s)", static_cast<unsigned long>(totals.files),
-                 static_cast<unsigned long>(totals.folders), FormatBytes(totals.bytes).Str(), q.output.Str(),
-                 FormatBytes(static_cast<uint64_t>(FileSize(q.output))).Str());
+  summary.Format("Packed %s into %s (%s)", DescribeItems(totals.files, totals.folders, totals.bytes).Str(),
+                 q.output.Str(), FormatBytes(static_cast<uint64_t>(FileSize(q.output))).Str());
   Say(q.common.quiet, summary);
   return kExitOk;
 }

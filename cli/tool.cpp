@@ -20,6 +20,13 @@ void Say(bool quiet, const Text& line) {
   if (!quiet) std::printf("%s\n", line.Str());
 }
 
+Text DescribeItems(uint32_t files, uint32_t folders, uint64_t bytes) {
+  Text t;
+  t.Format("%lu %s and %lu %s (%s)", static_cast<unsigned long>(files), files == 1 ? "file" : "files",
+           static_cast<unsigned long>(folders), folders == 1 ? "folder" : "folders", FormatBytes(bytes).Str());
+  return t;
+}
+
 int32_t GetPassword(const CommonOptions& common, bool confirm, Text& password, int32_t& characters,
                     Text& message) {
   PasswordRequest request;

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# The demo: sets up and builds both presets, packs examples/sample/ into a
+# self-extracting program (with the info text, link, disclaimer and picture of
+# examples/), extracts the program with `qef extract`, checks the result against the
+# source, and shows the tree and the timings. Everything it makes is in build/demo/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+work=$root/build/demo
+qef=$root/build/native/cli/qef
+password="demo password: open sesame"  # fixed, so that anyone can open the demo program
+
+now() { date +%s.%N; }
+seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
+step() { printf '\n== %s\n' "$*"; }
+fail() { printf 'demo: %s\n' "$*" >&2; exit 1; }
+
+# Runs a build step quietly; on failure shows the end of its log.
+quietly() {
+  if ! "$@" >>"$root/build/demo-build.log" 2>&1; then
+    tail -n 40 "$root/build/demo-build.log" >&2
+    fail "failed: $* (whole log: build/demo-build.log)"
+  fi
+}
+
+# The tree below a folder, one entry a line, indented by depth after the size of
+# files; folders end in '/', read-only files say so.
+show_tree() {
+  (cd "$1" && find . -mindepth 1 -printf '%P\t%y\t%s\t%m\n') | LC_ALL=C sort | awk -F'\t' '{
+    n = split($1, part, "/")
+    owner = substr($4, length($4) - 2, 1)
+    size = $2 == "d" ? "" : $3
+    printf "%9s  %*s%s%s%s\n", size, 2 * (n - 1), "", part[n], ($2 == "d" ? "/" : ""),
+      ($2 != "d" && owner !~ /[2367]/ ? "  (read-only)" : "")
+  }'
+}
+
+start=$(now)
+step "setting up and building the native and win32 presets (log: build/demo-build.log)"
+mkdir -p build
+: >build/demo-build.log
+quietly scripts/setup.sh
+quietly cmake --preset native
+quietly cmake --build --preset native
+quietly cmake --preset win32
+quietly cmake --build --preset win32  # the stub, build/win32/app/stub.exe
+built=$(now)
+echo "done in $(seconds "$start" "$built") s"
+
+step "preparing a copy of examples/sample"
+rm -rf "$work"
+mkdir -p "$work"
+cp -r examples/sample "$work/sample"
+# Git keeps neither empty folders nor read-only flags; the copy gets them here.
+mkdir "$work/sample/empty folder"
+chmod a-w "$work/sample/docs/read-only.txt"
+printf '%s\n' "$password" >"$work/password.txt"
+chmod 600 "$work/password.txt"
+echo "The demo password is fixed: \"$password\"."
+echo "qef reads it from $work/password.txt (--password-file), never from its command line."
+show_tree "$work/sample"
+
+step "qef pack: the sample into a self-extracting program"
+t0=$(now)
+"$qef" pack "$work/sample" -o "$work/sample.exe" --password-file "$work/password.txt" \
+  --info examples/info.txt --link "$(cat examples/link.txt)" \
+  --disclaimer examples/disclaimer.txt --picture examples/picture.bmp
+t1=$(now)
+"$qef" info "$work/sample.exe"
+
+step "qef list"
+"$qef" list "$work/sample.exe" --password-file "$work/password.txt"
+
+step "qef extract"
+t2=$(now)
+"$qef" extract "$work/sample.exe" -C "$work/extracted" --password-file "$work/password.txt"
+t3=$(now)
+
+step "checking the extracted tree against the source"
+diff -r "$work/sample" "$work/extracted/sample" || fail "the extracted tree differs from the source"
+echo "ok  every folder and file is there, with the same contents"
+out=$work/extracted/sample
+[ "$(stat -c %A "$out/docs/read-only.txt" | cut -c3)" = "-" ] || fail "docs/read-only.txt is not read-only"
+echo "ok  docs/read-only.txt is read-only"
+[ -d "$out/empty folder" ] && [ -z "$(ls -A "$out/empty folder")" ] || fail "the empty folder is missing"
+echo "ok  \"empty folder\" is there and empty"
+[ -f "$out/Grüße.txt" ] || fail "Grüße.txt is missing"
+echo "ok  Grüße.txt keeps its name (stored as code page 1252, as the stub sees it)"
+(cd "$work/sample" && find . -type f) | while read -r f; do
+  [ "$(stat -c %Y "$work/sample/$f")" = "$(stat -c %Y "$out/$f")" ] || fail "$f has another modification time"
+done
+echo "ok  every file has its modification time"
+t4=$(now)
+
+step "the extracted tree"
+show_tree "$work/extracted"
+
+# The program itself under Wine, with its dialogs: scripts/demo-stub.sh, once it
+# exists, is given the program, the password file and the folder to compare with.
+if [ -x scripts/demo-stub.sh ]; then
+  step "the program under Wine"
+  scripts/demo-stub.sh "$work/sample.exe" "$work/password.txt" "$work/sample"
+fi
+
+step "timings"
+printf '%-28s %8s s\n' "setup and builds" "$(seconds "$start" "$built")" \
+  "qef pack" "$(seconds "$t0" "$t1")" \
+  "qef extract" "$(seconds "$t2" "$t3")" \
+  "checks" "$(seconds "$t3" "$t4")" \
+  "whole demo" "$(seconds "$start" "$(now)")"
+echo
+echo "The program is $work/sample.exe; the password is \"$password\"."
