@@ -17,6 +17,20 @@ namespace {
 
 const uint32_t kPiece = 1u << 30;  // the stream calls take 32-bit lengths
 
+// Creates or truncates the file and writes the bytes. 0, or the file stream's code.
+int32_t WriteBytes(const Text& path, const unsigned char* data, size_t size) {
+  StreamParams params;
+  FileStream file;
+  int32_t r = file.Open(kModeWriting, path, &params);
+  for (size_t done = 0; r == kOk && done < size;) {
+    uint32_t n = size - done < kPiece ? static_cast<uint32_t>(size - done) : kPiece;
+    r = file.Write(data + done, n);
+    done += n;
+  }
+  int32_t closed = file.Close();
+  return r == kOk ? closed : r;
+}
+
 }  // namespace
 
 int32_t ReadWholeFile(const Text& path, std::vector<unsigned char>& bytes) {
@@ -43,20 +57,8 @@ int32_t ReadWholeFile(const Text& path, std::vector<unsigned char>& bytes) {
 }
 
 int32_t WriteFileInPlace(const Text& path, const unsigned char* data, size_t size) {
-  Text temp;
-  for (uint32_t n = 0; temp.IsEmpty() || FileExists(temp); ++n)
-    temp.Format("%s.partial-%lu-%lu", path.Str(), static_cast<unsigned long>(ProcessNumber()),
-                static_cast<unsigned long>(n));
-  StreamParams params;
-  FileStream file;
-  int32_t r = file.Open(kModeWriting, temp, &params);
-  for (size_t done = 0; r == kOk && done < size;) {
-    uint32_t n = size - done < kPiece ? static_cast<uint32_t>(size - done) : kPiece;
-    r = file.Write(data + done, n);
-    done += n;
-  }
-  int32_t closed = file.Close();
-  if (r == kOk) r = closed;
+  Text temp = TemporaryName(FolderOf(path), ".partial");
+  int32_t r = WriteBytes(temp, data, size);
   if (r == kOk && FileExists(path) && RemoveFile(path) != kOk) r = kCannotOpen;
   if (r == kOk && !RenameFile(temp, path)) r = kCannotOpen;
   if (r != kOk) RemoveFile(temp);
@@ -133,12 +135,7 @@ int32_t ArchiveInput::ContainerFile(const Text& temp_folder, Text& container) {
     return kOk;
   }
   temp_ = TemporaryName(temp_folder, ".qef");
-  StreamParams params;
-  FileStream file;
-  int32_t r = file.Open(kModeWriting, temp_, &params);
-  if (r == kOk && payload_.container_length > 0) r = file.Write(payload_.container, payload_.container_length);
-  int32_t closed = file.Close();
-  if (r == kOk) r = closed;
+  int32_t r = WriteBytes(temp_, payload_.container, payload_.container_length);
   payload_ = PayloadView();
   std::vector<unsigned char>().swap(bytes_);
   container = temp_;

@@ -18,11 +18,13 @@ namespace qef {
 
 namespace {
 
-// A path given without any folder part gets "./", so that the path rules, which
-// work on folder parts, see the current folder as its folder.
+// A relative path without a folder part ("x.exe", "out/") gets "./" in front, so
+// that the path rules, which work on folder parts, find the current folder as its
+// parent. "./" and "../" stay as they are.
 Text WithFolder(const Text& path) {
-  Text internal = ToInternalForm(path);
-  return FolderOf(internal).IsEmpty() ? Text::Concat(Text("./"), internal) : internal;
+  Text bare = StripTrailingSeparator(path);
+  if (!FolderOf(bare).IsEmpty() || bare.Equals(".") || bare.Equals("..")) return path;
+  return Text::Concat(Text("./"), path);
 }
 
 struct Tally {
@@ -74,7 +76,7 @@ void ListItem(const FsItem& item, int32_t kind, uint32_t size, void* user) {
 int RunEngine(const ReadRequest& q, const Text& target, const Text& temp_folder, ExtractOptions& options) {
   ArchiveInput archive;
   Text message;
-  int32_t r = archive.Open(WithFolder(q.archive), message);
+  int32_t r = archive.Open(q.archive, message);
   PropertyList header;
   if (r == kOk) r = archive.ReadHeader(header);
   if (r != kOk) return Fail(r, message);
@@ -110,7 +112,7 @@ int RunExtract(const ReadRequest& q, const Text& directory, bool keep_existing) 
   Text archive = WithFolder(q.archive);
   Text target = directory.IsEmpty()
                     ? UniqueFolderName(Text::Concat(FolderOf(archive), Text::Concat(TitleOf(archive), "/")))
-                    : AddTrailingSeparator(WithFolder(directory));
+                    : WithFolder(AddTrailingSeparator(directory));
   // A program's container is copied beside the target, on the same disk, when the
   // target's parent exists; else into the system's temporary folder.
   Text parent = FolderOf(StripTrailingSeparator(target));

@@ -69,7 +69,6 @@ int main(int argc, char** argv) {
   app.fallthrough(false);
   Common common;
 
-  PackRequest pack_request;
   std::vector<std::string> sources;
   std::string output, stub, info, link, disclaimer, picture;
   std::string cipher = "aes", compression = "best";
@@ -138,7 +137,7 @@ int main(int argc, char** argv) {
     if (!program && !HasExtension(output, "qef")) return Usage("the output must end in .qef or .exe", command);
     if (!program && !(stub.empty() && info.empty() && link.empty() && disclaimer.empty() && picture.empty()))
       return Usage("--stub, --info, --link, --disclaimer and --picture are for programs (-o NAME.exe)", command);
-    PackRequest& q = pack_request;
+    PackRequest q;
     for (const std::string& s : sources) q.sources.push_back(ToInternalForm(Text(s.c_str())));
     q.output = ToInternalForm(Text(output.c_str()));
     q.program = program;
