@@ -8,12 +8,6 @@ namespace qef {
 
 namespace {
 
-// Scales `side` by numerator / denominator, rounded, at least 1.
-LONG Scale(LONG side, LONG numerator, LONG denominator) {
-  int64_t scaled = (static_cast<int64_t>(side) * numerator + denominator / 2) / denominator;
-  return scaled < 1 ? 1 : static_cast<LONG>(scaled);
-}
-
 bool WriteWholeFile(const Text& name, const unsigned char* bytes, uint32_t length) {
   HANDLE file = CreateFileA(name.Str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
@@ -30,11 +24,10 @@ HBITMAP LoadBitmapFile(const Text& name, SIZE size) {
 
 SIZE FitPicture(SIZE natural, SIZE limit) {
   if (natural.cx <= limit.cx && natural.cy <= limit.cy) return natural;
-  if (natural.cx <= 0 || natural.cy <= 0 || limit.cx <= 0 || limit.cy <= 0) return SIZE{0, 0};
-  // Whichever side meets its limit first decides the scale.
-  if (static_cast<int64_t>(natural.cx) * limit.cy >= static_cast<int64_t>(natural.cy) * limit.cx)
-    return SIZE{limit.cx, Scale(natural.cy, limit.cx, natural.cx)};
-  return SIZE{Scale(natural.cx, limit.cy, natural.cy), limit.cy};
+  // Larger in either direction: shown at exactly the frame's size, as the author's
+  // frame defines the picture's place.
+  if (limit.cx <= 0 || limit.cy <= 0) return SIZE{0, 0};
+  return limit;
 }
 
 HBITMAP LoadPicture(const unsigned char* bytes, uint32_t length, SIZE limit) {

@@ -8,8 +8,7 @@
 namespace qef {
 
 // The size a picture of `natural` size is shown at within `limit`: its own when it
-// fits, else the largest size that fits with its proportions kept (at least 1x1).
-// A picture squeezed into a frame of another shape would be shown distorted.
+// fits, else exactly the limit (stretched; the proportions are not kept).
 SIZE FitPicture(SIZE natural, SIZE limit);
 
 // Loads the BMP file image `bytes` as a bitmap through a temporary file (the system
