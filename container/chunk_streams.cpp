@@ -24,6 +24,27 @@ void StoreLe32(unsigned char* b, uint32_t v) {
   b[3] = static_cast<unsigned char>(v >> 24);
 }
 
+// Copies `length` bytes out of a series of chunks into `out`, loading the next chunk
+// (load() answers 0 or the stream's error) whenever the current one is used up. A
+// chunk that holds nothing is passed over.
+template <typename Bytes, typename Load>
+int32_t CopyFromChunks(unsigned char* out, uint32_t length, const Bytes& chunk, uint32_t& position,
+                       const uint32_t& chunk_length, Load load) {
+  while (length > 0) {
+    if (position == chunk_length) {
+      int32_t r = load();
+      if (r != 0) return r;
+      continue;
+    }
+    uint32_t n = chunk_length - position < length ? chunk_length - position : length;
+    std::memcpy(out, chunk + position, n);
+    position += n;
+    out += n;
+    length -= n;
+  }
+  return 0;
+}
+
 void FreeBlock(unsigned char*& block, uint32_t size) {
   if (block != nullptr) {
     SecureWipe(block, size);  // decrypted content may be private
@@ -85,18 +106,8 @@ int32_t DecryptingStream::LoadChunk() {
 
 int32_t DecryptingStream::Read(void* buffer, uint32_t length) {
   if (!BeginRead(buffer, length)) return error_;
-  auto* out = static_cast<unsigned char*>(buffer);
-  while (length > 0) {
-    if (position_ == chunk_length_) {
-      if (LoadChunk() != 0) return error_;
-      continue;  // a chunk of length 0 holds nothing: load the next one
-    }
-    uint32_t n = chunk_length_ - position_ < length ? chunk_length_ - position_ : length;
-    std::memcpy(out, chunk_ + position_, n);
-    position_ += n;
-    out += n;
-    length -= n;
-  }
+  CopyFromChunks(static_cast<unsigned char*>(buffer), length, chunk_, position_, chunk_length_,
+                 [this] { return LoadChunk(); });
   return error_;
 }
 
@@ -375,17 +386,8 @@ int32_t InflatingStream::Refill() {
 
 int32_t InflatingStream::Read(void* buffer, uint32_t length) {
   if (!BeginRead(buffer, length)) return error_;
-  auto* out = static_cast<unsigned char*>(buffer);
-  while (length > 0) {
-    if (position_ == chunk_length_) {
-      if (Refill() != 0) return error_;
-    }
-    uint32_t n = chunk_length_ - position_ < length ? chunk_length_ - position_ : length;
-    std::memcpy(out, chunk_ + position_, n);
-    position_ += n;
-    out += n;
-    length -= n;
-  }
+  CopyFromChunks(static_cast<unsigned char*>(buffer), length, chunk_, position_, chunk_length_,
+                 [this] { return Refill(); });
   return error_;
 }
 
