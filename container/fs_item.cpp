@@ -81,11 +81,17 @@ Text RelativePath(const Text& folder, const Text& name) {
 }
 
 // True when a folder between base and path (the path itself included) is a link: an
-// item must never be written through one, wherever it points.
-bool CrossesLink(const Text& base, const Text& path) {
+// item must never be written through one, wherever it points. The part of the path
+// that this run has verified already (the extraction itself makes no links) is not
+// asked about again.
+bool CrossesLink(const Text& base, const Text& path, ItemContext& ctx) {
   int32_t start = base.GetLength();
+  const Text& known = ctx.verified_folder;
+  if (!known.IsEmpty() && path.GetLength() >= known.GetLength() &&
+      Text::Compare(path.Left(known.GetLength()).Str(), known.Str()) == 0)
+    start = known.GetLength();
   for (int32_t i = start; i < path.GetLength(); ++i) {
-    if (path.GetAt(i) == '/' && i > start && IsLink(path.Left(i))) return true;
+    if (path.GetAt(i) == '/' && i > base.GetLength() && i > start && IsLink(path.Left(i))) return true;
   }
   Text whole = StripTrailingSeparator(path);
   return whole.GetLength() > start && IsLink(whole);
@@ -136,7 +142,9 @@ int32_t ReadFileData(FsItem& item, Stream& s, const Text& base, ItemContext& ctx
   if (ctx.action == ItemAction::kVerify) return CopyData(s, size, nullptr, buffer, ItemContext::kBufferSize);
 
   Text path = Text::Concat(base, RelativePath(folder, name));
-  if (CrossesLink(base, FolderOf(path))) return kUnsafeName;
+  Text folder_path = FolderOf(path);
+  if (CrossesLink(base, folder_path, ctx)) return kUnsafeName;
+  ctx.verified_folder = folder_path;
   bool replace = FileExists(path);
   if (replace) {
     PropertyList existing;
@@ -170,10 +178,10 @@ int32_t MakeFolderItem(FsItem& item, const Text& base, ItemContext& ctx) {
   if (ItemNames(item, ctx, folder, name) != 0) return kUnsafeName;
   if (ctx.action == ItemAction::kVerify) return 0;
   Text path = AddTrailingSeparator(Text::Concat(base, RelativePath(folder, name)));
-  if (CrossesLink(base, path)) return kUnsafeName;
+  if (CrossesLink(base, path, ctx)) return kUnsafeName;
   // As with the folder creation it stands for, a folder that cannot be made is not an
   // error here: the items inside it fail when they are written.
-  MakeFolders(base, path, ctx.journal);
+  if (MakeFolders(base, path, ctx.journal)) ctx.verified_folder = path;
   PropertyList info = item.GetList(kItemInfo);
   ApplyFileInformation(path, &info);
   return 0;
@@ -185,9 +193,12 @@ int32_t ReadItem(FsItem& item, Stream& s) {
   ItemContext local;
   ItemContext& ctx = params->items != nullptr ? *params->items : local;
   Text base(params->base_folder);
-  if (ctx.action != ItemAction::kVerify && !FolderExists(base)) {
-    item.SetBaseFolder("");
-    return s.Fail(kTargetMissing);
+  if (ctx.action != ItemAction::kVerify && !ctx.verified_base.Equals(base.Str())) {
+    if (!FolderExists(base)) {
+      item.SetBaseFolder("");
+      return s.Fail(kTargetMissing);
+    }
+    ctx.verified_base = base;
   }
   item.SetBaseFolder(base.Str());
   if (SerialiseValue(item, s) != 0) return s.GetError();

@@ -69,6 +69,12 @@ class ItemContext {
   unsigned char* Buffer();
   static const uint32_t kBufferSize = 1u << 20;
 
+  // What this run has already checked: the base folder that exists, and the deepest
+  // folder (ending in '/') known to hold no link between it and the base. Items come in
+  // folder order, so most checks end here instead of asking the system again.
+  Text verified_base;
+  Text verified_folder;
+
  private:
   unsigned char* buffer_ = nullptr;
 };
