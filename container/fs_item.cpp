@@ -122,12 +122,12 @@ bool MakeFolders(const Text& base, const Text& folder, ExtractJournal& journal) 
 
 // Reads `size` bytes of item data from the stream into `out` (or drops them when out
 // is null). A short write is 205; a failed read leaves the stream's own code.
-int32_t CopyData(Stream& s, uint32_t size, std::FILE* out, unsigned char* buffer, uint32_t buffer_size) {
+int32_t CopyData(Stream& s, uint32_t size, NewFile* out, unsigned char* buffer, uint32_t buffer_size) {
   uint32_t left = size;
   while (left > 0) {
     uint32_t n = left < buffer_size ? left : buffer_size;
     if (s.Read(buffer, n) != 0) return s.GetError();
-    if (out != nullptr && std::fwrite(buffer, 1, n, out) != n) return kShortWrite;
+    if (out != nullptr && out->Write(buffer, n) != 0) return kShortWrite;
     left -= n;
   }
   return 0;
@@ -145,31 +145,35 @@ int32_t ReadFileData(FsItem& item, Stream& s, const Text& base, ItemContext& ctx
   Text folder_path = FolderOf(path);
   if (CrossesLink(base, folder_path, ctx)) return kUnsafeName;
   ctx.verified_folder = folder_path;
-  bool replace = FileExists(path);
-  if (replace) {
+  // The file is created only where nothing has its name; an existing file gets its new
+  // content beside it and is replaced only once that is complete.
+  NewFile out;
+  bool exists = false;
+  Text written = path;
+  int32_t r = out.Create(path, exists);
+  if (r != 0 && exists) {
     PropertyList existing;
-    CollectFileInformation(path, existing);
+    if (!FileExists(path) || CollectFileInformation(path, existing) != 0) return kCannotOpen;  // a folder
     if (ctx.keep_existing || existing.GetByte(kInfoReadOnly, 0) == 1) return kCannotOpen;
+    written = FreeSibling(path, "new");
+    r = out.Create(written, exists);
   }
-  // New content goes beside an existing file and replaces it only once complete.
-  Text out = replace ? FreeSibling(path, "new") : path;
-  std::FILE* f = std::fopen(ToSystemForm(out).Str(), "wb");
-  if (f == nullptr) return kCannotOpen;
-  ctx.journal.FileCreated(out);
-  int32_t r = CopyData(s, size, f, buffer, ItemContext::kBufferSize);
-  if (std::fclose(f) != 0 && r == 0) r = kShortWrite;
+  if (r != 0) return kCannotOpen;
+  ctx.journal.FileCreated(written);
+  r = CopyData(s, size, &out, buffer, ItemContext::kBufferSize);
+  PropertyList info = item.GetList(kItemInfo);
+  int32_t closed = r == 0 ? out.Finish(&info) : out.Close();
+  if (r == 0) r = closed;
   if (r != 0) return r;
-  if (replace) {
+  if (written.NotEquals(path.Str())) {
     Text backup = FreeSibling(path, "old");
     if (!RenameFile(path, backup)) return kCannotOpen;
-    if (!RenameFile(out, path)) {
+    if (!RenameFile(written, path)) {
       RenameFile(backup, path);
       return kCannotOpen;
     }
     ctx.journal.FileReplaced(path, backup);
   }
-  PropertyList info = item.GetList(kItemInfo);
-  ApplyFileInformation(path, &info);
   return 0;
 }
 

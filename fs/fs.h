@@ -20,6 +20,12 @@ enum FileInfoKey : uint16_t {
   kInfoWritten = 112,     // 8-byte Blob: last write time
 };
 
+// The attribute word of a file information list: 0x01 read-only, 0x02 hidden, 0x04
+// system, 0x20 archive, for each key that holds Byte 1; 0 without a list.
+uint32_t AttributeWord(const PropertyList* list);
+// A time the list holds as an 8-byte Blob, as a FILETIME value; false when it holds none.
+bool ListTime(const PropertyList* list, uint16_t key, uint64_t& filetime);
+
 // True if a file (not a folder) is at the path. Wildcard characters match nothing.
 bool FileExists(const Text& path);
 // True if the text is a folder path (ending in '/') naming an existing folder or drive.
@@ -43,6 +49,32 @@ int32_t ApplyFileInformation(const Text& path, const PropertyList* list);
 int32_t CollectFileInformation(const Text& path, PropertyList& list);
 // The folder if it does not exist yet; else the first of "F (1)/", "F (2)/", ... that does not.
 Text UniqueFolderName(const Text& folder);
+
+// A file made new and written in one go, with few system calls: its times are set
+// through the open file before it is closed, its attributes right after.
+class NewFile {
+ public:
+  NewFile() = default;
+  NewFile(const NewFile&) = delete;
+  NewFile& operator=(const NewFile&) = delete;
+  ~NewFile() { Close(); }
+
+  // Creates the file only when nothing has its name yet: 0; kCannotOpen, with
+  // `exists` set when the name is taken (nothing was created then).
+  int32_t Create(const Text& path, bool& exists);
+  // 0, or kShortWrite (a full disk).
+  int32_t Write(const void* data, uint32_t length);
+  // Sets the times the list holds, closes the file, then sets its attributes from the
+  // list (all off without one). 0, or kShortWrite when closing fails; a time or an
+  // attribute the system refuses is not reported.
+  int32_t Finish(const PropertyList* info);
+  // Closes without setting anything: 0, or kShortWrite.
+  int32_t Close();
+
+ private:
+  intptr_t handle_ = -1;
+  Text path_;
+};
 
 // One directory search: every entry but "." and "..", in the order the system gives.
 class FolderSearch {

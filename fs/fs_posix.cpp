@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -37,14 +38,20 @@ struct timespec TimeOf(const PropertyList* list, uint16_t key) {
   struct timespec ts;
   ts.tv_sec = 0;
   ts.tv_nsec = UTIME_OMIT;
-  if (list == nullptr) return ts;
-  Value v = list->GetValue(key);
-  if (!v.IsBlobOf(8)) return ts;
+  uint64_t filetime = 0;
+  if (!ListTime(list, key, filetime)) return ts;
   int64_t sec = 0, nsec = 0;
-  UnixFromFileTime(GetFileTimeBytes(v.GetBytes()), sec, nsec);
+  UnixFromFileTime(filetime, sec, nsec);
   ts.tv_sec = static_cast<time_t>(sec);
   ts.tv_nsec = static_cast<long>(nsec);
   return ts;
+}
+
+// The permission bits a file should have: the owner's write permission follows the
+// read-only attribute; the rest stays as it is.
+mode_t ModeFor(mode_t mode, const PropertyList* list) {
+  mode &= 07777;
+  return (AttributeWord(list) & 0x01) != 0 ? (mode & ~static_cast<mode_t>(S_IWUSR)) : (mode | S_IWUSR);
 }
 
 }  // namespace
@@ -108,11 +115,58 @@ int32_t ApplyFileInformation(const Text& path, const PropertyList* list) {
   if (times[0].tv_nsec != UTIME_OMIT || times[1].tv_nsec != UTIME_OMIT)
     ::utimensat(AT_FDCWD, target.Str(), times, AT_SYMLINK_NOFOLLOW);
 
-  bool read_only = list != nullptr && list->GetByte(kInfoReadOnly, 0) == 1;
-  mode_t mode = st.st_mode & 07777;
-  mode_t wanted = read_only ? (mode & ~static_cast<mode_t>(S_IWUSR)) : (mode | S_IWUSR);
-  if (wanted != mode && ::chmod(target.Str(), wanted) != 0) return kFailed;
+  mode_t wanted = ModeFor(st.st_mode, list);
+  if (wanted != (st.st_mode & 07777) && ::chmod(target.Str(), wanted) != 0) return kFailed;
   return 0;
+}
+
+// ---- NewFile ----
+
+int32_t NewFile::Create(const Text& path, bool& exists) {
+  Close();
+  exists = false;
+  int fd = ::open(path.Str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    exists = errno == EEXIST;
+    return kCannotOpen;
+  }
+  handle_ = fd;
+  path_ = path;
+  return 0;
+}
+
+int32_t NewFile::Write(const void* data, uint32_t length) {
+  const char* p = static_cast<const char*>(data);
+  while (length > 0) {
+    ssize_t n = ::write(static_cast<int>(handle_), p, length);
+    if (n <= 0) {
+      if (n < 0 && errno == EINTR) continue;
+      return kShortWrite;
+    }
+    p += n;
+    length -= static_cast<uint32_t>(n);
+  }
+  return 0;
+}
+
+int32_t NewFile::Finish(const PropertyList* info) {
+  if (handle_ < 0) return kCannotOpen;
+  int fd = static_cast<int>(handle_);
+  struct timespec times[2] = {TimeOf(info, kInfoAccessed), TimeOf(info, kInfoWritten)};
+  if (times[0].tv_nsec != UTIME_OMIT || times[1].tv_nsec != UTIME_OMIT) ::futimens(fd, times);
+  struct stat st;
+  if (::fstat(fd, &st) == 0) {
+    mode_t wanted = ModeFor(st.st_mode, info);
+    if (wanted != (st.st_mode & 07777)) ::fchmod(fd, wanted);
+  }
+  return Close();
+}
+
+int32_t NewFile::Close() {
+  if (handle_ < 0) return 0;
+  int r = ::close(static_cast<int>(handle_));
+  handle_ = -1;
+  return r == 0 ? 0 : kShortWrite;
 }
 
 int32_t CollectFileInformation(const Text& path, PropertyList& list) {

@@ -20,12 +20,24 @@ DWORD AttributesOf(const Text& path) { return GetFileAttributesA(ToSystemForm(pa
 bool HasWildcard(const Text& path) { return std::strpbrk(path.Str(), "*?") != nullptr; }
 
 // A FILETIME from the list, or null when the list does not hold the time as 8 bytes.
-const FILETIME* TimeOf(const PropertyList* list, uint16_t key, Value& holder, FILETIME& ft) {
-  if (list == nullptr) return nullptr;
-  holder = list->GetValue(key);
-  if (!holder.IsBlobOf(8)) return nullptr;
-  std::memcpy(&ft, holder.GetBytes(), 8);
+const FILETIME* TimeOf(const PropertyList* list, uint16_t key, FILETIME& ft) {
+  uint64_t v = 0;
+  if (!ListTime(list, key, v)) return nullptr;
+  ft.dwLowDateTime = static_cast<DWORD>(v);
+  ft.dwHighDateTime = static_cast<DWORD>(v >> 32);
   return &ft;
+}
+
+// Sets the three times the list holds on an open file; the others stay.
+void SetTimes(HANDLE h, const PropertyList* list) {
+  FILETIME c, a, w;
+  SetFileTime(h, TimeOf(list, kInfoCreated, c), TimeOf(list, kInfoAccessed, a), TimeOf(list, kInfoWritten, w));
+}
+
+// The system's attribute word for a list (FILE_ATTRIBUTE_NORMAL stands for none).
+DWORD SystemAttributes(const PropertyList* list) {
+  DWORD word = AttributeWord(list);
+  return word != 0 ? word : FILE_ATTRIBUTE_NORMAL;
 }
 
 void PutTime(PropertyList& list, uint16_t key, const FILETIME& ft) {
@@ -111,24 +123,53 @@ int32_t ApplyFileInformation(const Text& path, const PropertyList* list) {
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
-      Value h1, h2, h3;
-      FILETIME c, a, w;
-      SetFileTime(h, TimeOf(list, kInfoCreated, h1, c), TimeOf(list, kInfoAccessed, h2, a),
-                  TimeOf(list, kInfoWritten, h3, w));
+      SetTimes(h, list);
       CloseHandle(h);
     }
   }
-
-  DWORD attributes = 0;
-  if (list != nullptr) {
-    if (list->GetByte(kInfoReadOnly, 0) == 1) attributes |= FILE_ATTRIBUTE_READONLY;
-    if (list->GetByte(kInfoHidden, 0) == 1) attributes |= FILE_ATTRIBUTE_HIDDEN;
-    if (list->GetByte(kInfoSystem, 0) == 1) attributes |= FILE_ATTRIBUTE_SYSTEM;
-    if (list->GetByte(kInfoArchive, 0) == 1) attributes |= FILE_ATTRIBUTE_ARCHIVE;
-  }
-  if (!SetFileAttributesA(system.Str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL))
-    return kFailed;
+  if (!SetFileAttributesA(system.Str(), SystemAttributes(list))) return kFailed;
   return 0;
+}
+
+// ---- NewFile ----
+
+int32_t NewFile::Create(const Text& path, bool& exists) {
+  Close();
+  exists = false;
+  HANDLE h = CreateFileA(ToSystemForm(path).Str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD e = GetLastError();
+    exists = e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS;
+    return kCannotOpen;
+  }
+  handle_ = reinterpret_cast<intptr_t>(h);
+  path_ = path;
+  return 0;
+}
+
+int32_t NewFile::Write(const void* data, uint32_t length) {
+  DWORD written = 0;
+  if (!WriteFile(reinterpret_cast<HANDLE>(handle_), data, length, &written, nullptr) || written != length)
+    return kShortWrite;
+  return 0;
+}
+
+int32_t NewFile::Finish(const PropertyList* info) {
+  if (handle_ == -1) return kCannotOpen;
+  SetTimes(reinterpret_cast<HANDLE>(handle_), info);
+  int32_t r = Close();
+  // A new file carries the archive attribute already: only other words need a call.
+  DWORD attributes = SystemAttributes(info);
+  if (r == 0 && attributes != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesA(ToSystemForm(path_).Str(), attributes);
+  return r;
+}
+
+int32_t NewFile::Close() {
+  if (handle_ == -1) return 0;
+  BOOL ok = CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
+  return ok ? 0 : kShortWrite;
 }
 
 int32_t CollectFileInformation(const Text& path, PropertyList& list) {

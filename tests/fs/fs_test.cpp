@@ -201,3 +201,40 @@ TEST(FsOps, FolderSearch) {
 
 }  // namespace
 }  // namespace qef
+
+namespace qef {
+namespace {
+
+TEST(NewFile, CreatesOnlyNewFilesAndFinishesWithTimesAndAttributes) {
+  test::TempDir dir;
+  Text path = dir.Sub("new.bin");
+  NewFile f;
+  bool exists = true;
+  ASSERT_EQ(f.Create(path, exists), 0);
+  EXPECT_FALSE(exists);
+  EXPECT_EQ(f.Write("hello", 5), 0);
+  PropertyList info;
+  const uint64_t written = FileTimeFromUnix(1300000000, 500);
+  info.PutValue(kInfoWritten, TimeValue(written), 1);
+  info.PutValue(kInfoAccessed, TimeValue(written), 1);
+  info.PutByte(kInfoReadOnly, 1, 1);
+  ASSERT_EQ(f.Finish(&info), 0);
+  EXPECT_EQ(test::ReadFileBytes(path), "hello");
+  PropertyList got;
+  ASSERT_EQ(CollectFileInformation(path, got), 0);
+  EXPECT_EQ(TimeOf(got, kInfoWritten), written);
+  EXPECT_EQ(got.GetByte(kInfoReadOnly, 0), 1);
+
+  NewFile again;
+  EXPECT_EQ(again.Create(path, exists), kCannotOpen);
+  EXPECT_TRUE(exists) << "a file has the name";
+  ASSERT_EQ(CreateFolder(dir.Sub("folder/")), 0);
+  EXPECT_EQ(again.Create(dir.Sub("folder"), exists), kCannotOpen);
+  EXPECT_TRUE(exists) << "a folder has the name";
+  EXPECT_EQ(again.Create(dir.Sub("missing/x"), exists), kCannotOpen);
+  EXPECT_FALSE(exists);
+  ApplyFileInformation(path, nullptr);
+}
+
+}  // namespace
+}  // namespace qef
