@@ -110,6 +110,12 @@ Text FreeSibling(const Text& path, const char* tag) {
 // Creates the folder (ending in '/') and its missing parents below base, noting each
 // one it made. False when a folder could not be made.
 bool MakeFolders(const Text& base, const Text& folder, ExtractJournal& journal) {
+  // Folder items come before what is inside them, so the parent mostly exists: one
+  // call makes the folder.
+  if (MakeOneFolder(folder)) {
+    journal.FolderCreated(folder);
+    return true;
+  }
   for (int32_t i = base.GetLength(); i < folder.GetLength(); ++i) {
     if (folder.GetAt(i) != '/' || folder.GetAt(i - 1) == '/') continue;
     Text prefix = folder.Left(i + 1);
