@@ -42,6 +42,21 @@ void FreePasswordBuffer(char* buffer) {
   HeapBlockFree(buffer);
 }
 
+// Empties the password field: when a run takes the password, and when the dialog
+// goes, since the control frees its storage with the window. The edit control does
+// not wipe the storage it gives up: a filler as long as the whole text (in bytes, so
+// never shorter in characters) is written over it first.
+void ClearPasswordField(HWND window) {
+  HWND field = GetDlgItem(window, IDC_PASSWORD);
+  int32_t n = GetWindowTextLengthA(field);
+  Text filler;
+  char* stars = filler.GetBuffer(n);
+  if (stars != nullptr) FillMemory(stars, n, '*');
+  filler.ReleaseBuffer();
+  SetWindowTextA(field, filler.Str());
+  SetWindowTextA(field, "");
+}
+
 void ForgetContainerFile(AppState& app) {
   if (!app.container_file.IsEmpty()) RemoveFile(app.container_file);
   app.container_file = Text();
@@ -111,6 +126,8 @@ void OnDecrypt(DecryptDialog& dialog) {
     return;
   }
 
+  ClearPasswordField(window);
+
   // Busy before the thread exists: a Cancel that comes before the worker's first
   // step must stop the run, not close the dialog under it.
   {
@@ -163,6 +180,8 @@ void OnTimer(DecryptDialog& dialog) {
     PlainBox(window, LoadText(IDS_WRONG_PASSWORD));
     EnableRunControls(window, TRUE);
     ShowProgressBar(window, false);
+    // The run emptied the field; the user types the password again.
+    SendMessageA(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(window, IDC_PASSWORD)), TRUE);
     app.busy = 0;
   } else {
     ErrorBox(window, ErrorCodeText(result));
@@ -258,6 +277,9 @@ INT_PTR CALLBACK DecryptDialogProc(HWND window, UINT message, WPARAM wparam, LPA
     case WM_TIMER:
       OnTimer(*dialog);
       return TRUE;
+    case WM_DESTROY:
+      ClearPasswordField(window);  // the controls still exist
+      return FALSE;
     default:
       return FALSE;
   }

@@ -1,7 +1,8 @@
 #pragma once
 // The decrypt dialog (103): target folder, password, progress bar. Decrypt writes the
-// container file and starts the worker thread; a 100 ms timer polls the worker and
-// shows the outcome; Cancel asks a running worker to stop, or closes the dialog.
+// container file, takes the password out of its field and starts the worker thread; a
+// 100 ms timer polls the worker and shows the outcome; Cancel asks a running worker to
+// stop, or closes the dialog.
 #include <windows.h>
 
 #include "app/app_state.h"

@@ -321,6 +321,54 @@ ThreadPause::~ThreadPause() {
   }
 }
 
+namespace {
+
+bool IsReadable(const MEMORY_BASIC_INFORMATION& region) {
+  const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                         PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+  return region.State == MEM_COMMIT && (region.Protect & readable) != 0 &&
+         (region.Protect & (PAGE_GUARD | PAGE_NOACCESS)) == 0;
+}
+
+}  // namespace
+
+std::vector<MemoryHit> FindInProcess(HANDLE process, const std::vector<Bytes>& needles) {
+  std::vector<MemoryHit> hits;
+  size_t longest = 1;
+  bool first_byte[256] = {};
+  for (const Bytes& needle : needles) {
+    if (needle.size() > longest) longest = needle.size();
+    if (!needle.empty()) first_byte[needle[0]] = true;
+  }
+  // Pieces overlap by the longest string less one byte, so that a copy across the
+  // boundary of two pieces is found; where they overlap, only a copy that starts in
+  // the first piece counts.
+  const size_t kStep = 1 << 20;
+  std::vector<unsigned char> buffer(kStep + longest - 1);
+  MEMORY_BASIC_INFORMATION region;
+  uintptr_t at = 0;
+  while (VirtualQueryEx(process, reinterpret_cast<void*>(at), &region, sizeof region) == sizeof region) {
+    uintptr_t base = reinterpret_cast<uintptr_t>(region.BaseAddress);
+    uintptr_t end = base + region.RegionSize;
+    if (end <= at) break;  // the top of the address space
+    for (uintptr_t from = base; IsReadable(region) && from < end; from += kStep) {
+      size_t length = static_cast<size_t>(end - from < buffer.size() ? end - from : buffer.size());
+      SIZE_T got = 0;
+      if (!ReadProcessMemory(process, reinterpret_cast<void*>(from), buffer.data(), length, &got)) got = 0;
+      for (size_t i = 0; i < got && i < kStep; ++i) {
+        if (!first_byte[buffer[i]]) continue;
+        for (size_t k = 0; k < needles.size(); ++k) {
+          const Bytes& needle = needles[k];
+          if (!needle.empty() && i + needle.size() <= got && std::memcmp(&buffer[i], needle.data(), needle.size()) == 0)
+            hits.push_back({k, from + i, region});
+        }
+      }
+    }
+    at = end;
+  }
+  return hits;
+}
+
 std::string WindowText(HWND window) {
   char buffer[4096] = {};
   DWORD_PTR result = 0;
@@ -335,6 +383,23 @@ void SetControlText(HWND dialog, int id, const std::string& text) {
   DWORD_PTR result = 0;
   SendMessageTimeoutA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
                       SMTO_ABORTIFHUNG, kMessageTimeoutMs, &result);
+}
+
+void TypeText(HWND dialog, int id, const std::string& text) {
+  HWND control = GetDlgItem(dialog, id);
+  for (char c : text) PostMessageA(control, WM_CHAR, static_cast<unsigned char>(c), 1);
+}
+
+int ControlTextLength(HWND dialog, int id) {
+  DWORD_PTR length = 0;
+  SendMessageTimeoutA(GetDlgItem(dialog, id), WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &length);
+  return static_cast<int>(length);
+}
+
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
 }
 
 void Press(HWND dialog, int id) {

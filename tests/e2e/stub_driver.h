@@ -61,6 +61,7 @@ class StubRun {
   // The exit code, or -1 when the program is still running at the time limit.
   long WaitForExit(DWORD limit_ms = 20000);
   DWORD ProcessId() const { return process_.dwProcessId; }
+  HANDLE Process() const { return process_.hProcess; }
   DWORD StartTick() const { return start_tick_; }
 
  private:
@@ -101,10 +102,32 @@ class ThreadPause {
   std::vector<HANDLE> threads_;
 };
 
+// A place in another process where one of several byte strings was found.
+struct MemoryHit {
+  size_t needle = 0;  // index into the strings looked for
+  uintptr_t address = 0;
+  MEMORY_BASIC_INFORMATION region = {};  // the pages around it, as VirtualQueryEx has them
+};
+
+// Every place in the committed, readable pages of `process` where one of the byte
+// strings occurs, in one pass over its memory. The pages are read into a buffer of the
+// calling process, so the caller's own copies of the strings are never among the hits.
+// Pages freed between the query and the read are skipped.
+std::vector<MemoryHit> FindInProcess(HANDLE process, const std::vector<Bytes>& needles);
+
 // Texts and buttons of another process's windows.
 std::string WindowText(HWND window);
 std::string ControlText(HWND dialog, int id);
 void SetControlText(HWND dialog, int id, const std::string& text);
+// Types into a control as the keyboard does: one posted WM_CHAR per character, so that
+// a press posted afterwards is handled after the last one.
+void TypeText(HWND dialog, int id, const std::string& text);
+// The length of a control's text. Wine answers it to another process by way of a copy
+// of the text on the answering thread's stack: not to be asked of a field that holds
+// a password under test.
+int ControlTextLength(HWND dialog, int id);
+// The control that has the keyboard focus in the thread of `window`, or null.
+HWND FocusOf(HWND window);
 // Posts a click, so that a handler that opens a message box does not block the caller.
 void Press(HWND dialog, int id);
 bool IsControlEnabled(HWND dialog, int id);

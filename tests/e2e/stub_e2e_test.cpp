@@ -13,6 +13,8 @@
 #include "app/res/resource.h"
 #include "container/engine.h"
 #include "core/result.h"
+#include "crypto/cipher.h"
+#include "crypto/hash.h"
 #include "fs/fs.h"
 #include "fs/path.h"
 #include "tests/app/bitmap_fixture.h"
@@ -277,6 +279,10 @@ TEST_F(StubTest, WrongPasswordKeepsTheDialogForAnotherTry) {
     return !IsControlVisible(dialog, IDC_PROGRESS);
   };
   EXPECT_TRUE(PollUntil(ready_again, 20000)) << "run controls locked or progress bar shown";
+  // The run took the password out of its field: the user types it again.
+  EXPECT_EQ(ControlTextLength(dialog, IDC_PASSWORD), 0);
+  EXPECT_TRUE(PollUntil([&] { return FocusOf(dialog) == GetDlgItem(dialog, IDC_PASSWORD); }, 5000))
+      << "the empty password field does not have the focus";
   EXPECT_FALSE(FolderExists(Text::Concat(Out(), "data/")));
   ExpectNoTempLeftovers();
 
@@ -349,6 +355,148 @@ TEST_F(StubTest, CancelDuringALargeFileEndsSilentlyAndCleansUp) {
   ASSERT_NE(intro, nullptr);
   EXPECT_FALSE(FolderExists(Text::Concat(Out(), "data/"))) << "the cancelled run left its files";
   ExpectNoTempLeftovers();
+  Press(intro, IDCANCEL);
+  EXPECT_EQ(run_.WaitForExit(), 0);
+}
+
+// A distinctive password of 32 letters, built at run time so that no literal holds
+// it. Passwords of different steps share no two letters in a row.
+std::string MakePassword(int step, int start) {
+  std::string password;
+  for (int i = 0; i < 32; ++i) password += static_cast<char>(((i & 1) ? 'a' : 'A') + (i * step + start) % 26);
+  return password;
+}
+
+// The forms in which a password could be left in the stub: its bytes as typed (every
+// text the stub makes is of the system code page), the UTF-16 text that the password
+// field keeps, and the AES key derived from it, as it is and with each 32-bit word
+// reversed, as a key schedule may hold it. The texts are looked for in halves: a heap
+// that keeps its free list in the first bytes of a freed block breaks a match of the
+// whole, not of its second half.
+struct Copies {
+  int typed = 0;
+  int wide = 0;
+  int key = 0;
+  std::string where;  // form and address of each match, for the failure messages
+};
+
+Copies FindPassword(const StubRun& run, const std::string& password) {
+  enum Form { kTyped, kWide, kKey };
+  std::vector<Bytes> needles;
+  std::vector<Form> forms;
+  size_t half = password.size() / 2;
+  for (size_t from : {size_t(0), half}) {
+    needles.emplace_back(password.begin() + from, password.begin() + from + half);
+    Bytes wide;
+    for (size_t i = from; i < from + half; ++i) wide.insert(wide.end(), {static_cast<unsigned char>(password[i]), 0});
+    needles.push_back(wide);
+    forms.insert(forms.end(), {kTyped, kWide});
+  }
+  CipherKey key;
+  EXPECT_EQ(DeriveCipherKey(Text(password.c_str()), kAesCipher, key), kOk);
+  needles.emplace_back(key.bytes, key.bytes + kCipherKeySize);
+  Bytes words(kCipherKeySize);
+  for (size_t i = 0; i < kCipherKeySize; ++i) words[i] = key.bytes[(i & ~size_t(3)) + 3 - (i & 3)];
+  needles.push_back(words);
+  forms.insert(forms.end(), {kKey, kKey});
+
+  Copies copies;
+  for (const MemoryHit& hit : FindInProcess(run.Process(), needles)) {
+    Form form = forms[hit.needle];
+    (form == kTyped ? copies.typed : form == kWide ? copies.wide : copies.key)++;
+    char line[128];
+    std::snprintf(line, sizeof line, "%s at 0x%08lx (allocation at 0x%08lx, type 0x%lx)\n",
+                  form == kTyped ? "typed" : form == kWide ? "UTF-16" : "key", static_cast<unsigned long>(hit.address),
+                  static_cast<unsigned long>(reinterpret_cast<uintptr_t>(hit.region.AllocationBase)),
+                  static_cast<unsigned long>(hit.region.Type));
+    copies.where += line;
+  }
+  return copies;
+}
+
+// After a run, wrong or right, the stub holds no copy of the password nor of the key
+// derived from it: the password buffer, the job's texts and the key material are
+// wiped, and the password field was emptied when the run took the password (after a
+// wrong one the user types it again). Each scan is made while the message box after
+// the run is shown and the decrypt dialog is still open. A scan in the middle of the
+// run shows that the scan does see the stub's copies while the run needs them.
+//
+// The password is typed, and the driver never asks the field for its text or length
+// while the field holds it: Wine, answering such a question from another process,
+// leaves the text in UTF-16 in a dead frame of the dialog thread's stack, memory of
+// USER32 that the stub neither owns nor can wipe.
+TEST_F(StubTest, NoCopyOfThePasswordOutlivesARun) {
+  const std::string password = MakePassword(11, 3);
+  const std::string wrong = MakePassword(7, 5);
+  // Large and stored, so that the run can be caught in the middle.
+  std::string big(16u << 20, '\0');
+  uint32_t x = 777;
+  for (char& c : big) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  ASSERT_TRUE(WriteFileBytes(Text::Concat(Data(), "big.bin"), big));
+  Bytes container;
+  ASSERT_EQ(PackFolder(Data(), password.c_str(), /*stored=*/true, container), "");
+  ASSERT_EQ(MakeProgram(container, Exe()), "");
+  Start();
+  HWND dialog = OpenDecryptDialog();
+  ASSERT_NE(dialog, nullptr);
+  SetControlText(dialog, IDC_TARGET, System(Out()));
+
+  TypeText(dialog, IDC_PASSWORD, wrong);
+  Press(dialog, IDC_DECRYPT);
+  HWND box = run_.WaitForWindow(WindowKind::kMessage, 60000);
+  ASSERT_NE(box, nullptr);
+  ASSERT_EQ(MessageText(box), Expected().wrong_password);
+  Copies after_wrong = FindPassword(run_, wrong);
+  EXPECT_EQ(after_wrong.typed + after_wrong.wide, 0) << after_wrong.where;
+  Press(box, IDOK);
+  ASSERT_TRUE(run_.WaitUntilGone(WindowKind::kMessage));
+
+  TypeText(dialog, IDC_PASSWORD, password);
+  Press(dialog, IDC_DECRYPT);
+  Text big_file = Text::Concat(Out(), "data/big.bin");
+  ASSERT_TRUE(PollUntil([&] { return FileExists(big_file); }, 60000)) << "the run never reached the large file";
+  {
+    ThreadPause pause(run_.ProcessId(), GetWindowThreadProcessId(dialog, nullptr));
+    ASSERT_LT(FileSize(big_file), static_cast<int64_t>(big.size())) << "the run ended before the scan";
+    Copies during = FindPassword(run_, password);
+    EXPECT_GE(during.typed, 1) << "the scan does not see the password the run holds";
+    EXPECT_GE(during.key, 1) << "the scan does not see the key the run holds";
+    EXPECT_EQ(during.wide, 0) << "the field kept the password for the run\n" << during.where;
+  }
+
+  box = run_.WaitForWindow(WindowKind::kMessage, 60000);
+  ASSERT_NE(box, nullptr);
+  ASSERT_EQ(MessageText(box), Expected().success);
+  Copies after = FindPassword(run_, password);
+  EXPECT_EQ(after.typed + after.wide + after.key, 0) << after.where;
+  Press(box, IDOK);
+  ExpectExplorerOn(Out());
+  EXPECT_EQ(run_.WaitForExit(), 0);
+  EXPECT_EQ(FileSize(big_file), static_cast<int64_t>(big.size()));
+  ExpectNoTempLeftovers();
+}
+
+// A password typed and never used goes with the dialog: the field frees its storage
+// with the window, so it is emptied first.
+TEST_F(StubTest, NoCopyOfATypedPasswordOutlivesTheDialog) {
+  const std::string password = MakePassword(11, 3);
+  ASSERT_TRUE(WriteFileBytes(Text::Concat(Data(), "a.txt"), "a"));
+  Bytes container;
+  ASSERT_EQ(PackFolder(Data(), password.c_str(), false, container), "");
+  ASSERT_EQ(MakeProgram(container, Exe()), "");
+  Start();
+  HWND dialog = OpenDecryptDialog();
+  ASSERT_NE(dialog, nullptr);
+  TypeText(dialog, IDC_PASSWORD, password);
+  Press(dialog, IDCANCEL);
+  ASSERT_TRUE(run_.WaitUntilGone(WindowKind::kDecrypt));
+  HWND intro = run_.WaitForWindow(WindowKind::kIntro);
+  ASSERT_NE(intro, nullptr);
+  Copies left = FindPassword(run_, password);
+  EXPECT_EQ(left.typed + left.wide + left.key, 0) << left.where;
   Press(intro, IDCANCEL);
   EXPECT_EQ(run_.WaitForExit(), 0);
 }
