@@ -157,11 +157,22 @@ int32_t NewFile::Write(const void* data, uint32_t length) {
 
 int32_t NewFile::Finish(const PropertyList* info) {
   if (handle_ == -1) return kCannotOpen;
-  SetTimes(reinterpret_cast<HANDLE>(handle_), info);
+  // Times and attributes go through the open handle in one call: the file is not opened
+  // again by name (each open is a round trip to the system, which adds up over many
+  // small files), and read-only cannot get in the way of the times.
+  FILE_BASIC_INFO basic = {};
+  uint64_t time = 0;
+  if (ListTime(info, kInfoCreated, time)) basic.CreationTime.QuadPart = static_cast<LONGLONG>(time);
+  if (ListTime(info, kInfoAccessed, time)) basic.LastAccessTime.QuadPart = static_cast<LONGLONG>(time);
+  if (ListTime(info, kInfoWritten, time)) basic.LastWriteTime.QuadPart = static_cast<LONGLONG>(time);
+  DWORD attributes = SystemAttributes(info);
+  basic.FileAttributes = attributes;
+  HANDLE h = reinterpret_cast<HANDLE>(handle_);
+  bool done = SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic) != 0;
+  if (!done) SetTimes(h, info);
   int32_t r = Close();
   // A new file carries the archive attribute already: only other words need a call.
-  DWORD attributes = SystemAttributes(info);
-  if (r == 0 && attributes != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesA(ToSystemForm(path_).Str(), attributes);
+  if (r == 0 && !done && attributes != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesA(ToSystemForm(path_).Str(), attributes);
   return r;
 }
 

@@ -85,6 +85,12 @@ Text MakeTree(const TempDir& dir) {
   PropertyList ro;
   ro.PutByte(kInfoReadOnly, 1, 1);
   ApplyFileInformation(dir.Sub("src/tree/read-only.txt"), &ro);
+  // Hidden and system have no POSIX counterpart; Windows keeps and restores them.
+  WriteFileBytes(dir.Sub("src/tree/hidden.txt"), "h");
+  PropertyList hidden;
+  hidden.PutByte(kInfoHidden, 1, 1);
+  hidden.PutByte(kInfoSystem, 1, 1);
+  ApplyFileInformation(dir.Sub("src/tree/hidden.txt"), &hidden);
   return root;
 }
 
@@ -103,6 +109,13 @@ TEST(Engine, RoundTripsRestoreTreesExactly) {
       EXPECT_EQ(got, source) << test::Describe(got);
       EXPECT_EQ(WrittenTime(dir.Sub("target/tree/small.txt")), FileTimeFromUnix(1234567890, 123456700));
       EXPECT_EQ(WrittenTime(dir.Sub("target/tree/nested/deeper/big.bin")), FileTimeFromUnix(1000000000, 0));
+      PropertyList want, have;
+      CollectFileInformation(dir.Sub("src/tree/hidden.txt"), want);
+      CollectFileInformation(dir.Sub("target/tree/hidden.txt"), have);
+      EXPECT_EQ(AttributeWord(&have), AttributeWord(&want));
+#ifdef _WIN32
+      EXPECT_EQ(AttributeWord(&have) & 0x06u, 0x06u);  // hidden and system
+#endif
       test::RemoveTree(target);
     }
   }
@@ -314,9 +327,9 @@ TEST(Engine, VerifyReadsEverythingAndWritesNothing) {
   verify.observer_user = &seen;
   EXPECT_EQ(Extract(dir.Sub("c.qef"), "pw", dir.Sub("nowhere/"), nullptr, &verify), 0);
   EXPECT_FALSE(FolderExists(dir.Sub("nowhere/")));
-  EXPECT_EQ(seen.files, 6);
+  EXPECT_EQ(seen.files, 7);
   EXPECT_EQ(seen.folders, 4);
-  EXPECT_EQ(seen.bytes, 12u + 65535 + 65536 + 3000000 + 7);
+  EXPECT_EQ(seen.bytes, 12u + 65535 + 65536 + 3000000 + 7 + 1);
 }
 
 }  // namespace
