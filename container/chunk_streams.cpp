@@ -167,6 +167,59 @@ struct InflatingStream::WriteSlot {
   }
 };
 
+// Writing with several jobs: a ring of slots. This thread fills them in order, the
+// workers compress whichever filled slot comes next, and this thread writes the finished
+// ones in order; no chunk waits for a slow neighbour to end a batch. With one job (or no
+// workers to be had) each chunk is compressed here as it fills.
+struct InflatingStream::Workers {
+  enum State : uint8_t { kFree, kFilled, kBusy, kDone };
+  Mutex mutex;
+  CondVar changed;
+  WriteSlot* slots = nullptr;  // the stream's
+  State* states = nullptr;
+  int32_t count = 0;
+  int32_t next_to_compress = 0;
+  bool stopping = false;
+  Thread* threads = nullptr;
+  int32_t started = 0;
+
+  ~Workers() {
+    Stop();
+    delete[] threads;
+    delete[] states;
+  }
+
+  static void Work(void* self) {
+    auto* w = static_cast<Workers*>(self);
+    for (;;) {
+      int32_t index = 0;
+      {
+        MutexLock lock(w->mutex);
+        while (!w->stopping && w->states[w->next_to_compress] != kFilled) w->changed.Wait(w->mutex);
+        if (w->stopping) return;
+        index = w->next_to_compress;
+        w->states[index] = kBusy;
+        w->next_to_compress = (index + 1) % w->count;
+      }
+      WriteSlot& slot = w->slots[index];
+      slot.flag = slot.compressor->Run(slot.plain, slot.length, slot.setting, slot.out, slot.stored);
+      MutexLock lock(w->mutex);
+      w->states[index] = kDone;
+      w->changed.NotifyAll();
+    }
+  }
+
+  void Stop() {
+    {
+      MutexLock lock(mutex);
+      stopping = true;
+      changed.NotifyAll();
+    }
+    for (int32_t i = 0; i < started; ++i) threads[i].Join();
+    started = 0;
+  }
+};
+
 InflatingStream::Inflater::Inflater() { std::memset(&z, 0, sizeof z); }
 
 InflatingStream::Inflater::~Inflater() {
@@ -324,6 +377,7 @@ void InflatingStream::StopAhead() {
 
 InflatingStream::~InflatingStream() {
   StopAhead();
+  delete workers_;  // stops the workers before their slots go
   delete[] slots_;
   FreeBlock(raw_, kCompressedBound);
   FreeBlock(plain_, kMaxPlainChunk + 1);
@@ -391,43 +445,74 @@ int32_t InflatingStream::Read(void* buffer, uint32_t length) {
   return error_;
 }
 
+// Everything writing needs, made at the first write; slot_count_ is set only once all
+// of it is there.
 bool InflatingStream::EnsureSlots() {
-  if (slots_ != nullptr) return true;
-  int32_t count = jobs_ == 1 ? 1 : jobs_ * 4;
+  if (slot_count_ > 0) return true;
+  if (slots_ != nullptr) return false;  // an earlier attempt ran out of memory
+  int32_t jobs = jobs_ > 64 ? 64 : jobs_;
+  int32_t count = jobs == 1 ? 1 : jobs * 4;
   slots_ = new (std::nothrow) WriteSlot[count];
-  if (slots_ == nullptr) return false;
-  slot_count_ = count;
+  workers_ = new (std::nothrow) Workers;
+  if (slots_ == nullptr || workers_ == nullptr) return false;
+  workers_->states = new (std::nothrow) Workers::State[count];
+  if (workers_->states == nullptr) return false;
+  workers_->count = count;
+  workers_->slots = slots_;
   for (int32_t i = 0; i < count; ++i) {
+    workers_->states[i] = Workers::kFree;
     slots_[i].plain = static_cast<unsigned char*>(HeapBlockAlloc(kMaxPlainChunk));
     slots_[i].out = static_cast<unsigned char*>(HeapBlockAlloc(kCompressedBound));
     slots_[i].compressor = compressor_factory_();
     if (slots_[i].plain == nullptr || slots_[i].out == nullptr || slots_[i].compressor == nullptr) return false;
   }
+  slot_count_ = count;
+  if (jobs > 1) {
+    workers_->threads = new (std::nothrow) Thread[jobs];
+    for (int32_t i = 0; workers_->threads != nullptr && i < jobs; ++i) {
+      if (!workers_->threads[i].Start(&Workers::Work, workers_)) break;
+      ++workers_->started;
+    }
+  }
   return true;
 }
 
-void InflatingStream::CompressSlot(int32_t index, void* self) {
-  WriteSlot& slot = static_cast<InflatingStream*>(self)->slots_[index];
-  slot.flag = slot.compressor->Run(slot.plain, slot.length, slot.setting, slot.out, slot.stored);
+// Hands the slot being filled on for compressing.
+void InflatingStream::SubmitSlot() {
+  WriteSlot& slot = slots_[fill_];
+  slot.setting = setting_;
+  if (workers_->started == 0) {
+    slot.flag = slot.compressor->Run(slot.plain, slot.length, slot.setting, slot.out, slot.stored);
+    workers_->states[fill_] = Workers::kDone;
+  } else {
+    MutexLock lock(workers_->mutex);
+    workers_->states[fill_] = Workers::kFilled;
+    workers_->changed.NotifyAll();
+  }
+  fill_ = (fill_ + 1) % slot_count_;
+  ++in_flight_;
 }
 
-// Compresses the collected chunks (on up to jobs_ threads) and writes them in order.
-int32_t InflatingStream::EmitBatch() {
-  int32_t count = filled_ + (filled_ < slot_count_ && slots_[filled_].length > 0 ? 1 : 0);
-  for (int32_t i = 0; i < count; ++i) slots_[i].setting = setting_;
-  RunParallel(count, jobs_, &CompressSlot, this);
-  int32_t r = 0;
-  for (int32_t i = 0; i < count && r == 0; ++i) {
+// Waits for the oldest chunk handed on and writes it (nothing more once an error is set).
+int32_t InflatingStream::WriteOldest() {
+  {
+    MutexLock lock(workers_->mutex);
+    while (workers_->states[oldest_] != Workers::kDone) workers_->changed.Wait(workers_->mutex);
+    workers_->states[oldest_] = Workers::kFree;
+  }
+  WriteSlot& slot = slots_[oldest_];
+  if (error_ == 0) {
     unsigned char head[5];
-    head[0] = slots_[i].flag;
-    StoreLe32(head + 1, slots_[i].stored);
-    r = next_->Write(head, 5);
-    if (r == 0) r = next_->Write(slots_[i].out, slots_[i].stored);
-    slots_[i].length = 0;
+    head[0] = slot.flag;
+    StoreLe32(head + 1, slot.stored);
+    int32_t r = next_->Write(head, 5);
+    if (r == 0) r = next_->Write(slot.out, slot.stored);
+    if (r != 0) error_ = r;
     ++counter_;
   }
-  filled_ = 0;
-  if (r != 0) error_ = r;
+  slot.length = 0;
+  oldest_ = (oldest_ + 1) % slot_count_;
+  --in_flight_;
   return error_;
 }
 
@@ -437,13 +522,14 @@ int32_t InflatingStream::Write(const void* buffer, uint32_t length) {
   if (!EnsureSlots()) return error_ = kOutOfMemory;
   auto* in = static_cast<const unsigned char*>(buffer);
   while (length > 0) {
-    WriteSlot& slot = slots_[filled_];
+    if (in_flight_ == slot_count_ && WriteOldest() != 0) return error_;
+    WriteSlot& slot = slots_[fill_];
     uint32_t n = kMaxPlainChunk - slot.length < length ? kMaxPlainChunk - slot.length : length;
     std::memcpy(slot.plain + slot.length, in, n);
     slot.length += n;
     in += n;
     length -= n;
-    if (slot.length == kMaxPlainChunk && ++filled_ == slot_count_ && EmitBatch() != 0) return error_;
+    if (slot.length == kMaxPlainChunk) SubmitSlot();
   }
   return error_;
 }
@@ -451,7 +537,12 @@ int32_t InflatingStream::Write(const void* buffer, uint32_t length) {
 int32_t InflatingStream::Close() {
   StopAhead();
   int32_t r = 0;
-  if (IsWriting() && error_ == 0 && next_ != nullptr && slots_ != nullptr) r = EmitBatch();
+  if (IsWriting() && next_ != nullptr && slot_count_ > 0) {
+    // The last, part-filled chunk goes too; then every chunk handed on is written.
+    if (error_ == 0 && slots_[fill_].length > 0) SubmitSlot();
+    while (in_flight_ > 0) WriteOldest();
+    r = error_;
+  }
   chunk_ = nullptr;
   chunk_length_ = position_ = 0;
   FilterStream::Close();

@@ -105,6 +105,7 @@ class InflatingStream : public FilterStream {
 
  private:
   struct WriteSlot;
+  struct Workers;
   struct Ahead;
   // Reads one stored chunk (flag, length, bytes) from the next stream into raw.
   int32_t FetchChunk(unsigned char* raw, uint8_t& flag, uint32_t& stored);
@@ -112,16 +113,19 @@ class InflatingStream : public FilterStream {
   int32_t RefillAhead();
   void StopAhead();
   static void AheadThread(void* self);
-  int32_t EmitBatch();
+  void SubmitSlot();
+  int32_t WriteOldest();
   bool EnsureBuffers();
   bool EnsureSlots();
-  static void CompressSlot(int32_t index, void* self);
 
   uint8_t setting_ = 0;
   int32_t jobs_ = 1;
-  WriteSlot* slots_ = nullptr;  // writing: chunks collected for one batch
+  WriteSlot* slots_ = nullptr;  // writing: a ring of chunks
   int32_t slot_count_ = 0;
-  int32_t filled_ = 0;          // whole slots collected
+  int32_t fill_ = 0;            // the slot being filled
+  int32_t oldest_ = 0;          // the oldest slot handed on and not yet written
+  int32_t in_flight_ = 0;       // slots handed on and not yet written
+  Workers* workers_ = nullptr;  // writing: who compresses the chunks
   int32_t read_ahead_ = 1;
   Ahead* ahead_ = nullptr;      // reading with a second thread
   CompressorFactory compressor_factory_ = nullptr;
