@@ -62,9 +62,4 @@ class Thread {
 // The number of processors the system offers (at least 1).
 int32_t ProcessorCount();
 
-// Runs fn(i, user) for every i in [0, count) on up to `jobs` threads, the calling one
-// among them; returns when all are done. With one job, or when no thread can be made,
-// everything runs on the calling thread in order.
-void RunParallel(int32_t count, int32_t jobs, void (*fn)(int32_t index, void* user), void* user);
-
 }  // namespace qef
