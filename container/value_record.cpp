@@ -23,17 +23,34 @@ uint32_t Measure(const StreamParams* params, Fn write_payload) {
 int32_t WriteList(Value& value, Stream& s) {
   ValueArray* items = value.GetItems();
   int32_t count = items != nullptr ? items->GetSize() : 0;
-  uint32_t length = Measure(s.GetParams(), [&](Stream& c) {
-    c.WriteU32(static_cast<uint32_t>(count));
-    for (int32_t i = 0; i < count; ++i) SerialiseValue((*items)[i], c);
-  });
+  // A stream that only counts bytes needs no true length: measuring every nested list
+  // again inside its parent's measuring would double the work at each level.
+  uint32_t length = 0;
+  if (s.GetCountOnlyFlag() != 1) {
+    length = Measure(s.GetParams(), [&](Stream& c) {
+      c.WriteU32(static_cast<uint32_t>(count));
+      for (int32_t i = 0; i < count; ++i) SerialiseValue((*items)[i], c);
+    });
+  }
   s.WriteU32(length);
   s.WriteU32(static_cast<uint32_t>(count));
   for (int32_t i = 0; i < count && s.GetError() == 0; ++i) SerialiseValue((*items)[i], s);
   return s.GetError();
 }
 
+// Lists nest one call deeper each: deeper than any container needs is refused like
+// memory that cannot be had, before a hostile file can exhaust the thread's stack.
+const int32_t kMaxListDepth = 64;
+thread_local int32_t list_depth = 0;
+
+struct ListDepth {
+  ListDepth() { ++list_depth; }
+  ~ListDepth() { --list_depth; }
+};
+
 int32_t ReadList(Value& value, Stream& s) {
+  ListDepth depth;
+  if (list_depth > kMaxListDepth) return s.Fail(kOutOfMemory);
   uint32_t count = 0;
   if (s.ReadU32(count) != 0) return s.GetError();
   ValueArray* items = value.GetItems();

@@ -140,9 +140,26 @@ TEST(ValueRecord, HostileSizesEndQuicklyWithACode) {
   }
   // Nested lists each announcing huge counts: memory follows the bytes read.
   std::string deep;
-  for (int i = 0; i < 5000; ++i) deep += std::string("\x02\x00\x00\x00\x00\x00\x00\x00\xFF\xFF\xFF\x7F", 12);
+  for (int i = 0; i < 60; ++i) deep += std::string("\x02\x00\x00\x00\x00\x00\x00\x00\xFF\xFF\xFF\x7F", 12);
   Value v;
   EXPECT_EQ(ReadBack(deep, v), kShortRead);
+}
+
+// Each nested list is a call deeper: a file of nothing but list headers must not reach
+// the end of the stack (the stub's worker has far less of it than a Linux process).
+TEST(ValueRecord, NestingEndsAtSixtyFourLists) {
+  const std::string header("\x02\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00", 12);
+  std::string deepest;
+  for (int i = 0; i < 64; ++i) deepest += header;
+  deepest += std::string("\x00\x00\x00\x00\x00\x00\x00\x00", 8);  // an empty value at the bottom
+  Value v;
+  ASSERT_EQ(ReadBack(deepest, v), 0);
+  // Written back as it came, at once: measuring does not repeat itself at every level.
+  EXPECT_EQ(Bytes(v).size(), deepest.size());
+
+  std::string hostile;
+  for (int i = 0; i < 200000; ++i) hostile += header;
+  EXPECT_EQ(ReadBack(hostile, v), kOutOfMemory);
 }
 
 }  // namespace
