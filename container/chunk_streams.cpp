@@ -160,6 +160,7 @@ struct InflatingStream::WriteSlot {
   uint8_t flag = 0;
   uint8_t setting = 0;
   ChunkCompressor* compressor = nullptr;
+  void Compress() { flag = compressor->Run(plain, length, setting, out, stored); }
   ~WriteSlot() {
     delete compressor;
     FreeBlock(plain, kMaxPlainChunk);
@@ -201,8 +202,7 @@ struct InflatingStream::Workers {
         w->states[index] = kBusy;
         w->next_to_compress = (index + 1) % w->count;
       }
-      WriteSlot& slot = w->slots[index];
-      slot.flag = slot.compressor->Run(slot.plain, slot.length, slot.setting, slot.out, slot.stored);
+      w->slots[index].Compress();
       MutexLock lock(w->mutex);
       w->states[index] = kDone;
       w->changed.NotifyAll();
@@ -482,7 +482,7 @@ void InflatingStream::SubmitSlot() {
   WriteSlot& slot = slots_[fill_];
   slot.setting = setting_;
   if (workers_->started == 0) {
-    slot.flag = slot.compressor->Run(slot.plain, slot.length, slot.setting, slot.out, slot.stored);
+    slot.Compress();
     workers_->states[fill_] = Workers::kDone;
   } else {
     MutexLock lock(workers_->mutex);
