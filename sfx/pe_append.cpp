@@ -97,7 +97,7 @@ int32_t AppendPayloadSection(std::vector<unsigned char>& image, const std::vecto
   unsigned char* o = q + h.optional_header;
   Write32(o + kOptInitializedData, Read32(o + kOptInitializedData) + static_cast<uint32_t>(raw_size));
   Write32(o + kOptImageSize, static_cast<uint32_t>(new_image_size));
-  if (h.directory_count > kCertificateDirectory) std::memset(o + kOptDirectories + 8 * kCertificateDirectory, 0, 8);
+  if (h.directory_count > kCertificateDirectory) std::memset(o + h.directories + 8 * kCertificateDirectory, 0, 8);
   Write32(o + kOptCheckSum, PeChecksum(q, image.size()));
   return kOk;
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Inside sfx only: the few PE32 structures, read and written field by field in
-// little-endian order, and the header checks that reading and editing share.
+// Inside sfx only: the few PE32 and PE32+ structures, read and written field by field
+// in little-endian order, and the header checks that reading and editing share.
 #include <cstddef>
 #include <cstdint>
 
@@ -13,10 +13,14 @@ const size_t kDosNewHeader = 0x3C;     // e_lfanew
 const size_t kFileHeaderSize = 20;     // after the 4-byte "PE\0\0"
 const size_t kSectionHeaderSize = 40;
 const uint16_t kMachineI386 = 0x14C;
+const uint16_t kMachineAmd64 = 0x8664;
 const uint16_t kMagicPe32 = 0x10B;
-// Optional header (PE32) fields.
+const uint16_t kMagicPe32Plus = 0x20B;
+// Optional header fields. Up to the checksum both kinds share their offsets but for
+// the image base, which PE32+ widens to 8 bytes where PE32 keeps BaseOfData.
 const size_t kOptInitializedData = 8;
 const size_t kOptImageBase = 28;
+const size_t kOptImageBase64 = 24;
 const size_t kOptSectionAlignment = 32;
 const size_t kOptFileAlignment = 36;
 const size_t kOptImageSize = 56;
@@ -25,6 +29,9 @@ const size_t kOptCheckSum = 64;
 const size_t kOptDirectoryCount = 92;
 const size_t kOptDirectories = 96;
 const size_t kOptMinimumSize = 96;     // everything up to the data directories
+const size_t kOptDirectoryCount64 = 108;
+const size_t kOptDirectories64 = 112;
+const size_t kOptMinimumSize64 = 112;
 const uint32_t kCertificateDirectory = 4;
 const uint32_t kSectionInitializedData = 0x00000040;
 const uint32_t kSectionRead = 0x40000000;
@@ -69,7 +76,9 @@ struct Headers {
   size_t optional_size = 0;
   size_t section_table = 0;
   uint32_t section_count = 0;
-  uint32_t image_base = 0;
+  bool pe32_plus = false;      // a 64-bit (x86-64) program
+  size_t directories = 0;      // offset of the data directories in the optional header
+  uint64_t image_base = 0;
   uint32_t section_alignment = 0;
   uint32_t file_alignment = 0;
   uint32_t image_size = 0;
@@ -79,8 +88,8 @@ struct Headers {
   size_t SectionTableEnd() const { return section_table + section_count * kSectionHeaderSize; }
 };
 
-// Checks the DOS, file and optional headers of a PE32 i386 image within `size`
-// bytes; not the section table. 0, or kBadArgument with the reason in `message`.
+// Checks the DOS, file and optional headers of a PE32 i386 or PE32+ x86-64 image
+// within `size` bytes; not the section table. 0, or kBadArgument with the reason in `message`.
 int32_t ParseHeaders(const unsigned char* p, size_t size, Headers& h, Text& message);
 // The section table must lie inside both `size` and the image's headers.
 int32_t CheckSectionTable(const Headers& h, size_t size, Text& message);

@@ -23,27 +23,34 @@ int32_t ParseHeaders(const unsigned char* p, size_t size, Headers& h, Text& mess
     return kBadArgument;
   }
   h.file_header = pe + 4;
-  if (Read16(p + h.file_header) != kMachineI386) {
-    message.Format("not a 32-bit x86 program (machine 0x%X)", Read16(p + h.file_header));
+  uint16_t machine = Read16(p + h.file_header);
+  if (machine != kMachineI386 && machine != kMachineAmd64) {
+    message.Format("not an x86 or x86-64 program (machine 0x%X)", machine);
     return kBadArgument;
   }
+  h.pe32_plus = machine == kMachineAmd64;
   h.section_count = Read16(p + h.file_header + 2);
   h.optional_size = Read16(p + h.file_header + 16);
   h.optional_header = h.file_header + kFileHeaderSize;
-  if (h.optional_size < kOptMinimumSize || h.optional_header + h.optional_size > size ||
-      Read16(p + h.optional_header) != kMagicPe32) {
-    message = "not a PE32 program (its optional header is missing or not the 32-bit kind)";
+  size_t minimum = h.pe32_plus ? kOptMinimumSize64 : kOptMinimumSize;
+  uint16_t magic = h.pe32_plus ? kMagicPe32Plus : kMagicPe32;
+  if (h.optional_size < minimum || h.optional_header + h.optional_size > size ||
+      Read16(p + h.optional_header) != magic) {
+    message = h.pe32_plus ? "not a PE32+ program (its optional header is missing or not the 64-bit kind)"
+                          : "not a PE32 program (its optional header is missing or not the 32-bit kind)";
     return kBadArgument;
   }
   const unsigned char* o = p + h.optional_header;
-  h.image_base = Read32(o + kOptImageBase);
+  h.image_base = h.pe32_plus ? Read32(o + kOptImageBase64) | static_cast<uint64_t>(Read32(o + kOptImageBase64 + 4)) << 32
+                             : Read32(o + kOptImageBase);
   h.section_alignment = Read32(o + kOptSectionAlignment);
   h.file_alignment = Read32(o + kOptFileAlignment);
   h.image_size = Read32(o + kOptImageSize);
   h.headers_size = Read32(o + kOptHeadersSize);
-  h.directory_count = Read32(o + kOptDirectoryCount);
-  if (h.directory_count > (h.optional_size - kOptDirectories) / 8)
-    h.directory_count = static_cast<uint32_t>((h.optional_size - kOptDirectories) / 8);
+  h.directories = h.pe32_plus ? kOptDirectories64 : kOptDirectories;
+  h.directory_count = Read32(o + (h.pe32_plus ? kOptDirectoryCount64 : kOptDirectoryCount));
+  if (h.directory_count > (h.optional_size - h.directories) / 8)
+    h.directory_count = static_cast<uint32_t>((h.optional_size - h.directories) / 8);
   h.section_table = h.optional_header + h.optional_size;
   return kOk;
 }
@@ -107,6 +114,7 @@ int32_t InspectPeImage(const unsigned char* file, size_t size, PeImageFacts& fac
     return kBadArgument;
   }
   facts.image_base = h.image_base;
+  facts.pe32_plus = h.pe32_plus;
   facts.image_size = h.image_size;
   facts.section_alignment = h.section_alignment;
   facts.file_alignment = h.file_alignment;

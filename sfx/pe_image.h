@@ -1,6 +1,7 @@
 #pragma once
-// Editing and reading 32-bit Windows program images (PE32, i386) held as bytes, with
-// no system headers, so that both the stub and the tool on any platform use it.
+// Editing and reading Windows program images held as bytes, 32-bit (PE32, i386) and
+// 64-bit (PE32+, x86-64) alike, with no system headers, so that both the stub and the
+// tool on any platform use it.
 //
 // A self-extracting program is the stub's image plus one section whose virtual
 // address is kPayloadRva and whose raw data is the payload block. The loader then
@@ -15,7 +16,8 @@ namespace qef {
 
 // What the tool reports about a program image.
 struct PeImageFacts {
-  uint32_t image_base = 0;
+  bool pe32_plus = false;          // a 64-bit (x86-64) program, else a 32-bit (i386) one
+  uint64_t image_base = 0;
   uint32_t image_size = 0;         // SizeOfImage
   uint32_t section_alignment = 0;
   uint32_t file_alignment = 0;
@@ -31,8 +33,8 @@ struct PeImageFacts {
 };
 
 // Reads the facts of a program file. 0; or kBadArgument for bytes that are not a
-// PE32 i386 image (message says why); kShortRead when a section's data lies past
-// the end of the file.
+// program image of either kind (message says why); kShortRead when a section's data
+// lies past the end of the file.
 int32_t InspectPeImage(const unsigned char* file, size_t size, PeImageFacts& facts, Text& message);
 
 // Appends the payload block to a stub's image as a new section at kPayloadRva:
@@ -46,7 +48,7 @@ int32_t InspectPeImage(const unsigned char* file, size_t size, PeImageFacts& fac
 //    checksum is recomputed (PeChecksum). A certificate table entry is cleared: the
 //    signature no longer matches once the image changes.
 // 0 with `image` changed. Otherwise the image is unchanged and the message says why:
-// kShortRead for a truncated file; kBadArgument for the rest (not a PE32 i386 image,
+// kShortRead for a truncated file; kBadArgument for the rest (not a program image,
 // image ending past kPayloadRva, a payload section already there, alignments that
 // cannot place a section at kPayloadRva, no room for one more section header, an
 // empty block).
@@ -55,7 +57,7 @@ int32_t AppendPayloadSection(std::vector<unsigned char>& image, const std::vecto
 
 // Finds the section that starts at virtual address `rva` in a program file and gives
 // its bytes there: min(virtual size, raw size), or the raw size when the virtual size
-// is 0. 0; kBadArgument for a file that is not a PE32 i386 image; kFailed when no
+// is 0. 0; kBadArgument for a file that is not a program image; kFailed when no
 // section starts at `rva`; kShortRead when its data lies past the end of the file.
 int32_t FindSectionInFile(const unsigned char* file, size_t size, uint32_t rva, const unsigned char** data,
                           uint32_t* length, Text& message);
@@ -63,7 +65,7 @@ int32_t FindSectionInFile(const unsigned char* file, size_t size, uint32_t rva, 
 // The same on an image the loader has mapped at `module_base` (for the stub, on
 // itself): the section table is read from the mapped headers and the section's
 // bytes are those of its virtual size, at module_base + rva. 0; kBadArgument when
-// the headers are not those of a PE32 i386 image; kFailed when no section starts at
+// the headers are not those of a program image; kFailed when no section starts at
 // `rva` or it reaches past SizeOfImage.
 int32_t FindSectionInMemory(const unsigned char* module_base, uint32_t rva, const unsigned char** data,
                             uint32_t* length);

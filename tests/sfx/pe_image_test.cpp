@@ -35,8 +35,8 @@ std::vector<SectionRow> SectionsOf(const Bytes& image) {
   std::vector<SectionRow> rows;
   for (uint32_t i = 0; i < l.section_count; ++i) {
     size_t s = l.Section(i);
-    rows.push_back({Get32(image, s + 8), Get32(image, s + 12), Get32(image, s + 16), Get32(image, s + 20),
-                    Get32(image, s + 36)});
+    rows.push_back(
+        {Get32(image, s + 8), Get32(image, s + 12), Get32(image, s + 16), Get32(image, s + 20), Get32(image, s + 36)});
   }
   return rows;
 }
@@ -44,58 +44,63 @@ std::vector<SectionRow> SectionsOf(const Bytes& image) {
 // The appended image as a loader sees it: sections follow each other without gaps,
 // the new one is last at 0x35000, SizeOfImage covers it, data lies where it says.
 TEST(PeImage, AppendsSectionAfterShortImage) {
-  test::TestImageShape shape;
-  shape.sections = 3;
-  shape.last_virtual_size = 0x10;   // the image ends at 0x4000, well before 0x35000
-  shape.overlay = 0x123;            // symbols after the last section
-  const Bytes stub = MakeTestImage(shape);
-  const Bytes block = SampleBlock(5000);
-  Bytes image = stub;
-  Text message;
-  ASSERT_EQ(AppendPayloadSection(image, block, message), kOk) << message.Str();
+  for (bool pe32_plus : {false, true}) {
+    SCOPED_TRACE(pe32_plus ? "PE32+" : "PE32");
+    test::TestImageShape shape;
+    shape.pe32_plus = pe32_plus;
+    shape.sections = 3;
+    shape.last_virtual_size = 0x10;  // the image ends at 0x4000, well before 0x35000
+    shape.overlay = 0x123;           // symbols after the last section
+    const Bytes stub = MakeTestImage(shape);
+    const Bytes block = SampleBlock(5000);
+    Bytes image = stub;
+    Text message;
+    ASSERT_EQ(AppendPayloadSection(image, block, message), kOk) << message.Str();
 
-  Layout l = LayoutOf(image);
-  std::vector<SectionRow> rows = SectionsOf(image);
-  ASSERT_EQ(rows.size(), 4u);
-  for (size_t i = 0; i + 1 < rows.size(); ++i) {
-    uint32_t end = (rows[i].virtual_address + std::max(rows[i].virtual_size, rows[i].raw_size) + 0xFFF) & ~0xFFFu;
-    EXPECT_EQ(end, rows[i + 1].virtual_address) << "gap after section " << i;
+    Layout l = LayoutOf(image);
+    std::vector<SectionRow> rows = SectionsOf(image);
+    ASSERT_EQ(rows.size(), 4u);
+    for (size_t i = 0; i + 1 < rows.size(); ++i) {
+      uint32_t end = (rows[i].virtual_address + std::max(rows[i].virtual_size, rows[i].raw_size) + 0xFFF) & ~0xFFFu;
+      EXPECT_EQ(end, rows[i + 1].virtual_address) << "gap after section " << i;
+    }
+    const SectionRow& added = rows.back();
+    EXPECT_EQ(added.virtual_address, kPayloadRva);
+    EXPECT_EQ(added.virtual_size, block.size());
+    EXPECT_EQ(added.raw_size, 0x1400u);  // 5046 bytes rounded up to 0x200
+    EXPECT_EQ(added.characteristics, 0x40000040u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&image[l.Section(3)]), 8), ".payload");
+
+    // The stub's bytes, its overlay included, stay where they were; the block follows
+    // at the next file alignment and the file ends with the section.
+    size_t stub_end = (stub.size() + 0x1FF) & ~size_t(0x1FF);
+    EXPECT_EQ(added.raw_pointer, stub_end);
+    EXPECT_EQ(image.size(), stub_end + added.raw_size);
+    EXPECT_TRUE(std::equal(stub.begin() + 0x200, stub.end(), image.begin() + 0x200));
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), image.begin() + added.raw_pointer));
+
+    EXPECT_EQ(Get32(image, l.optional_header + 56), kPayloadRva + 0x2000);  // SizeOfImage
+    EXPECT_EQ(Get32(image, l.optional_header + 8), Get32(stub, l.optional_header + 8) + 0x1400);
+    EXPECT_EQ(Get32(image, l.optional_header + 64), PeChecksum(image.data(), image.size()));
+    EXPECT_NE(Get32(image, l.optional_header + 64), 0u);
+
+    PeImageFacts facts;
+    ASSERT_EQ(InspectPeImage(image.data(), image.size(), facts, message), kOk) << message.Str();
+    EXPECT_TRUE(facts.has_payload_section);
+    EXPECT_EQ(facts.stub_image_size, kPayloadRva);
+    EXPECT_EQ(facts.stub_file_size, stub_end);
+    EXPECT_EQ(facts.payload_size, block.size());
+    EXPECT_EQ(facts.section_count, 4u);
+    EXPECT_EQ(facts.image_base, pe32_plus ? 0x140000000u : 0x400000u);
+    EXPECT_EQ(facts.pe32_plus, pe32_plus);
+    EXPECT_EQ(facts.overlay_size, 0u);
+
+    ASSERT_EQ(InspectPeImage(stub.data(), stub.size(), facts, message), kOk) << message.Str();
+    EXPECT_FALSE(facts.has_payload_section);
+    EXPECT_EQ(facts.stub_image_size, 0x4000u);
+    EXPECT_EQ(facts.stub_file_size, stub.size());
+    EXPECT_EQ(facts.overlay_size, 0x123u);
   }
-  const SectionRow& added = rows.back();
-  EXPECT_EQ(added.virtual_address, kPayloadRva);
-  EXPECT_EQ(added.virtual_size, block.size());
-  EXPECT_EQ(added.raw_size, 0x1400u);  // 5046 bytes rounded up to 0x200
-  EXPECT_EQ(added.characteristics, 0x40000040u);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&image[l.Section(3)]), 8), ".payload");
-
-  // The stub's bytes, its overlay included, stay where they were; the block follows
-  // at the next file alignment and the file ends with the section.
-  size_t stub_end = (stub.size() + 0x1FF) & ~size_t(0x1FF);
-  EXPECT_EQ(added.raw_pointer, stub_end);
-  EXPECT_EQ(image.size(), stub_end + added.raw_size);
-  EXPECT_TRUE(std::equal(stub.begin() + 0x200, stub.end(), image.begin() + 0x200));
-  EXPECT_TRUE(std::equal(block.begin(), block.end(), image.begin() + added.raw_pointer));
-
-  EXPECT_EQ(Get32(image, l.optional_header + 56), kPayloadRva + 0x2000);           // SizeOfImage
-  EXPECT_EQ(Get32(image, l.optional_header + 8), Get32(stub, l.optional_header + 8) + 0x1400);
-  EXPECT_EQ(Get32(image, l.optional_header + 64), PeChecksum(image.data(), image.size()));
-  EXPECT_NE(Get32(image, l.optional_header + 64), 0u);
-
-  PeImageFacts facts;
-  ASSERT_EQ(InspectPeImage(image.data(), image.size(), facts, message), kOk) << message.Str();
-  EXPECT_TRUE(facts.has_payload_section);
-  EXPECT_EQ(facts.stub_image_size, kPayloadRva);
-  EXPECT_EQ(facts.stub_file_size, stub_end);
-  EXPECT_EQ(facts.payload_size, block.size());
-  EXPECT_EQ(facts.section_count, 4u);
-  EXPECT_EQ(facts.image_base, 0x400000u);
-  EXPECT_EQ(facts.overlay_size, 0u);
-
-  ASSERT_EQ(InspectPeImage(stub.data(), stub.size(), facts, message), kOk) << message.Str();
-  EXPECT_FALSE(facts.has_payload_section);
-  EXPECT_EQ(facts.stub_image_size, 0x4000u);
-  EXPECT_EQ(facts.stub_file_size, stub.size());
-  EXPECT_EQ(facts.overlay_size, 0x123u);
 }
 
 TEST(PeImage, ImageEndingExactlyAtPayloadAddressIsKept) {
@@ -110,33 +115,38 @@ TEST(PeImage, ImageEndingExactlyAtPayloadAddressIsKept) {
 }
 
 TEST(PeImage, BlockIsFoundInFileAndInMappedImage) {
-  const Bytes block = SampleBlock(700);
-  Bytes image = MakeTestImage();
-  Text message;
-  ASSERT_EQ(AppendPayloadSection(image, block, message), kOk) << message.Str();
+  for (bool pe32_plus : {false, true}) {
+    SCOPED_TRACE(pe32_plus ? "PE32+" : "PE32");
+    test::TestImageShape shape;
+    shape.pe32_plus = pe32_plus;
+    const Bytes block = SampleBlock(700);
+    Bytes image = MakeTestImage(shape);
+    Text message;
+    ASSERT_EQ(AppendPayloadSection(image, block, message), kOk) << message.Str();
 
-  const unsigned char* data = nullptr;
-  uint32_t length = 0;
-  ASSERT_EQ(FindSectionInFile(image.data(), image.size(), kPayloadRva, &data, &length, message), kOk);
-  EXPECT_EQ(Bytes(data, data + length), block);
+    const unsigned char* data = nullptr;
+    uint32_t length = 0;
+    ASSERT_EQ(FindSectionInFile(image.data(), image.size(), kPayloadRva, &data, &length, message), kOk);
+    EXPECT_EQ(Bytes(data, data + length), block);
 
-  Bytes mapped = test::MapImage(image);
-  ASSERT_EQ(FindSectionInMemory(mapped.data(), kPayloadRva, &data, &length), kOk);
-  EXPECT_EQ(data, mapped.data() + kPayloadRva);
-  EXPECT_EQ(Bytes(data, data + length), block);
-  PayloadView view;
-  ASSERT_EQ(ParsePayloadBlock(data, length, view), kOk);
-  EXPECT_EQ(view.container_length, 700u);
-  EXPECT_STREQ(view.info.Str(), "hi");
+    Bytes mapped = test::MapImage(image);
+    ASSERT_EQ(FindSectionInMemory(mapped.data(), kPayloadRva, &data, &length), kOk);
+    EXPECT_EQ(data, mapped.data() + kPayloadRva);
+    EXPECT_EQ(Bytes(data, data + length), block);
+    PayloadView view;
+    ASSERT_EQ(ParsePayloadBlock(data, length, view), kOk);
+    EXPECT_EQ(view.container_length, 700u);
+    EXPECT_STREQ(view.info.Str(), "hi");
 
-  // The unpatched stub has no such section, in the file or mapped.
-  Bytes stub = MakeTestImage();
-  EXPECT_EQ(FindSectionInFile(stub.data(), stub.size(), kPayloadRva, &data, &length, message), kFailed);
-  EXPECT_EQ(data, nullptr);
-  Bytes stub_mapped = test::MapImage(stub);
-  EXPECT_EQ(FindSectionInMemory(stub_mapped.data(), kPayloadRva, &data, &length), kFailed);
-  EXPECT_EQ(FindSectionInMemory(stub_mapped.data(), 0x1000, &data, &length), kOk);
-  EXPECT_EQ(length, 0x200u);
+    // The unpatched stub has no such section, in the file or mapped.
+    Bytes stub = MakeTestImage(shape);
+    EXPECT_EQ(FindSectionInFile(stub.data(), stub.size(), kPayloadRva, &data, &length, message), kFailed);
+    EXPECT_EQ(data, nullptr);
+    Bytes stub_mapped = test::MapImage(stub);
+    EXPECT_EQ(FindSectionInMemory(stub_mapped.data(), kPayloadRva, &data, &length), kFailed);
+    EXPECT_EQ(FindSectionInMemory(stub_mapped.data(), 0x1000, &data, &length), kOk);
+    EXPECT_EQ(length, 0x200u);
+  }
 }
 
 TEST(PeImage, FindRefusesDamagedFiles) {
@@ -154,21 +164,29 @@ TEST(PeImage, FindRefusesDamagedFiles) {
   EXPECT_EQ(FindSectionInMemory(mapped.data(), kPayloadRva, &data, &length), kBadArgument);
 }
 
-TEST(PeImage, RefusesUnsuitableStubs) { test::ExpectRefusals(MakeTestImage()); }
+TEST(PeImage, RefusesUnsuitableStubs) {
+  test::ExpectRefusals(MakeTestImage());
+  test::TestImageShape wide;
+  wide.pe32_plus = true;
+  test::ExpectRefusals(MakeTestImage(wide));
+}
 
 TEST(PeImage, RefusesEmptyBlockAndClearsCertificate) {
-  Bytes image = MakeTestImage(test::TestImageShape{2, 0x200, 0x80});
-  Layout l = LayoutOf(image);
-  const size_t certificate = l.optional_header + 96 + 4 * 8;
-  test::Put32(image, certificate, 0x600);  // a signature in the overlay
-  test::Put32(image, certificate + 4, 0x80);
-  Text message;
-  Bytes before = image;
-  EXPECT_EQ(AppendPayloadSection(image, Bytes(), message), kBadArgument);
-  EXPECT_EQ(image, before);
-  ASSERT_EQ(AppendPayloadSection(image, SampleBlock(1), message), kOk);
-  EXPECT_EQ(Get32(image, certificate), 0u);
-  EXPECT_EQ(Get32(image, certificate + 4), 0u);
+  for (bool pe32_plus : {false, true}) {
+    SCOPED_TRACE(pe32_plus ? "PE32+" : "PE32");
+    Bytes image = MakeTestImage(test::TestImageShape{2, 0x200, 0x80, pe32_plus});
+    Layout l = LayoutOf(image);
+    const size_t certificate = l.optional_header + (pe32_plus ? 112 : 96) + 4 * 8;
+    test::Put32(image, certificate, 0x600);  // a signature in the overlay
+    test::Put32(image, certificate + 4, 0x80);
+    Text message;
+    Bytes before = image;
+    EXPECT_EQ(AppendPayloadSection(image, Bytes(), message), kBadArgument);
+    EXPECT_EQ(image, before);
+    ASSERT_EQ(AppendPayloadSection(image, SampleBlock(1), message), kOk);
+    EXPECT_EQ(Get32(image, certificate), 0u);
+    EXPECT_EQ(Get32(image, certificate + 4), 0u);
+  }
 }
 
 TEST(PeImage, ChecksumSkipsItsOwnField) {

@@ -39,15 +39,22 @@ Bytes MakeTestImage(const TestImageShape& shape) {
   Put32(b, 0x3C, 0x40);
   std::memcpy(&b[0x40], "PE\0\0", 4);
   const size_t fh = 0x44, oh = fh + 20;
-  Put16(b, fh, 0x14C);
+  const bool wide = shape.pe32_plus;
+  const size_t optional_size = wide ? 0xF0 : 0xE0;  // with 16 data directories
+  Put16(b, fh, wide ? 0x8664 : 0x14C);
   Put16(b, fh + 2, static_cast<uint16_t>(n));
-  Put16(b, fh + 16, 0xE0);      // optional header with 16 data directories
-  Put16(b, fh + 18, 0x0102);    // executable, 32-bit machine
-  Put16(b, oh, 0x10B);
+  Put16(b, fh + 16, static_cast<uint16_t>(optional_size));
+  Put16(b, fh + 18, wide ? 0x0022 : 0x0102);  // executable; large addresses or 32-bit machine
+  Put16(b, oh, wide ? 0x20B : 0x10B);
   Put32(b, oh + 4, 0x200);      // SizeOfCode
   Put32(b, oh + 8, 0x200 * (n - 1));
   Put32(b, oh + 16, 0x1000);    // entry point
-  Put32(b, oh + 28, 0x400000);
+  if (wide) {
+    Put32(b, oh + 24, 0x40000000);  // image base 0x140000000
+    Put32(b, oh + 28, 0x1);
+  } else {
+    Put32(b, oh + 28, 0x400000);
+  }
   Put32(b, oh + 32, 0x1000);
   Put32(b, oh + 36, 0x200);
   Put16(b, oh + 40, 4);         // operating system version 4.0
@@ -56,13 +63,15 @@ Bytes MakeTestImage(const TestImageShape& shape) {
   Put32(b, oh + 56, last_end);
   Put32(b, oh + 60, 0x200);
   Put16(b, oh + 68, 3);         // console
-  Put32(b, oh + 72, 0x100000);
-  Put32(b, oh + 76, 0x1000);
-  Put32(b, oh + 80, 0x100000);
-  Put32(b, oh + 84, 0x1000);
-  Put32(b, oh + 92, 16);
+  // Stack and heap sizes: 4 bytes each in PE32, 8 in PE32+; then the directory count.
+  const size_t sizes = oh + 72, step = wide ? 8 : 4;
+  Put32(b, sizes, 0x100000);
+  Put32(b, sizes + step, 0x1000);
+  Put32(b, sizes + 2 * step, 0x100000);
+  Put32(b, sizes + 3 * step, 0x1000);
+  Put32(b, oh + (wide ? 108 : 92), 16);
   for (uint32_t i = 0; i < n; ++i) {
-    size_t s = oh + 0xE0 + 40 * i;
+    size_t s = oh + optional_size + 40 * i;
     std::memcpy(&b[s], i == 0 ? ".text" : ".data", 5);
     Put32(b, s + 8, i + 1 == n ? shape.last_virtual_size : 0x200);
     Put32(b, s + 12, 0x1000 * (i + 1));
@@ -102,8 +111,10 @@ void ExpectRefusals(const Bytes& stub) {
       {"not MZ", [](Bytes& b) { b[0] = 'X'; }, "MZ"},
       {"header offset past the end", [](Bytes& b) { Put32(b, 0x3C, 0xFFFFFFF0u); }, "PE header"},
       {"no PE signature", [](Bytes& b) { b[Get32(b, 0x3C)] = 'N'; }, "PE header"},
-      {"x64 machine", [](Bytes& b) { Put16(b, LayoutOf(b).file_header, 0x8664); }, "x86"},
-      {"PE32+ optional header", [](Bytes& b) { Put16(b, LayoutOf(b).optional_header, 0x20B); }, "PE32"},
+      {"ARM64 machine", [](Bytes& b) { Put16(b, LayoutOf(b).file_header, 0xAA64); }, "x86"},
+      {"optional header of the other kind",
+       [](Bytes& b) { Put16(b, LayoutOf(b).optional_header, Get16(b, LayoutOf(b).optional_header) ^ 0x10B ^ 0x20B); },
+       "PE32"},
       {"truncated inside the headers", [](Bytes& b) { b.resize(Get32(b, 0x3C) + 10); }, "PE header"},
       {"truncated inside a section", [](Bytes& b) { b.resize(Get32(b, LayoutOf(b).Section(0) + 20) + 1); },
        "truncated"},

@@ -1,5 +1,5 @@
 #pragma once
-// Program images for the PE tests: a small PE32 image built in code, field access by
+// Program images for the PE tests: a small PE32 or PE32+ image built in code, field access by
 // offset, a loader stand-in, and the table of stub edits that must be refused.
 #include <cstddef>
 #include <cstdint>
@@ -13,10 +13,12 @@ struct TestImageShape {
   uint32_t sections = 2;              // at 0x1000, 0x2000, ...; 0x200 raw bytes each
   uint32_t last_virtual_size = 0x200;
   uint32_t overlay = 0;               // bytes of 0xEE after the last section's data
+  bool pe32_plus = false;             // a 64-bit image
 };
 
-// A PE32 i386 console image: image base 0x400000, section alignment 0x1000, file
-// alignment 0x200, headers of 0x200 bytes (room for five section headers).
+// A console image, PE32 i386 (image base 0x400000, room for five section headers)
+// or PE32+ x86-64 (image base 0x140000000, room for four): section alignment 0x1000,
+// file alignment 0x200, headers of 0x200 bytes.
 Bytes MakeTestImage(const TestImageShape& shape = TestImageShape());
 
 uint32_t Get32(const Bytes& b, size_t at);
