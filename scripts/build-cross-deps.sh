@@ -1,18 +1,27 @@
 #!/usr/bin/env bash
-# Cross-builds libcrypto for 32-bit Windows from Debian's own openssl source package
-# and installs it into a cache outside the source tree. Does nothing when the cache
-# already holds it. The deb-src entry is derived from the machine's own apt sources,
-# so no registry address is written down here.
+# Cross-builds libcrypto for 32-bit and 64-bit Windows from Debian's own openssl
+# source package and installs each into its own folder of a cache outside the source
+# tree (openssl-mingw32, openssl-mingw64). Does nothing for a kind the cache already
+# holds. The deb-src entry is derived from the machine's own apt sources, so no
+# registry address is written down here.
 set -euo pipefail
 
 cache=${QEF_CACHE:-$HOME/.cache/qef}
-prefix="$cache/openssl-mingw32"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
-if [ -f "$prefix/lib/libcrypto.a" ] && [ -f "$prefix/include/openssl/aes.h" ]; then
-  exit 0
-fi
+# Each kind: cache folder, OpenSSL's configuration target, cross-compiler prefix.
+kinds=(
+  "openssl-mingw32 mingw i686-w64-mingw32-"
+  "openssl-mingw64 mingw64 x86_64-w64-mingw32-"
+)
+have() { [ -f "$cache/$1/lib/libcrypto.a" ] && [ -f "$cache/$1/include/openssl/aes.h" ]; }
+todo=()
+for k in "${kinds[@]}"; do
+  set -- $k
+  have "$1" || todo+=("$k")
+done
+[ ${#todo[@]} -gt 0 ] || exit 0
 
 # 1. A deb-src entry for every deb entry the machine already uses.
 srcfile=/etc/apt/sources.list.d/qef-deb-src.sources
@@ -59,13 +68,23 @@ if [ -f src/debian/patches/pic.patch ]; then
   (cd src && patch -R -p1 -s < debian/patches/pic.patch)
 fi
 
-# 3. Configure and build only the library.
-cd src
-echo "build-cross-deps: building libcrypto for i686-w64-mingw32 (a few minutes)"
-./Configure mingw no-shared no-tests no-engine no-dso \
-  --cross-compile-prefix=i686-w64-mingw32- --prefix="$prefix" --libdir=lib >/dev/null
-{ make -j"$(nproc)" build_generated && make -j"$(nproc)" libcrypto.a; } > "$work/make.log" 2>&1 || { tail -30 "$work/make.log" >&2; exit 1; }
-mkdir -p "$prefix/lib" "$prefix/include"
-cp libcrypto.a "$prefix/lib/"
-cp -r include/openssl "$prefix/include/"
-echo "build-cross-deps: libcrypto installed in $prefix"
+# 3. Configure and build only the library, once for each kind that is missing, each
+#    in a fresh copy of the unpacked source.
+for k in "${todo[@]}"; do
+  set -- $k
+  prefix="$cache/$1"
+  rm -rf "$work/build"
+  cp -a "$work/src" "$work/build"
+  cd "$work/build"
+  echo "build-cross-deps: building libcrypto for ${3%-} (a few minutes)"
+  ./Configure "$2" no-shared no-tests no-engine no-dso \
+    --cross-compile-prefix="$3" --prefix="$prefix" --libdir=lib >/dev/null
+  { make -j"$(nproc)" build_generated && make -j"$(nproc)" libcrypto.a; } > "$work/make.log" 2>&1 ||
+    { tail -30 "$work/make.log" >&2; exit 1; }
+  rm -rf "$prefix"
+  mkdir -p "$prefix/lib" "$prefix/include"
+  cp libcrypto.a "$prefix/lib/"
+  cp -r include/openssl "$prefix/include/"
+  echo "build-cross-deps: libcrypto installed in $prefix"
+  cd "$work"
+done

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs everything the native and win32 builds and all tests need, on Debian 12.
+# Installs everything the native, win32 and win64 builds and all tests need, on Debian 12.
 # Idempotent: every step checks first and does nothing when its result is already there.
 set -euo pipefail
 
@@ -12,8 +12,9 @@ need_pkgs=(
   build-essential cmake ninja-build pkg-config git python3
   libssl-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   clang libclang-rt-14-dev llvm
-  g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 libz-mingw-w64-dev
-  wine wine32:i386 xvfb xauth imagemagick locales
+  g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
+  libz-mingw-w64-dev
+  wine wine32:i386 wine64 xvfb xauth imagemagick locales
   dpkg-dev perl
 )
 

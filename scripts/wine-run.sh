@@ -1,11 +1,18 @@
 #!/bin/sh
-# Runs a Windows program under Wine in the project's private prefix (created on first use).
+# Runs a Windows program under Wine in the project's private prefix for its kind
+# (created on first use):
+#   scripts/wine-run.sh [--win32|--win64] PROGRAM [ARGS...]
+# 32-bit programs run under Debian's wine loader in build/win32/wineprefix; 64-bit ones
+# under the wine64 loader alone, in build/win64/wineprefix, which also works on
+# machines that cannot run 32-bit code at all.
 here=$(cd "$(dirname "$0")/.." && pwd)
-: "${WINEPREFIX:=$here/build/win32/wineprefix}"
-WINEDEBUG=${WINEDEBUG:--all}
-export WINEPREFIX WINEDEBUG
+kind=win32
+case "$1" in
+  --win32|--win64) kind=${1#--}; shift ;;
+esac
+. "$here/scripts/wine-env.sh" "$kind" "$here"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
-  flock "$WINEPREFIX/.lock" sh -c '[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1; wineserver -w'
+  flock "$WINEPREFIX/.lock" sh -c '[ -f "$WINEPREFIX/system.reg" ] || "$QEF_WINE" wineboot -i >/dev/null 2>&1; "$QEF_WINESERVER" -w'
 fi
-exec wine "$@"
+exec "$QEF_WINE" "$@"
