@@ -62,7 +62,11 @@ int RunInfo(const Text& path, const CodePage& page) {
 
   Text value;
   Field("Archive:", path);
-  Field("Kind:", archive.IsProgram() ? "self-extracting program" : "container");
+  if (archive.IsProgram())
+    Field("Kind:", archive.Image().pe32_plus ? "self-extracting program, 64-bit Windows (PE32+)"
+                                             : "self-extracting program, 32-bit Windows (PE32)");
+  else
+    Field("Kind:", "container");
   uint8_t cipher = header.GetByte(kHeaderCipher, 0);
   value.Format("%s (id %u)", CipherName(cipher), static_cast<unsigned>(cipher));
   Field("Cipher:", value);

@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
 
   std::vector<std::string> sources;
   std::string output, stub, info, link, disclaimer, picture;
-  std::string cipher = "aes", compression = "best";
+  std::string cipher = "aes", compression = "best", windows;
   int jobs = ProcessorCount();
   CLI::App* pack = app.add_subcommand("pack", "pack files and folders into a container (.qef) or a program (.exe)");
   pack->add_option("SOURCE", sources, "files and folders to pack")->required();
@@ -85,7 +85,9 @@ int main(int argc, char** argv) {
   pack->add_option("--jobs", jobs, "chunks compressed at once (the output is the same for any number)")
       ->check(CLI::Range(1, 256))
       ->capture_default_str();
-  pack->add_option("--stub", stub, "program: the stub to append the archive to");
+  pack->add_option("--stub", stub, "program: the stub to append the archive to (32-bit or 64-bit)");
+  pack->add_option("--windows", windows, "program: the built-in stub to use, 32-bit (default) or 64-bit")
+      ->check(CLI::IsMember({"32", "64"}));
   pack->add_option("--info", info, "program: UTF-8 text file shown in the intro dialog");
   pack->add_option("--link", link, "program: address shown as a link in the intro dialog");
   pack->add_option("--disclaimer", disclaimer, "program: UTF-8 text file that must be accepted first");
@@ -135,13 +137,18 @@ int main(int argc, char** argv) {
   if (command == "pack") {
     bool program = HasExtension(output, "exe");
     if (!program && !HasExtension(output, "qef")) return Usage("the output must end in .qef or .exe", command);
-    if (!program && !(stub.empty() && info.empty() && link.empty() && disclaimer.empty() && picture.empty()))
-      return Usage("--stub, --info, --link, --disclaimer and --picture are for programs (-o NAME.exe)", command);
+    if (!program && !(stub.empty() && windows.empty() && info.empty() && link.empty() && disclaimer.empty() &&
+                      picture.empty()))
+      return Usage("--stub, --windows, --info, --link, --disclaimer and --picture are for programs (-o NAME.exe)",
+                   command);
+    if (!stub.empty() && !windows.empty())
+      return Usage("--windows picks a built-in stub; it does not go with --stub", command);
     PackRequest q;
     for (const std::string& s : sources) q.sources.push_back(ToInternalForm(Text(s.c_str())));
     q.output = ToInternalForm(Text(output.c_str()));
     q.program = program;
     q.stub = ToInternalForm(Text(stub.c_str()));
+    q.windows = windows == "64" ? 64 : 32;
     q.info_file = ToInternalForm(Text(info.c_str()));
     q.disclaimer_file = ToInternalForm(Text(disclaimer.c_str()));
     q.picture_file = ToInternalForm(Text(picture.c_str()));

@@ -15,8 +15,8 @@
 #include "sfx/payload.h"
 #include "sfx/pe_image.h"
 
-#ifndef QEF_BUILD_TREE_STUB
-#define QEF_BUILD_TREE_STUB ""
+#ifndef QEF_BUILD_TREE
+#define QEF_BUILD_TREE ""
 #endif
 
 namespace qef {
@@ -26,7 +26,11 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 const int32_t kShortPassword = 10;
-const char kStubName[] = "qef-stub.exe";
+// The built-in stubs beside the tool, and in a build tree, by kind.
+const char kStubName32[] = "qef-stub.exe";
+const char kStubName64[] = "qef-stub64.exe";
+const char kBuildTreeStub32[] = "/win32/app/stub.exe";
+const char kBuildTreeStub64[] = "/win64/app/stub.exe";
 
 struct Skip {
   Text path;
@@ -73,16 +77,18 @@ int32_t ReadText(const char* what, const Text& file, const CodePage& page, Bytes
   return kOk;
 }
 
-// The stub: --stub, else qef-stub.exe beside this program, else the stub of the
-// win32 build tree that this tool was configured next to.
-int32_t ReadStub(const Text& given, Bytes& stub, Text& message) {
+// The stub: --stub (either kind), else the built-in stub of the kind asked for:
+// qef-stub.exe (32-bit) or qef-stub64.exe (64-bit) beside this program, else the stub
+// of the win32 or win64 build in the build tree this tool was configured in.
+int32_t ReadStub(const Text& given, int32_t windows, Bytes& stub, Text& message) {
   std::vector<Text> candidates;
   if (!given.IsEmpty()) {
     candidates.push_back(given);
   } else {
     Text self = ExecutablePath();
-    if (!self.IsEmpty()) candidates.push_back(Text::Concat(FolderOf(self), kStubName));
-    if (*QEF_BUILD_TREE_STUB != 0) candidates.push_back(Text(QEF_BUILD_TREE_STUB));
+    if (!self.IsEmpty()) candidates.push_back(Text::Concat(FolderOf(self), windows == 64 ? kStubName64 : kStubName32));
+    if (*QEF_BUILD_TREE != 0)
+      candidates.push_back(Text::Concat(Text(QEF_BUILD_TREE), windows == 64 ? kBuildTreeStub64 : kBuildTreeStub32));
   }
   Text tried;
   for (const Text& path : candidates) {
@@ -100,10 +106,20 @@ int32_t ReadStub(const Text& given, Bytes& stub, Text& message) {
     Bytes trial = stub;
     Text why;
     r = AppendPayloadSection(trial, Bytes(1, 0), why);
-    if (r != kOk) message.Format("the stub %s cannot carry an archive: %s", path.Str(), why.Str());
-    return r;
+    if (r != kOk) {
+      message.Format("the stub %s cannot carry an archive: %s", path.Str(), why.Str());
+      return r;
+    }
+    PeImageFacts facts;
+    if (given.IsEmpty() && InspectPeImage(stub.data(), stub.size(), facts, why) == kOk &&
+        facts.pe32_plus != (windows == 64)) {
+      message.Format("the stub %s is not a %d-bit program", path.Str(), static_cast<int>(windows));
+      return kBadArgument;
+    }
+    return kOk;
   }
-  message.Format("no stub found (looked for %s); build the win32 preset or give --stub FILE", tried.Str());
+  message.Format("no %d-bit stub found (looked for %s); build the %s preset or give --stub FILE",
+                 static_cast<int>(windows), tried.Str(), windows == 64 ? "win64" : "win32");
   return kCannotOpen;
 }
 
@@ -195,7 +211,7 @@ int RunPack(const PackRequest& q) {
       else if ((r = CheckBitmap(payload.picture.data(), payload.picture.size(), why)) != kOk)
         message.Format("%s: %s", q.picture_file.Str(), why.Str());
     }
-    if (r == kOk) r = ReadStub(q.stub, stub, message);
+    if (r == kOk) r = ReadStub(q.stub, q.windows, stub, message);
     if (r != kOk) return Fail(r, message);
   }
 

@@ -67,7 +67,8 @@ struct PackRequest {
   std::vector<Text> sources;
   Text output;
   bool program = false;  // output ends in .exe
-  Text stub;             // empty: the default stub
+  Text stub;             // empty: the built-in stub of the kind `windows` names
+  int32_t windows = 32;  // the built-in stub: 32-bit or 64-bit Windows
   Text info_file, disclaimer_file, picture_file;
   Text link;
   uint8_t cipher_id = 2;

@@ -309,6 +309,9 @@ TEST_F(Tool, UsageErrorsExitWith2AndAHint) {
       {{"pack", src, "-o", At("out.qef"), "--info", At("pw.txt")}, "qef pack --help"},
       {{"pack", src, "-o", At("out.qef"), "--cipher", "rc4"}, "qef pack --help"},
       {{"pack", src, "-o", At("out.qef"), "--jobs", "0"}, "qef pack --help"},
+      {{"pack", src, "-o", At("out.qef"), "--windows", "64"}, "qef pack --help"},
+      {{"pack", src, "-o", At("out.exe"), "--windows", "16"}, "qef pack --help"},
+      {{"pack", src, "-o", At("out.exe"), "--windows", "64", "--stub", At("pw.txt")}, "qef pack --help"},
       {{"extract"}, "qef extract --help"},
       {{"extract", At("a.qef"), "--codepage", "utf8"}, "qef extract --help"},
       {{"extract", At("a.qef"), "--threads", "0"}, "qef extract --help"},
@@ -321,7 +324,7 @@ TEST_F(Tool, UsageErrorsExitWith2AndAHint) {
     EXPECT_EQ(r.status, 2) << shown << ": " << r.err;
     EXPECT_TRUE(Contains(r.err, c.hint)) << shown << ": " << r.err;
   }
-  EXPECT_FALSE(FileExists(dir_.Sub("out.qef")) || FileExists(dir_.Sub("out.zip")));
+  EXPECT_FALSE(FileExists(dir_.Sub("out.qef")) || FileExists(dir_.Sub("out.zip")) || FileExists(dir_.Sub("out.exe")));
 }
 
 TEST_F(Tool, KeepExistingLeavesFilesAsTheyAre) {
@@ -413,15 +416,51 @@ TEST_F(Tool, NamesTextsAndPasswordReachTheStubInItsCodePage) {
   test::SetVariable(kPasswordVariable, nullptr);
 }
 
-TEST_F(Tool, PacksTheDefaultStubWithoutStub) {
-  std::string stub = test::BuiltPath(QEF_DEFAULT_STUB);
-  std::string bytes = test::ReadFileBytes(Text(stub.c_str()));
-  if (bytes == "<missing>") GTEST_SKIP() << "no stub built at " << stub;
+// --stub takes a program of either kind, and info says which kind a program is.
+TEST_F(Tool, InfoNamesTheKindOfProgram) {
   WriteFileBytes(dir_.Sub("f.txt"), "f");
-  RunResult r = Qef({"pack", At("f.txt"), "-o", At("d.exe"), "--password-file", At("pw.txt")});
-  ASSERT_EQ(r.status, 0) << r.err;
-  r = Qef({"info", At("d.exe")});
-  EXPECT_TRUE(Contains(r.out, "Stub:           " + std::to_string(bytes.size()) + " bytes")) << r.out;
+  for (bool pe32_plus : {false, true}) {
+    test::TestImageShape shape;
+    shape.pe32_plus = pe32_plus;
+    test::Bytes image = test::MakeTestImage(shape);
+    WriteFileBytes(dir_.Sub("kind.exe"), std::string(image.begin(), image.end()));
+    RunResult r = Qef({"pack", At("f.txt"), "-o", At("made.exe"), "--stub", At("kind.exe"), "--password-file",
+                       At("pw.txt")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = Qef({"info", At("made.exe")});
+    EXPECT_TRUE(Contains(r.out, pe32_plus ? "64-bit Windows (PE32+)" : "32-bit Windows (PE32)")) << r.out;
+  }
+}
+
+// Without --stub, --windows picks the built-in stub of its kind (32 by default): the
+// one beside qef.exe in a Windows build, the build tree's for the native tool. A kind
+// that was not built is skipped.
+TEST_F(Tool, PacksTheDefaultStubWithoutStub) {
+  struct Case {
+    const char* windows;
+    const char* stub;
+    const char* kind;
+  } cases[] = {
+      {"32", QEF_DEFAULT_STUB32, "32-bit Windows (PE32)"},
+      {"64", QEF_DEFAULT_STUB64, "64-bit Windows (PE32+)"},
+  };
+  WriteFileBytes(dir_.Sub("f.txt"), "f");
+  int built = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.windows);
+    std::string stub = test::BuiltPath(c.stub);
+    std::string bytes = test::ReadFileBytes(Text(stub.c_str()));
+    if (bytes == "<missing>") continue;
+    ++built;
+    std::vector<std::string> args = {"pack", At("f.txt"), "-o", At("d.exe"), "--password-file", At("pw.txt")};
+    if (c.windows[0] == '6') args.insert(args.end(), {"--windows", "64"});
+    RunResult r = Qef(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = Qef({"info", At("d.exe")});
+    EXPECT_TRUE(Contains(r.out, "Stub:           " + std::to_string(bytes.size()) + " bytes")) << r.out;
+    EXPECT_TRUE(Contains(r.out, c.kind)) << r.out;
+  }
+  if (built == 0) GTEST_SKIP() << "no stub built at " << QEF_DEFAULT_STUB32 << " or " << QEF_DEFAULT_STUB64;
 }
 
 // The minimal test stub prints what it finds at its payload address when it runs.
