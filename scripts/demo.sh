@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# The demo: sets up and builds both presets, packs examples/sample/ into a
-# self-extracting program (with the info text, link, disclaimer and picture of
+# The demo: sets up and builds the native and win32 presets, packs examples/sample/
+# into a self-extracting program (with the info text, link, disclaimer and picture of
 # examples/), extracts the program with `qef extract`, checks the result against the
-# source, and shows the tree and the timings. Everything it makes is in build/demo/.
+# source, runs the program under Wine and shows the tree and the timings. Where this
+# machine cannot run 32-bit programs, it also builds the win64 preset and runs a
+# 64-bit program made from the same sample instead. Everything it makes is in
+# build/demo/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -35,15 +38,21 @@ show_tree() {
   }'
 }
 
+. scripts/wine-probe.sh
+windows=32
+qef_can_run_32bit || windows=64
+
 start=$(now)
-step "setting up and building the native and win32 presets (log: build/demo-build.log)"
+presets="native win32"
+[ "$windows" = 32 ] || presets="native win32 win64"
+step "setting up and building the presets $presets (log: build/demo-build.log)"
 mkdir -p build
 : >build/demo-build.log
 quietly scripts/setup.sh
-quietly cmake --preset native
-quietly cmake --build --preset native
-quietly cmake --preset win32
-quietly cmake --build --preset win32  # the stub, build/win32/app/stub.exe
+for preset in $presets; do
+  quietly cmake --preset "$preset"
+  quietly cmake --build --preset "$preset"  # win32, win64: the stubs, build/win*/app/stub.exe
+done
 built=$(now)
 echo "done in $(seconds "$start" "$built") s"
 
@@ -62,18 +71,23 @@ show_tree "$work/sample"
 
 step "qef pack: the sample into a self-extracting program"
 t0=$(now)
-"$qef" pack "$work/sample" -o "$work/sample.exe" --password-file "$work/password.txt" \
-  --info examples/info.txt --link "$(cat examples/link.txt)" \
-  --disclaimer examples/disclaimer.txt --picture examples/picture.bmp
+pack() {
+  "$qef" pack "$work/sample" -o "$1" --password-file "$work/password.txt" \
+    --info examples/info.txt --link "$(cat examples/link.txt)" \
+    --disclaimer examples/disclaimer.txt --picture examples/picture.bmp "${@:2}" ||
+    fail "qef pack failed (its message is above)"
+}
+pack "$work/sample.exe"
 t1=$(now)
-"$qef" info "$work/sample.exe"
+"$qef" info "$work/sample.exe" || fail "qef info failed (its message is above)"
 
 step "qef list"
-"$qef" list "$work/sample.exe" --password-file "$work/password.txt"
+"$qef" list "$work/sample.exe" --password-file "$work/password.txt" || fail "qef list failed (its message is above)"
 
 step "qef extract"
 t2=$(now)
-"$qef" extract "$work/sample.exe" -C "$work/extracted" --password-file "$work/password.txt"
+"$qef" extract "$work/sample.exe" -C "$work/extracted" --password-file "$work/password.txt" ||
+  fail "qef extract failed (its message is above)"
 t3=$(now)
 
 step "checking the extracted tree against the source"
@@ -95,12 +109,21 @@ t4=$(now)
 step "the extracted tree"
 show_tree "$work/extracted"
 
-# The program itself under Wine, with its dialogs: scripts/demo-stub.sh, once it
-# exists, is given the program, the password file and the folder to compare with.
-if [ -x scripts/demo-stub.sh ]; then
-  step "the program under Wine"
-  scripts/demo-stub.sh "$work/sample.exe" "$work/password.txt" "$work/sample"
+# The program itself under Wine, with its dialogs: scripts/demo-stub.sh is given the
+# program, the password file and the folder to compare with. A machine that cannot
+# run 32-bit programs runs a 64-bit program made from the same sample, under wine64.
+program=$work/sample.exe
+if [ "$windows" = 64 ]; then
+  step "a 64-bit program of the same sample, for wine64"
+  echo "The 32-bit program cannot run here: $qef_32bit_why."
+  echo "So the demo also packs $work/sample64.exe with --windows 64 and runs that one."
+  program=$work/sample64.exe
+  pack "$program" --windows 64
+  "$qef" info "$program" | grep '^Kind:' || fail "qef info failed on $program"
 fi
+step "the program under Wine ($windows-bit)"
+QEF_WINDOWS=$windows scripts/demo-stub.sh "$program" "$work/password.txt" "$work/sample" ||
+  fail "the program under Wine failed (status $?; its message is above). Screenshots of what it showed are in $work/screenshots/; scripts/test.sh runs the same program's full test suite."
 
 step "timings"
 printf '%-28s %8s s\n' "setup and builds" "$(seconds "$start" "$built")" \
@@ -109,4 +132,4 @@ printf '%-28s %8s s\n' "setup and builds" "$(seconds "$start" "$built")" \
   "checks" "$(seconds "$t3" "$t4")" \
   "whole demo" "$(seconds "$start" "$(now)")"
 echo
-echo "The program is $work/sample.exe; the password is \"$password\"."
+echo "The program is $program; the password is \"$password\"."

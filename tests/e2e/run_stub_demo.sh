@@ -4,14 +4,15 @@
 # the extracted files against the folder that was packed. Prints the stub's timings:
 # the wall time from the program's start to its exit, and from Decrypt to its message.
 #
-#   QEF_PASSWORD=... tests/e2e/run_stub_demo.sh WIN32_BUILD_DIR PROGRAM.exe SOURCE_FOLDER
+#   QEF_PASSWORD=... tests/e2e/run_stub_demo.sh BUILD_DIR PROGRAM.exe SOURCE_FOLDER
 #
-# WIN32_BUILD_DIR holds the win32 build with the target stub_demo (the recipient);
-# screenshots of the dialogs go to $QEF_SCREENSHOT_DIR, by default its screenshots/.
+# BUILD_DIR holds the win32 or win64 build with the target stub_demo (the recipient),
+# of the same kind as the program; a win64 build runs under the wine64 loader alone.
+# Screenshots of the dialogs go to $QEF_SCREENSHOT_DIR, by default its screenshots/.
 set -euo pipefail
 
 if [ $# -ne 3 ] || [ -z "${QEF_PASSWORD:-}" ]; then
-  echo "usage: QEF_PASSWORD=... $0 WIN32_BUILD_DIR PROGRAM.exe SOURCE_FOLDER" >&2
+  echo "usage: QEF_PASSWORD=... $0 BUILD_DIR PROGRAM.exe SOURCE_FOLDER" >&2
   exit 2
 fi
 build=$(cd "$1" && pwd)
@@ -19,6 +20,9 @@ program=$(readlink -f "$2")
 source=$(readlink -f "$3")
 driver=$build/tests/e2e/stub_demo.exe
 [ -f "$driver" ] || { echo "$0: no $driver: build the target stub_demo" >&2; exit 2; }
+root=$(cd "$(dirname "$0")/../.." && pwd)
+kind=win32
+grep -q '^CMAKE_TOOLCHAIN_FILE.*x86_64' "$build/CMakeCache.txt" 2>/dev/null && kind=win64
 export QEF_SCREENSHOT_DIR=${QEF_SCREENSHOT_DIR:-$build/screenshots}
 
 now() { date +%s.%N; }
@@ -29,10 +33,11 @@ windows_path() { local p=${1//\//\\}; echo "Z:$p"; }
 # default target folder is beside it), its temporary folder and the extracted files.
 work=$(mktemp -d "${TMPDIR:-/tmp}/qef-demo-wine.XXXXXX")
 export WINEPREFIX=$work/prefix WINEDEBUG=-all
+. "$root/scripts/wine-env.sh" "$kind" "$root"
 # The code page of the packed names: a western European Windows.
 export LC_ALL=${QEF_DEMO_LOCALE:-C.UTF-8}
 cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
+  "$QEF_WINESERVER" -k >/dev/null 2>&1 || true
   chmod -R u+w "$work" 2>/dev/null || true
   rm -rf "$work"
 }
@@ -40,15 +45,18 @@ trap cleanup EXIT
 
 start=$(now)
 mkdir -p "$WINEPREFIX" "$work/recipient"
-wineboot -i >/dev/null 2>&1
-wineserver -w
-echo "Wine prefix made in $(elapsed "$start" "$(now)") s"
+if ! "$QEF_WINE" wineboot -i >/dev/null 2>&1; then
+  echo "$0: $QEF_WINE cannot make a Wine prefix for $kind programs" >&2
+  exit 1
+fi
+"$QEF_WINESERVER" -w
+echo "Wine prefix ($kind) made in $(elapsed "$start" "$(now)") s"
 
 exe=$work/recipient/$(basename "$program")
 cp "$program" "$exe"
 target=$work/recipient/extracted
 # The prefix's processes (Explorer, opened on the files) end before the display does.
-xvfb-run -a -s "-screen 0 1280x1024x24" sh -c 'wine "$@"; status=$?; wineserver -k; exit $status' sh \
+xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '"$QEF_WINE" "$@"; status=$?; "$QEF_WINESERVER" -k; exit $status' sh \
   "$driver" "$(windows_path "$exe")" "$(windows_path "$target")" demo
 echo "screenshots: $QEF_SCREENSHOT_DIR/demo_dialog111.png, demo_dialog105.png"
 
