@@ -25,7 +25,12 @@ struct Common {
   bool quiet = false;
 };
 
+const char kPasswordHelp[] =
+    "The password comes from --password-file FILE (its first line; FILE '-' reads standard input), else from the "
+    "environment variable QEF_PASSWORD, else from the terminal without echo. It is never taken on the command line.";
+
 void AddCommon(CLI::App* command, Common& common, bool with_password) {
+  if (with_password) command->footer(kPasswordHelp);
   if (with_password)
     command->add_option("--password-file", common.password_file,
                         "read the password from the first line of FILE ('-': standard input)");
@@ -54,6 +59,15 @@ bool HasExtension(const std::string& path, const char* extension) {
   return ExtensionOf(Text(path.c_str())).CompareNoCase(extension) == 0;
 }
 
+// CLI11 takes a first word that names no command for a stray argument and asks for a
+// command; the user should hear which word was not understood.
+const char* UnknownCommand(int argc, char** argv) {
+  if (argc < 2 || argv[1][0] == '-') return nullptr;
+  for (const char* known : {"pack", "extract", "list", "test", "info"})
+    if (std::strcmp(argv[1], known) == 0) return nullptr;
+  return argv[1];
+}
+
 bool TriedPasswordArgument(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     if (std::strcmp(argv[i], "--password") == 0 || std::strncmp(argv[i], "--password=", 11) == 0) return true;
@@ -67,6 +81,8 @@ int main(int argc, char** argv) {
   app.name("qef");
   app.require_subcommand(1);
   app.fallthrough(false);
+  app.set_version_flag("--version", "qef " QEF_VERSION);
+  app.footer(kPasswordHelp);
   Common common;
 
   std::vector<std::string> sources;
@@ -123,6 +139,9 @@ int main(int argc, char** argv) {
     if (e.get_exit_code() == 0) return app.exit(e);  // --help
     std::vector<CLI::App*> chosen = app.get_subcommands();
     std::string command = chosen.empty() ? "" : chosen.front()->get_name();
+    if (const char* unknown = UnknownCommand(argc, argv))
+      return Usage(std::string("unknown command '") + unknown + "': the commands are pack, extract, list, test and info",
+                   "");
     if (TriedPasswordArgument(argc, argv))
       return Usage("a password is never taken on the command line: use --password-file FILE or QEF_PASSWORD",
                    command);

@@ -303,7 +303,7 @@ TEST_F(Tool, UsageErrorsExitWith2AndAHint) {
     const char* hint;
   } cases[] = {
       {{}, "qef --help"},
-      {{"unpack", "x.qef"}, "qef --help"},
+      {{"unpack", "x.qef"}, "unknown command 'unpack'"},
       {{"pack", src}, "qef pack --help"},
       {{"pack", src, "-o", At("out.zip")}, "qef pack --help"},
       {{"pack", src, "-o", At("out.qef"), "--info", At("pw.txt")}, "qef pack --help"},
@@ -325,6 +325,18 @@ TEST_F(Tool, UsageErrorsExitWith2AndAHint) {
     EXPECT_TRUE(Contains(r.err, c.hint)) << shown << ": " << r.err;
   }
   EXPECT_FALSE(FileExists(dir_.Sub("out.qef")) || FileExists(dir_.Sub("out.zip")) || FileExists(dir_.Sub("out.exe")));
+}
+
+// --version answers; --help names every way a password comes in.
+TEST_F(Tool, VersionAndHelpAnswer) {
+  RunResult r = Qef({"--version"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("qef ", 0), 0u) << r.out;
+  for (const char* command : {"pack", "extract"}) {
+    r = Qef({command, "--help"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "QEF_PASSWORD") && Contains(r.out, "FILE '-'")) << r.out;
+  }
 }
 
 TEST_F(Tool, KeepExistingLeavesFilesAsTheyAre) {
