@@ -38,16 +38,20 @@ size_t SequenceLength(const unsigned char* s, size_t n, uint32_t& code_point) {
   return len;
 }
 
-// kOk, or kBadArgument naming the first byte that does not begin a valid sequence.
-int32_t CheckUtf8(const Text& text, Text& message) {
+// kOk, or kBadArgument naming the first byte that does not begin a valid sequence
+// (for a secret, only where it is: its character position, counted from 1).
+int32_t CheckUtf8(const Text& text, Text& message, bool secret = false) {
   const unsigned char* s = reinterpret_cast<const unsigned char*>(text.Str());
   size_t n = static_cast<size_t>(text.GetLength());
-  for (size_t i = 0; i < n;) {
+  for (size_t i = 0, character = 1; i < n; ++character) {
     uint32_t cp = 0;
     size_t len = SequenceLength(s + i, n - i, cp);
     if (len == 0) {
-      message.Format("the text is not valid UTF-8 (byte 0x%02X at position %lu)", s[i],
-                     static_cast<unsigned long>(i));
+      if (secret)
+        message.Format("the text is not valid UTF-8 at character %lu", static_cast<unsigned long>(character));
+      else
+        message.Format("the text is not valid UTF-8 (byte 0x%02X at position %lu)", s[i],
+                       static_cast<unsigned long>(i));
       return kBadArgument;
     }
     i += len;
@@ -87,9 +91,9 @@ int32_t ParseCodePage(const char* text, CodePage& page, Text& message) {
 
 // The whole text goes through the system in one call; only when that fails is it
 // walked character by character, to name the first one that does not convert.
-int32_t FromUtf8(const Text& utf8, const CodePage& page, Text& out, Text& message) {
+int32_t FromUtf8(const Text& utf8, const CodePage& page, Text& out, Text& message, bool secret) {
   if (page.raw) return out.Assign(utf8.Str()) ? kOk : kOutOfMemory;
-  int32_t r = CheckUtf8(utf8, message);
+  int32_t r = CheckUtf8(utf8, message, secret);
   if (r != kOk) return r;
   if (page.number == kUtf8CodePage) return out.Assign(utf8.Str()) ? kOk : kOutOfMemory;
   if (HoldsZeroBytes(page.number)) return Unsupported(page.number, message);
@@ -99,10 +103,15 @@ int32_t FromUtf8(const Text& utf8, const CodePage& page, Text& out, Text& messag
   if (r == kUnsupported) return Unsupported(page.number, message);
   if (r != kBadArgument) return r;
   Text one;
-  for (size_t i = 0; i < n;) {
+  for (size_t i = 0, position = 1; i < n; ++position) {
     uint32_t cp = 0;
     size_t len = SequenceLength(reinterpret_cast<const unsigned char*>(s + i), n - i, cp);
     if (SystemFromUtf8(s + i, len, page.number, one) != kOk) {
+      if (secret) {
+        message.Format("character %lu cannot be written in code page %lu", static_cast<unsigned long>(position),
+                       static_cast<unsigned long>(page.number));
+        return kBadArgument;
+      }
       Text character;
       char* c = character.GetBuffer(static_cast<int32_t>(len));
       if (c != nullptr) {

@@ -24,8 +24,9 @@ int32_t ParseCodePage(const char* text, CodePage& page, Text& message);
 
 // UTF-8 to the code page. kBadArgument for text that is not UTF-8 and for the first
 // character the code page cannot hold ("U+20AC (€) cannot be written in code page
-// 437"); kUnsupported for a code page this system cannot convert to.
-int32_t FromUtf8(const Text& utf8, const CodePage& page, Text& out, Text& message);
+// 437"); kUnsupported for a code page this system cannot convert to. For a secret
+// (a password) the message names only the character's position, never what is there.
+int32_t FromUtf8(const Text& utf8, const CodePage& page, Text& out, Text& message, bool secret = false);
 // The code page to UTF-8. kBadArgument for bytes that are not text in the code page;
 // kUnsupported as above.
 int32_t ToUtf8(const Text& bytes, const CodePage& page, Text& out, Text& message);

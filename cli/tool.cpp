@@ -39,7 +39,7 @@ int32_t GetPassword(const CommonOptions& common, bool confirm, Text& password, i
   for (int32_t i = 0; i < typed.GetLength(); ++i)
     if ((static_cast<unsigned char>(typed.GetAt(i)) & 0xC0) != 0x80) ++characters;  // not a UTF-8 continuation byte
   Text why;
-  r = FromUtf8(typed, common.page, password, why);
+  r = FromUtf8(typed, common.page, password, why, true);
   if (r != kOk) message.Format("the password: %s", why.Str());
   return r;
 }

@@ -232,6 +232,7 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
   WriteFileBytes(dir_.Sub("cut.exe"), exe.substr(0, exe.size() - 1000));
   WriteFileBytes(dir_.Sub("wrong.txt"), "not the password\n");
   WriteFileBytes(dir_.Sub("omega.txt"), "\xCE\xA9 is not in code page 1252\n");
+  WriteFileBytes(dir_.Sub("latin1.txt"), "a\xE4 is not UTF-8\n");
   WriteFileBytes(dir_.Sub("other.zip"), "PK not an archive of ours");
 
   struct Case {
@@ -252,13 +253,19 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
       {{"pack", At("src"), "-o", At("o3.exe"), "--stub", stub, "--info", At("omega.txt"), "--password-file", pw},
        kBadArgument, "o3.exe", "U+03A9"},
       {{"pack", At("src"), "-o", At("o4.exe"), "--stub", pw, "--password-file", pw}, kBadArgument, "o4.exe", "stub"},
+      // A password's message says where the fault is, never what is there.
       {{"pack", At("src"), "-o", At("o5.qef"), "--password-file", At("omega.txt")}, kBadArgument, "o5.qef",
-       "password"},
+       "password: character 1 cannot be written in code page 1252"},
+      {{"pack", At("src"), "-o", At("o6.qef"), "--password-file", At("latin1.txt")}, kBadArgument, "o6.qef",
+       "password: the text is not valid UTF-8 at character 2"},
   };
   for (const Case& c : cases) {
     RunResult r = Qef(c.args);
     EXPECT_TRUE(OneErrorLine(r, c.code)) << c.args[0] << " " << c.args[1];
     EXPECT_TRUE(Contains(r.err, c.said)) << r.err;
+    if (Contains(c.said, "password:")) {
+      EXPECT_FALSE(Contains(r.err, "\xCE\xA9") || Contains(r.err, "0xE4")) << r.err;
+    }
     if (*c.never_made != 0) {
       EXPECT_FALSE(Exists(dir_.Sub(c.never_made))) << c.never_made;
     }
