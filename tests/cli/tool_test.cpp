@@ -2,7 +2,9 @@
 // Passwords come from a password file or QEF_PASSWORD, never from the command line.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cli/password.h"
@@ -233,6 +235,8 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
   WriteFileBytes(dir_.Sub("wrong.txt"), "not the password\n");
   WriteFileBytes(dir_.Sub("omega.txt"), "\xCE\xA9 is not in code page 1252\n");
   WriteFileBytes(dir_.Sub("other.zip"), "PK not an archive of ours");
+  ASSERT_EQ(CreateFolder(dir_.Sub("other/")), 0);
+  WriteFileBytes(dir_.Sub("other/READONLY.txt"), "the same name in other letters");
 
   struct Case {
     std::vector<std::string> args;
@@ -254,8 +258,20 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
       {{"pack", At("src"), "-o", At("o4.exe"), "--stub", pw, "--password-file", pw}, kBadArgument, "o4.exe", "stub"},
       {{"pack", At("src"), "-o", At("o5.qef"), "--password-file", At("omega.txt")}, kBadArgument, "o5.qef",
        "password"},
+      {{"pack", At("src/readonly.txt"), At("other/READONLY.txt"), "-o", At("o6.qef"), "--password-file", pw},
+       kBadArgument, "o6.qef", "two sources"},
   };
-  for (const Case& c : cases) {
+  std::vector<Case> all(std::begin(cases), std::end(cases));
+  if (!kWindows) {  // sizes are stored in 32 bits; a sparse file here, where making one is cheap
+    ASSERT_EQ(CreateFolder(dir_.Sub("huge/")), 0);
+    WriteFileBytes(dir_.Sub("huge/4gib.bin"), "");
+    std::error_code ec;
+    std::filesystem::resize_file(At("huge/4gib.bin"), 0x100000000ull, ec);
+    ASSERT_FALSE(ec) << ec.message();
+    all.push_back({{"pack", At("huge"), "-o", At("o7.qef"), "--password-file", pw}, kUnsupported, "o7.qef",
+                   "4 GiB or larger"});
+  }
+  for (const Case& c : all) {
     RunResult r = Qef(c.args);
     EXPECT_TRUE(OneErrorLine(r, c.code)) << c.args[0] << " " << c.args[1];
     EXPECT_TRUE(Contains(r.err, c.said)) << r.err;
@@ -263,6 +279,7 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
       EXPECT_FALSE(Exists(dir_.Sub(c.never_made))) << c.never_made;
     }
   }
+  test::RemoveTree(dir_.Sub("huge/"));  // not read into the snapshot
   // No temporary container file is left beside a target, nor a partial output.
   for (const auto& entry : TakeSnapshot(dir_.Path())) {
     EXPECT_FALSE(Contains(entry.first, ".qef-")) << entry.first;
