@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/password.h"
 #include "fs/fs.h"
 #include "tests/cli/tool_runner.h"
 #include "tests/support/temp_dir.h"
@@ -63,7 +64,7 @@ int WaitFor(pid_t pid) {
 class ToolPosix : public ::testing::Test {
  protected:
   void SetUp() override {
-    test::SetVariable("QEF_PASSWORD", nullptr);
+    test::SetVariable(kPasswordVariable, nullptr);
     test::WriteFileBytes(dir_.Sub("pw.txt"), std::string(kPassword) + "\n");
   }
 
