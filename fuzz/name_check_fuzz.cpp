@@ -54,11 +54,12 @@ bool IsPlain(const std::string& c) {
 }
 
 // The check's answer against the model: what it accepts stays inside and reaches no
-// device; a path of plain components only it accepts. Between the two (odd dots,
-// blanks, streams on POSIX...) the check may go either way.
-void CheckVerdict(const std::string& joined, bool windows, bool accepted) {
+// device; a name, in a folder part, made only of plain components it accepts. Between
+// the two (odd dots, blanks, streams on POSIX, no name...) it may go either way.
+void CheckVerdict(const std::string& folder, const std::string& name, bool windows, bool accepted) {
+  std::string joined = folder + name;
   std::vector<std::string> parts = Components(joined);
-  bool plain = true;
+  bool plain = !name.empty();
   for (const std::string& c : parts) plain = plain && IsPlain(c);
   if (!accepted) {
     FUZZ_ASSERT(!plain);
@@ -91,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string name = split == std::string::npos ? rest : rest.substr(split + 1);
   if (name.find('\0') != std::string::npos) return 0;  // texts end at their first zero
   qef::PathStyle style = windows ? qef::PathStyle::kWindows : qef::PathStyle::kPosix;
-  CheckVerdict(folder + name, windows, qef::CheckItemName(folder.c_str(), name.c_str(), style) == 0);
+  CheckVerdict(folder, name, windows, qef::CheckItemName(folder.c_str(), name.c_str(), style) == 0);
   return 0;
 }
 
