@@ -264,7 +264,8 @@ TEST(Engine, HostileNamesWriteNothingAnywhere) {
   WriteFileBytes(dir.Sub("data.txt"), "payload");
   ASSERT_EQ(CreateFolder(dir.Sub("area/t/")), 0);
   WriteFileBytes(dir.Sub("area/t/placed.txt"), "placed before");
-  Snapshot area = TakeSnapshot(dir.Sub("area/"));
+  // Refused before anything is made: not even the target folder's time moves.
+  Snapshot area = TakeSnapshot(dir.Sub("area/"), test::FolderTimes::kCompared);
   for (const test::HostileName& c : test::kHostileNames) {
     bool refused = kWindows ? c.refused_windows : c.refused_posix;
     if (!refused) continue;
@@ -272,7 +273,8 @@ TEST(Engine, HostileNamesWriteNothingAnywhere) {
       Text container = dir.Sub("h.qef");
       ASSERT_EQ(PackItem(container, dir.Sub("data.txt"), kind, c.folder, c.name), 0);
       EXPECT_EQ(Extract(container, "pw", dir.Sub("area/t/")), kUnsafeName) << "[" << c.folder << "][" << c.name << "]";
-      EXPECT_EQ(TakeSnapshot(dir.Sub("area/")), area) << "[" << c.folder << "][" << c.name << "]";
+      EXPECT_EQ(TakeSnapshot(dir.Sub("area/"), test::FolderTimes::kCompared), area)
+          << "[" << c.folder << "][" << c.name << "]";
     }
   }
 }
@@ -395,19 +397,26 @@ TEST(Engine, DamagedContainersGiveTheirCodeAndChangeNothing) {
                {kLongVector, kBadVector}, {kWrongPw, kWrongPassword}, {kCutCheck, kFailed},
                {kCutHeader, kShortRead}, {kHugeChunk, kBadChunk}, {kHugeLength, kCipherRefused},
                {kGarbageZlib, kBadChunk}, {kEnds, kShortRead}, {kNone, 0}};
-  ASSERT_EQ(CreateFolder(dir.Sub("area/t/")), 0);
-  WriteFileBytes(dir.Sub("area/t/placed.txt"), "placed before");
-  WriteFileBytes(dir.Sub("area/t/first.txt"), "an older first file");
-  Snapshot before = TakeSnapshot(dir.Sub("area/"));
-  for (const Case& c : cases) {
-    WriteFileBytes(dir.Sub("d.qef"), build(c.damage));
-    EXPECT_EQ(Extract(dir.Sub("d.qef"), "pw", dir.Sub("area/t/")), c.code) << "damage " << c.damage;
-    if (c.code != 0) {
-      EXPECT_EQ(TakeSnapshot(dir.Sub("area/")), before) << "damage " << c.damage;
+  // The same codes whether a second thread reads and decodes ahead or not.
+  for (int32_t threads : {1, 2}) {
+    test::RemoveTree(dir.Sub("area/"));
+    ASSERT_EQ(CreateFolder(dir.Sub("area/t/")), 0);
+    WriteFileBytes(dir.Sub("area/t/placed.txt"), "placed before");
+    WriteFileBytes(dir.Sub("area/t/first.txt"), "an older first file");
+    Snapshot before = TakeSnapshot(dir.Sub("area/"));
+    ExtractOptions options;
+    options.decode_threads = threads;
+    for (const Case& c : cases) {
+      WriteFileBytes(dir.Sub("d.qef"), build(c.damage));
+      EXPECT_EQ(Extract(dir.Sub("d.qef"), "pw", dir.Sub("area/t/"), nullptr, &options), c.code)
+          << "damage " << c.damage << ", " << threads << " threads";
+      if (c.code != 0) {
+        EXPECT_EQ(TakeSnapshot(dir.Sub("area/")), before) << "damage " << c.damage << ", " << threads << " threads";
+      }
     }
+    EXPECT_EQ(test::ReadFileBytes(dir.Sub("area/t/first.txt")), "first file");
+    EXPECT_EQ(test::ReadFileBytes(dir.Sub("area/t/second.txt")), test::SampleBytes(5000, 4));
   }
-  EXPECT_EQ(test::ReadFileBytes(dir.Sub("area/t/first.txt")), "first file");
-  EXPECT_EQ(test::ReadFileBytes(dir.Sub("area/t/second.txt")), test::SampleBytes(5000, 4));
 }
 
 }  // namespace

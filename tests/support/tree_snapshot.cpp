@@ -9,7 +9,19 @@ namespace qef::test {
 
 namespace fsys = std::filesystem;
 
-Snapshot TakeSnapshot(const Text& root) {
+namespace {
+
+long long ModificationTime(const fsys::path& p) {
+  std::error_code ec;
+  using Ticks = std::chrono::duration<long long, std::ratio<1, 10000000>>;
+  // Rounded down, as the archive stores a time (the clock's epoch is a whole second).
+  Ticks ticks = std::chrono::floor<Ticks>(fsys::last_write_time(p, ec).time_since_epoch());
+  return ec ? -1 : ticks.count();
+}
+
+}  // namespace
+
+Snapshot TakeSnapshot(const Text& root, FolderTimes folder_times) {
   Snapshot snap;
   std::error_code ec;
   fsys::path base(root.Str());
@@ -25,14 +37,13 @@ Snapshot TakeSnapshot(const Text& root) {
     } else if (fsys::is_directory(st)) {
       e.folder = true;
       rel += "/";
+      if (folder_times == FolderTimes::kCompared) e.mtime = ModificationTime(it->path());
     } else {
       std::ifstream in(it->path(), std::ios::binary);
       std::ostringstream s;
       s << in.rdbuf();
       e.content = s.str();
-      e.mtime = std::chrono::duration_cast<std::chrono::seconds>(
-                    fsys::last_write_time(it->path(), ec).time_since_epoch())
-                    .count();
+      e.mtime = ModificationTime(it->path());
     }
     e.read_only = (st.permissions() & fsys::perms::owner_write) == fsys::perms::none;
     snap[rel] = e;
@@ -45,9 +56,16 @@ std::string Describe(const Snapshot& s) {
   for (const auto& [path, e] : s) {
     out << path << (e.read_only ? " [ro]" : "");
     if (!e.folder) out << " (" << e.content.size() << " bytes)";
+    if (e.mtime != 0) out << " @" << e.mtime;
     out << "\n";
   }
   return out.str();
+}
+
+void PrintTo(const Entry& e, std::ostream* out) {
+  *out << (e.folder ? "folder" : "file") << (e.read_only ? " [ro]" : "");
+  if (!e.folder) *out << " (" << e.content.size() << " bytes)";
+  *out << " @" << e.mtime;
 }
 
 }  // namespace qef::test

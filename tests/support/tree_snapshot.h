@@ -1,7 +1,9 @@
 #pragma once
 // A picture of a folder tree for "nothing changed" and "restored exactly" checks:
-// every entry below the root with its kind, content and read-only flag.
+// every entry below the root with its kind, content, read-only flag and modification
+// time.
 #include <map>
+#include <ostream>
 #include <string>
 
 #include "core/text.h"
@@ -12,16 +14,23 @@ struct Entry {
   bool folder = false;
   bool read_only = false;
   std::string content;
-  long long mtime = 0;  // seconds
+  // Modification time in 100 ns units (the archive's resolution), as fine as the file
+  // system keeps it; a folder's only in snapshots taken with folder times.
+  long long mtime = 0;
   bool operator==(const Entry& o) const {
-    return folder == o.folder && read_only == o.read_only && content == o.content;
+    return folder == o.folder && read_only == o.read_only && content == o.content && mtime == o.mtime;
   }
 };
 
 using Snapshot = std::map<std::string, Entry>;
 
+// A folder's time changes whenever an entry in it is made or removed, and extraction
+// restores the times of files only: so folder times are left out unless asked for.
+enum class FolderTimes { kLeftOut, kCompared };
+
 // Relative paths use '/'; folders end in '/'. Symbolic links appear as "->target".
-Snapshot TakeSnapshot(const Text& root);
+Snapshot TakeSnapshot(const Text& root, FolderTimes folder_times = FolderTimes::kLeftOut);
 std::string Describe(const Snapshot& s);
+void PrintTo(const Entry& e, std::ostream* out);
 
 }  // namespace qef::test

@@ -1,0 +1,229 @@
+// POSIX only: runs of the real qef binary that need what only a POSIX test can set
+// up: a look at its command line in /proc, a terminal (a pseudo-terminal), a signal,
+// symbolic links and special files.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/password.h"
+#include "fs/fs.h"
+#include "tests/cli/tool_runner.h"
+#include "tests/support/temp_dir.h"
+
+extern char** environ;
+
+namespace qef {
+namespace {
+
+using test::TempDir;
+
+const char kPassword[] = "correct horse battery staple";
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string CommandLineOf(pid_t pid) {
+  std::string line = test::ReadFileBytes(Text(("/proc/" + std::to_string(pid) + "/cmdline").c_str()));
+  for (char& c : line)
+    if (c == 0) c = ' ';
+  return line;
+}
+
+// Starts qef with the given standard streams; 0 when it could not be started.
+pid_t StartTool(const std::vector<std::string>& args, posix_spawn_file_actions_t* files) {
+  std::string tool = test::BuiltPath(QEF_TOOL_PATH);
+  std::vector<std::string> all = {tool};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  return posix_spawn(&pid, tool.c_str(), files, nullptr, argv.data(), environ) == 0 ? pid : 0;
+}
+
+// The exit status, or -1 when a signal ended the process.
+int WaitFor(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class ToolPosix : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::SetVariable(kPasswordVariable, nullptr);
+    test::WriteFileBytes(dir_.Sub("pw.txt"), std::string(kPassword) + "\n");
+  }
+
+  std::string At(const char* relative) const { return dir_.Sub(relative).Str(); }
+
+  TempDir dir_;
+};
+
+TEST_F(ToolPosix, PasswordNeverOnTheCommandLine) {
+  test::WriteFileBytes(dir_.Sub("a.txt"), "a");
+  ASSERT_EQ(test::RunProgram(test::BuiltPath(QEF_TOOL_PATH),
+                             {"pack", At("a.txt"), "-o", At("a.qef"), "--password-file", At("pw.txt")})
+                .status,
+            0);
+
+  int input[2];
+  ASSERT_EQ(pipe(input), 0);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_adddup2(&files, input[0], 0);
+  posix_spawn_file_actions_addclose(&files, input[1]);
+  posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = StartTool({"test", At("a.qef"), "--password-file", "-"}, &files);
+  posix_spawn_file_actions_destroy(&files);
+  close(input[0]);
+  ASSERT_NE(pid, 0);
+
+  // qef is waiting for the line; its command line is complete by now.
+  std::string seen;
+  for (int i = 0; i < 200 && seen.find("--password-file") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    seen = CommandLineOf(pid);
+  }
+  EXPECT_NE(seen.find(" test "), std::string::npos) << seen;
+  EXPECT_EQ(seen.find(kPassword), std::string::npos) << seen;
+  EXPECT_EQ(seen.find("correct"), std::string::npos) << seen;
+
+  std::string line = std::string(kPassword) + "\n";
+  ASSERT_EQ(write(input[1], line.data(), line.size()), static_cast<ssize_t>(line.size()));
+  close(input[1]);
+  EXPECT_EQ(WaitFor(pid), 0);
+}
+
+// The bar is drawn only on a terminal, and -q keeps it and the summary away.
+TEST_F(ToolPosix, ProgressBarOnATerminalUnlessQuiet) {
+  ASSERT_EQ(CreateFolder(dir_.Sub("src/")), 0);
+  test::WriteFileBytes(dir_.Sub("src/a.txt"), std::string(100000, 'a'));
+  std::string pw = At("pw.txt");
+  struct Case {
+    std::vector<std::string> args;
+    bool drawn;
+  } cases[] = {
+      {{"pack", At("src"), "-o", At("a.qef"), "--password-file", pw}, true},
+      {{"pack", At("src"), "-o", At("q.qef"), "--password-file", pw, "-q"}, false},
+      {{"test", At("a.qef"), "--password-file", pw}, true},
+      {{"extract", At("a.qef"), "-C", At("t"), "--password-file", pw, "--quiet"}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + (c.drawn ? "" : " quietly"));
+    int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_TRUE(grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+    int other_end = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other_end, 0);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 1, dir_.Sub("out").Str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&files, other_end, 2);
+    pid_t pid = StartTool(c.args, &files);
+    posix_spawn_file_actions_destroy(&files);
+    close(other_end);
+    ASSERT_NE(pid, 0);
+    // Read while it runs, so that a full terminal never stalls it; the read fails once
+    // the program has closed its end.
+    std::string drawn;
+    char buffer[4096];
+    for (;;) {
+      ssize_t n = read(terminal, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      drawn.append(buffer, static_cast<size_t>(n));
+    }
+    close(terminal);
+    EXPECT_EQ(WaitFor(pid), 0) << drawn;
+    std::string out = test::ReadFileBytes(dir_.Sub("out"));
+    if (c.drawn) {
+      EXPECT_TRUE(Contains(drawn, "\r100% [####################]")) << drawn;
+      EXPECT_NE(out, "");
+    } else {
+      EXPECT_EQ(drawn, "");
+      EXPECT_EQ(out, "");
+    }
+  }
+}
+
+// Ctrl-C ends a run through its own clean-up: code 40, and the files it had
+// extracted so far are gone again.
+TEST_F(ToolPosix, CtrlCEndsARunWith40AndRollsItBack) {
+  // Enough small files that the extraction still runs when the signal comes.
+  ASSERT_EQ(CreateFolder(dir_.Sub("src/")), 0);
+  for (int i = 0; i < 3000; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "src/%04d.txt", i);
+    test::WriteFileBytes(dir_.Sub(name), std::string(static_cast<size_t>(i % 300), 'x'));
+  }
+  ASSERT_EQ(test::RunProgram(test::BuiltPath(QEF_TOOL_PATH), {"pack", At("src"), "-o", At("a.qef"), "--compression",
+                                                              "store", "--password-file", At("pw.txt")})
+                .status,
+            0);
+
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 2, dir_.Sub("err").Str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = StartTool({"extract", At("a.qef"), "-C", At("t"), "--password-file", At("pw.txt")}, &files);
+  posix_spawn_file_actions_destroy(&files);
+  ASSERT_NE(pid, 0);
+  // The signal comes once the first file is there.
+  int status = 0;
+  pid_t ended = 0;
+  while (!FileExists(dir_.Sub("t/src/0000.txt")) && (ended = waitpid(pid, &status, WNOHANG)) == 0) {
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  ASSERT_EQ(ended, 0) << "the run ended before it could be interrupted";
+  kill(pid, SIGINT);
+  EXPECT_EQ(WaitFor(pid), 1);
+  std::string err = test::ReadFileBytes(dir_.Sub("err"));
+  EXPECT_TRUE(Contains(err, "(code 40)\n")) << err;
+  EXPECT_FALSE(FolderExists(dir_.Sub("t/"))) << "the rolled-back run leaves no target";
+}
+
+// Packing goes on without what it cannot keep (links and special files, with a
+// warning for each) and warns of a short password.
+TEST_F(ToolPosix, WarnsOfAShortPasswordAndSkipsLinksAndSpecialFiles) {
+  ASSERT_EQ(CreateFolder(dir_.Sub("src/")), 0);
+  test::WriteFileBytes(dir_.Sub("src/a.txt"), "a");
+  ASSERT_EQ(symlink("a.txt", dir_.Sub("src/link").Str()), 0);
+  ASSERT_EQ(mkfifo(dir_.Sub("src/pipe").Str(), 0600), 0);
+  ASSERT_EQ(symlink("src/a.txt", dir_.Sub("alias").Str()), 0);
+  test::WriteFileBytes(dir_.Sub("short.txt"), "123456789\n");
+
+  std::string tool = test::BuiltPath(QEF_TOOL_PATH);
+  test::RunResult r =
+      test::RunProgram(tool, {"pack", At("src"), At("alias"), "-o", At("a.qef"), "--password-file", At("short.txt")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const std::string& warning :
+       {"qef: warning: " + At("src/link") + " skipped: symbolic link\n",
+        "qef: warning: " + At("src/pipe") + " skipped: not a regular file\n",
+        "qef: warning: " + At("alias") + " skipped: symbolic link\n",
+        std::string("qef: warning: the password is shorter than 10 characters")}) {
+    EXPECT_TRUE(Contains(r.err, warning)) << warning << " in\n" << r.err;
+  }
+  r = test::RunProgram(tool, {"list", At("a.qef"), "--password-file", At("short.txt")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(r.out, "src/a.txt")) << r.out;
+  EXPECT_FALSE(Contains(r.out, "link") || Contains(r.out, "pipe") || Contains(r.out, "alias")) << r.out;
+}
+
+}  // namespace
+}  // namespace qef
