@@ -233,6 +233,14 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
   WriteFileBytes(dir_.Sub("wrong.txt"), "not the password\n");
   WriteFileBytes(dir_.Sub("omega.txt"), "\xCE\xA9 is not in code page 1252\n");
   WriteFileBytes(dir_.Sub("other.zip"), "PK not an archive of ours");
+  // The longest password a program's field takes, and one byte more ("\xC3\xA9" is
+  // one byte in code page 1252).
+  WriteFileBytes(dir_.Sub("long.txt"), "\xC3\xA9" + std::string(254, 'p') + "\n");
+  WriteFileBytes(dir_.Sub("longer.txt"), "\xC3\xA9" + std::string(255, 'p') + "\n");
+  EXPECT_EQ(Qef({"pack", At("src"), "-o", At("long.exe"), "--stub", stub, "--password-file", At("long.txt")}).status,
+            0);
+  EXPECT_EQ(Qef({"pack", At("src"), "-o", At("longer.qef"), "--password-file", At("longer.txt")}).status, 0)
+      << "the tool itself reads longer passwords";
 
   struct Case {
     std::vector<std::string> args;
@@ -254,6 +262,8 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
       {{"pack", At("src"), "-o", At("o4.exe"), "--stub", pw, "--password-file", pw}, kBadArgument, "o4.exe", "stub"},
       {{"pack", At("src"), "-o", At("o5.qef"), "--password-file", At("omega.txt")}, kBadArgument, "o5.qef",
        "password"},
+      {{"pack", At("src"), "-o", At("o6.exe"), "--stub", stub, "--password-file", At("longer.txt")}, kBadArgument,
+       "o6.exe", "256 bytes"},
   };
   for (const Case& c : cases) {
     RunResult r = Qef(c.args);
