@@ -426,6 +426,19 @@ void ClickAt(HWND control, int x, int y) {
 
 namespace {
 
+// Another program's window (an Explorer window closing) may still cover the point:
+// the window's own top-level window comes to the top first.
+void BringUnderPointer(HWND window, POINT at) {
+  HWND root = GetAncestor(window, GA_ROOT);
+  PollUntil(
+      [&] {
+        if (GetAncestor(WindowFromPoint(at), GA_ROOT) == root) return true;
+        SetWindowPos(root, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        return false;
+      },
+      5000);
+}
+
 void SendMouse(DWORD flags) {
   INPUT input = {};
   input.type = INPUT_MOUSE;
@@ -438,6 +451,7 @@ void SendMouse(DWORD flags) {
 void MouseClick(HWND window, POINT client_point, int clicks) {
   POINT at = client_point;
   ClientToScreen(window, &at);
+  BringUnderPointer(window, at);
   SetCursorPos(at.x, at.y);
   Sleep(50);  // the move is seen before the press
   for (int i = 0; i < clicks; ++i) {
@@ -463,6 +477,7 @@ bool ClickCloseBox(HWND window) {
       DWORD_PTR hit = 0;
       SendMessageTimeoutA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, kMessageTimeoutMs, &hit);
       if (hit == HTCLOSE) {
+        BringUnderPointer(window, POINT{x, y});
         SetCursorPos(x, y);
         Sleep(50);
         SendMouse(MOUSEEVENTF_LEFTDOWN);
@@ -475,7 +490,16 @@ bool ClickCloseBox(HWND window) {
 }
 
 void PressKey(HWND window, UINT key) {
-  HWND target = FocusOf(window);
+  // A message box that has just gone may still hold the focus for a moment.
+  HWND target = nullptr;
+  PollUntil(
+      [&] {
+        HWND focus = FocusOf(window);
+        if (focus != window && !IsChild(window, focus)) return false;
+        target = focus;
+        return true;
+      },
+      5000);
   if (target == nullptr) target = window;
   UINT scan = MapVirtualKeyA(key, MAPVK_VK_TO_VSC);
   PostMessageA(target, WM_KEYDOWN, key, 1 | (scan << 16));

@@ -153,8 +153,8 @@ void ClickControl(HWND dialog, int id, int clicks = 1);
 // Clicks the close box in the title bar of a top-level window; false when no point of
 // its title bar answers as the close box.
 bool ClickCloseBox(HWND window);
-// Posts a key's press and release to the focused control of the window's thread (the
-// window itself when nothing has the focus).
+// Posts a key's press and release to the window's control that has the focus, once
+// the focus is in the window (the window itself when it does not come there).
 void PressKey(HWND window, UINT key);
 // The dialog control id of the control with the focus, or 0.
 int FocusedId(HWND dialog);

@@ -153,15 +153,32 @@ TEST_F(StubInputTest, IntroAndDecryptDialogByKeyboardAndMouse) {
   EXPECT_TRUE(PollUntil([&] { return FocusedId(dialog) == IDC_PASSWORD && IsControlEnabled(dialog, IDCANCEL); },
                         5000));
 
-  // A folder longer than is read is refused, not cut.
-  SetControlText(dialog, IDC_TARGET, "C:\\" + std::string(300, 'f'));
-  TypeText(dialog, IDC_PASSWORD, kPassword);
-  ClickControl(dialog, IDC_DECRYPT);
-  box = run.WaitForWindow(WindowKind::kMessage, 60000);
-  ASSERT_NE(box, nullptr);
-  EXPECT_TRUE(MessageHasIcon(box)) << MessageText(box);
-  EXPECT_TRUE(ClickCloseBox(box));
-  ASSERT_TRUE(run.WaitUntilGone(WindowKind::kMessage));
+  // The fields take no more than is read from them: 260 characters of folder, 255 of
+  // password. A longer text set around that limit is refused, not cut.
+  SetControlText(dialog, IDC_TARGET, "");
+  TypeText(dialog, IDC_TARGET, std::string(300, 'f'));
+  TypeText(dialog, IDC_PASSWORD, std::string(300, 'p'));
+  EXPECT_TRUE(PollUntil([&] { return ControlTextLength(dialog, IDC_TARGET) == 260; }, 5000));
+  EXPECT_TRUE(PollUntil([&] { return ControlTextLength(dialog, IDC_PASSWORD) == 255; }, 5000));
+  struct Case {
+    std::string target, password, message;
+  } cases[] = {
+      {"C:\\" + std::string(300, 'f'), kPassword,
+       German() ? "Der Angegebene Zielpfad ist ung\xFCltig." : "The selected target folder is invalid."},
+      {System(out_), std::string(256, 'p'),
+       German() ? "Das eingegebene Passwort ist nicht korrekt." : "The entered password is not correct."},
+  };
+  for (const Case& c : cases) {
+    SetControlText(dialog, IDC_TARGET, c.target);
+    SetControlText(dialog, IDC_PASSWORD, c.password);
+    ClickControl(dialog, IDC_DECRYPT);
+    box = run.WaitForWindow(WindowKind::kMessage, 60000);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageText(box), c.message);
+    EXPECT_TRUE(ClickCloseBox(box));
+    ASSERT_TRUE(run.WaitUntilGone(WindowKind::kMessage));
+    EXPECT_TRUE(IsControlEnabled(dialog, IDC_DECRYPT)) << "a run was started";
+  }
 
   // Esc closes the decrypt dialog, and so does its close box.
   PressKey(dialog, VK_ESCAPE);
