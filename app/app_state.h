@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "core/progress.h"
 #include "core/text.h"
@@ -20,7 +21,10 @@ struct AppState {
   HINSTANCE instance = nullptr;
   CRITICAL_SECTION lock;
   char* target_folder = nullptr;  // kTargetFolderSize bytes, zero-filled
-  Text container_file;            // the current run's container file, empty when none
+  Text container_file;            // the current run's container file, empty once it is gone
+  HANDLE container_out = INVALID_HANDLE_VALUE;  // that file, open, handed to the worker to fill
+  int32_t container_write = 0;    // the worker's result of filling it, read once it has ended
+  std::vector<Text> stale_files;  // container files of earlier runs that could not be removed yet
 
   // The payload block as found at start-up; its texts are owned copies.
   PayloadView payload;

@@ -57,8 +57,12 @@ void ClearPasswordField(HWND window) {
   SetWindowTextA(field, "");
 }
 
+// Removes the last run's container file. One that cannot go yet keeps its name for
+// the retry at shutdown.
 void ForgetContainerFile(AppState& app) {
-  if (!app.container_file.IsEmpty()) RemoveFile(app.container_file);
+  if (app.container_file.IsEmpty()) return;
+  if (RemoveFile(app.container_file) != kOk && FileExists(app.container_file))
+    app.stale_files.push_back(app.container_file);
   app.container_file = Text();
 }
 
@@ -76,6 +80,27 @@ HANDLE CreateContainerFile(AppState& app) {
   return file;
 }
 
+// A field's text when it fits `size` bytes with its terminating zero; false for an
+// empty field and for one that holds more, which a cut read would silently shorten
+// (the fields are limited to what is read, but a text can be set around the limit).
+bool ReadField(HWND window, int id, char* buffer, int size) {
+  if (GetWindowTextLengthA(GetDlgItem(window, id)) >= size) return false;
+  return GetDlgItemTextA(window, id, buffer, size) > 0;
+}
+
+void FocusControl(HWND window, int id) {
+  SendMessageA(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(window, id)), TRUE);
+}
+
+// Back to the state before Decrypt, for another try.
+void EndRun(HWND window) {
+  EnableRunControls(window, TRUE);
+  EnableWindow(GetDlgItem(window, IDCANCEL), TRUE);
+  ShowProgressBar(window, false);
+  // The run emptied the field; the user types the password again.
+  FocusControl(window, IDC_PASSWORD);
+}
+
 void OnDecrypt(DecryptDialog& dialog) {
   AppState& app = *dialog.app;
   HWND window = dialog.window;
@@ -83,17 +108,20 @@ void OnDecrypt(DecryptDialog& dialog) {
 
   char* password = NewPasswordBuffer();
   app.busy = 0;
+  app.cancel = 0;
   app.progress = 0;
   if (password == nullptr) {
     ErrorBox(window, LoadText(IDS_PREPARE_FAILED));
     return;
   }
-  if (GetDlgItemTextA(window, IDC_PASSWORD, password, kPasswordBufferSize - 1) == 0) {
+  // No program is made with a longer password than the field takes: a longer one is
+  // not the password.
+  if (!ReadField(window, IDC_PASSWORD, password, kPasswordBufferSize)) {
     ErrorBox(window, LoadText(IDS_WRONG_PASSWORD));
     FreePasswordBuffer(password);
     return;
   }
-  if (GetDlgItemTextA(window, IDC_TARGET, app.target_folder, kTargetFolderSize - 1) == 0) {
+  if (!ReadField(window, IDC_TARGET, app.target_folder, kTargetFolderSize)) {
     FreePasswordBuffer(password);
     ErrorBox(window, LoadText(IDS_BAD_TARGET));
     return;
@@ -111,21 +139,10 @@ void OnDecrypt(DecryptDialog& dialog) {
   ShowProgressBar(window, true);
   SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
   SendMessageA(bar, PBM_SETPOS, 0, 0);
+  // The focus goes to Cancel before the control that has it is disabled: a disabled
+  // control keeps the focus, and Esc would reach nothing for the whole run.
+  FocusControl(window, IDCANCEL);
   EnableRunControls(window, FALSE);
-
-  // A part written is as bad as nothing: the engine would read a truncated
-  // container. The half-written file goes at once rather than at the next Decrypt,
-  // which may never come. The controls stay locked, so that only Cancel is left.
-  DWORD written = 0;
-  BOOL ok = WriteFile(file, ContainerData(app), ContainerLength(app), &written, nullptr);
-  CloseHandle(file);
-  if (!ok || written == 0 || written != ContainerLength(app)) {
-    ForgetContainerFile(app);
-    ErrorBox(window, LoadText(IDS_PREPARE_FAILED));
-    FreePasswordBuffer(password);
-    return;
-  }
-
   ClearPasswordField(window);
 
   // Busy before the thread exists: a Cancel that comes before the worker's first
@@ -134,14 +151,17 @@ void OnDecrypt(DecryptDialog& dialog) {
     LockHolder hold(app);
     app.busy = 1;
   }
+  app.container_out = file;
+  app.container_write = kOk;
   DWORD thread_id = 0;
   HANDLE thread = CreateThread(nullptr, 0, WorkerThread, password, 0, &thread_id);
   if (thread == nullptr) {
     app.busy = 0;
+    CloseHandle(app.container_out);
+    app.container_out = INVALID_HANDLE_VALUE;
     ForgetContainerFile(app);
     FreePasswordBuffer(password);
-    ShowProgressBar(window, false);
-    EnableRunControls(window, TRUE);
+    EndRun(window);
     ErrorBox(window, LoadText(IDS_PREPARE_FAILED));
     return;
   }
@@ -155,20 +175,27 @@ void OnTimer(DecryptDialog& dialog) {
   if (app.worker == INVALID_HANDLE_VALUE) return;
 
   DWORD wait = WaitForSingleObject(app.worker, 0);
+  LONG progress = 0;
   {
     LockHolder hold(app);
-    SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(app.progress), 0);
+    progress = app.progress;
   }
+  SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(progress), 0);
   if (wait != WAIT_OBJECT_0) return;
 
   KillTimer(window, kPollTimer);
-  DWORD code = 0;
-  GetExitCodeThread(app.worker, &code);
+  // Success only when the worker is known to have said so.
+  DWORD code = kFailed;
+  if (!GetExitCodeThread(app.worker, &code)) code = kFailed;
   CloseHandle(app.worker);
   app.worker = INVALID_HANDLE_VALUE;
+  bool cancel_asked = app.cancel != 0;
   app.cancel = 0;
 
   int32_t result = static_cast<int32_t>(code);
+  // The engine looks at the cancel only between its steps: a run may end with another
+  // code (a wrong password, say) after the user asked it to stop. The user asked.
+  if (result != kOk && cancel_asked) result = kCancelled;
   if (result == kOk) {
     PlainBox(window, LoadText(IDS_SUCCESS));
     OpenFolderInExplorer(ToInternalForm(Text(app.target_folder)));
@@ -176,12 +203,12 @@ void OnTimer(DecryptDialog& dialog) {
     EndDialog(window, 0);
   } else if (result == kCancelled) {
     EndDialog(window, kCancelled);
-  } else if (result == kWrongPassword) {
-    PlainBox(window, LoadText(IDS_WRONG_PASSWORD));
-    EnableRunControls(window, TRUE);
-    ShowProgressBar(window, false);
-    // The run emptied the field; the user types the password again.
-    SendMessageA(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(window, IDC_PASSWORD)), TRUE);
+  } else if (result == kWrongPassword || app.container_write != kOk) {
+    if (result == kWrongPassword)
+      PlainBox(window, LoadText(IDS_WRONG_PASSWORD));
+    else
+      ErrorBox(window, LoadText(IDS_PREPARE_FAILED));
+    EndRun(window);
     app.busy = 0;
   } else {
     ErrorBox(window, ErrorCodeText(result));
@@ -232,6 +259,10 @@ void OnInitDialog(DecryptDialog& dialog) {
   AppState& app = *dialog.app;
   HWND window = dialog.window;
   app.busy = 0;
+  CentreOver(window, GetWindow(window, GW_OWNER));
+  // The fields take no more than is read from them.
+  SendDlgItemMessageA(window, IDC_TARGET, EM_LIMITTEXT, kTargetFolderSize - 1, 0);
+  SendDlgItemMessageA(window, IDC_PASSWORD, EM_LIMITTEXT, kPasswordBufferSize - 1, 0);
   SetDlgItemTextA(window, IDC_TARGET, app.target_folder);
   SendDlgItemMessageA(window, IDC_TARGET, EM_SETSEL, 0, -1);
   SetFocus(GetDlgItem(window, IDC_PASSWORD));

@@ -1,8 +1,9 @@
 #pragma once
-// The decrypt dialog (103): target folder, password, progress bar. Decrypt writes the
-// container file, takes the password out of its field and starts the worker thread; a
-// 100 ms timer polls the worker and shows the outcome; Cancel asks a running worker to
-// stop, or closes the dialog.
+// The decrypt dialog (103): target folder, password, progress bar. Decrypt opens the
+// container file, takes the password out of its field and starts the worker thread,
+// which fills the file and extracts; a 100 ms timer polls the worker and shows the
+// outcome; Cancel asks a running worker to stop, or closes the dialog. The dialog
+// opens centred over its owner.
 #include <windows.h>
 
 #include "app/app_state.h"

@@ -47,6 +47,9 @@ LRESULT CALLBACK ScrollWatchProc(HWND field, UINT message, WPARAM wparam, LPARAM
     return CallWindowProcA(edit_proc, field, message, wparam, lparam);
   }
   LRESULT result = CallWindowProcA(edit_proc, field, message, wparam, lparam);
+  // The dialog manager selects the whole text of a field that Tab brings the focus
+  // to, which scrolls it to its end: coming back to the field is not reading it.
+  if (message == WM_GETDLGCODE) result &= ~static_cast<LRESULT>(DLGC_HASSETSEL);
   if (message != WM_DESTROY && !IsWindowEnabled(GetDlgItem(window, IDOK)))
     SendMessageA(window, kScrollCheckMessage, 0, 0);
   return result;

@@ -198,7 +198,9 @@ bool RegisterHyperlinkClass(HINSTANCE instance) {
   WNDCLASSEXA window_class;
   ZeroMemory(&window_class, sizeof window_class);
   window_class.cbSize = sizeof window_class;
-  window_class.style = CS_HREDRAW | CS_VREDRAW;
+  // A double click's second press comes as WM_LBUTTONDBLCLK, which is no click: the
+  // link opens once.
+  window_class.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
   window_class.lpfnWndProc = HyperlinkProc;
   window_class.hInstance = instance;
   window_class.hCursor = LoadCursorA(instance, MAKEINTRESOURCEA(IDC_LINK_CURSOR));

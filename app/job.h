@@ -1,18 +1,20 @@
 #pragma once
-// One extraction run on the worker thread: the job hands the container file, the
-// target folder and the password to the extraction engine, and the progress callback
-// publishes the overall progress and passes the user's cancel back to the engine.
-// The worker never touches a window; the decrypt dialog polls the shared state.
+// One extraction run on the worker thread: the worker copies the container into its
+// temporary file in pieces, then hands that file, the target folder and the password
+// to the extraction engine. Both steps feed one progress, and the user's cancel stops
+// either. The worker never touches a window; the decrypt dialog polls the shared state.
 #include <windows.h>
 
 #include <cstdint>
 
 #include "core/text.h"
+#include "sfx/payload.h"
 
 namespace qef {
 
-// The password buffer handed to the worker thread, which wipes and frees it.
-const int kPasswordBufferSize = 256;
+// The password buffer handed to the worker thread, which wipes and frees it: the
+// longest password the program reads and a terminating zero.
+const int kPasswordBufferSize = kProgramPasswordMax + 1;
 
 // Owned copies of the three texts of one run; the texts are wiped when it ends.
 struct ExtractionJob {
@@ -28,11 +30,14 @@ struct ExtractionJob {
 int32_t RunJob(const Text& container_file, const Text& target_folder, const char* password);
 
 // The engine's progress callback: feeds the tracker, publishes its overall value under
-// the lock and answers 40 once the user has cancelled.
+// the lock (never lower than before in the same run, so the bar only grows) and
+// answers 40 once the user has cancelled.
 int32_t JobProgress(int32_t message, int32_t value, uintptr_t user1, uintptr_t user2);
 
 // Thread routine; its parameter is the password buffer, its exit code the result. It
-// removes the container file when the job ends, whatever the result.
+// fills and closes app.container_out first (its result also goes to
+// app.container_write), then extracts. It removes the container file when the job
+// ends, whatever the result, and forgets the name only once the file is gone.
 DWORD WINAPI WorkerThread(void* password_buffer);
 
 }  // namespace qef

@@ -9,6 +9,10 @@ namespace qef {
 
 // A string of the program's table; the empty text for a missing id.
 Text LoadText(UINT id);
+// Moves a top-level window so that it is centred over `over`, kept inside the work
+// area of the monitor `over` is on. Nothing happens without `over`.
+void CentreOver(HWND window, HWND over);
+// The message boxes open centred over their owner, the dialog that shows them.
 // A message box with the caption string and the error icon.
 void ErrorBox(HWND owner, const Text& text);
 // A message box with the caption string, an OK button and no icon.

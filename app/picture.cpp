@@ -23,11 +23,22 @@ HBITMAP LoadBitmapFile(const Text& name, SIZE size) {
 }  // namespace
 
 SIZE FitPicture(SIZE natural, SIZE limit) {
+  if (natural.cx <= 0 || natural.cy <= 0 || limit.cx <= 0 || limit.cy <= 0) return SIZE{0, 0};
   if (natural.cx <= limit.cx && natural.cy <= limit.cy) return natural;
-  // Larger in either direction: shown at exactly the frame's size, as the author's
-  // frame defines the picture's place.
-  if (limit.cx <= 0 || limit.cy <= 0) return SIZE{0, 0};
-  return limit;
+  // The side that overflows most sets the scale; the other follows, rounded to the
+  // nearest pixel. Products in 64 bits: a BMP may claim a huge size.
+  int64_t w = natural.cx, h = natural.cy;
+  SIZE shown;
+  if (w * limit.cy >= h * limit.cx) {
+    shown.cx = limit.cx;
+    shown.cy = static_cast<LONG>((h * limit.cx * 2 + w) / (w * 2));
+  } else {
+    shown.cy = limit.cy;
+    shown.cx = static_cast<LONG>((w * limit.cy * 2 + h) / (h * 2));
+  }
+  if (shown.cx < 1) shown.cx = 1;
+  if (shown.cy < 1) shown.cy = 1;
+  return shown;
 }
 
 HBITMAP LoadPicture(const unsigned char* bytes, uint32_t length, SIZE limit) {

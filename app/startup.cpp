@@ -87,8 +87,9 @@ int RunStub(AppState& app) {
       ShowDialogs(app);
   }
 
-  // A container file whose data could not be written may still be there.
+  // Container files that could not be removed when their run ended get one more try.
   if (!app.container_file.IsEmpty()) RemoveFile(app.container_file);
+  for (const Text& stale : app.stale_files) RemoveFile(stale);
   HeapBlockFree(app.target_folder);
   app.target_folder = nullptr;
   if (app.picture != nullptr) DeleteObject(app.picture);

@@ -92,8 +92,10 @@ int32_t OpenFolderInExplorer(const Text& folder) {
 
   Text windows;
   char* buffer = windows.GetBuffer(kPathSize);
-  if (buffer != nullptr && GetWindowsDirectoryA(buffer, kPathSize) > kPathSize) buffer[0] = 0;
+  if (buffer != nullptr && GetSystemWindowsDirectoryA(buffer, kPathSize) > kPathSize) buffer[0] = 0;
   windows.ReleaseBuffer();
+  // The shared Windows folder: on a terminal server the plain call answers the user's
+  // private one, which holds no Explorer.
   if (windows.IsEmpty()) return kLaunchNotFound;  // never a bare name: that would search the current folder
 
   LaunchRequest request;

@@ -232,6 +232,12 @@ int RunPack(const PackRequest& q) {
   int32_t characters = 0;
   r = GetPassword(q.common, true, password, characters, message);
   if (r != kOk) return Fail(r, message);
+  // Every try at a longer password in the program would be "not correct".
+  if (q.program && password.GetLength() > kProgramPasswordMax) {
+    message.Format("the password is %i bytes long in the code page; a program takes at most %i",
+                   static_cast<int>(password.GetLength()), static_cast<int>(kProgramPasswordMax));
+    return Fail(kBadArgument, message);
+  }
   if (characters < kShortPassword)
     Warn("the password is shorter than 10 characters; the key is derived with a single unsalted SHA-1, "
          "so only a long password resists guessing");

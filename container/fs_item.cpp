@@ -24,7 +24,12 @@ void ExtractJournal::Rollback() {
         }
         break;
       case kCreatedFolder:
-        RemoveFolder(it->path);  // only succeeds when empty: nothing foreign is lost
+        // Only succeeds when empty: nothing foreign is lost. A folder the run made
+        // read-only refuses too, until its attributes are cleared.
+        if (RemoveFolder(it->path) != 0 && FolderExists(it->path)) {
+          ApplyFileInformation(it->path, nullptr);
+          RemoveFolder(it->path);
+        }
         break;
       case kReplacedFile:
         if (FileExists(it->backup)) {

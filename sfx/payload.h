@@ -22,6 +22,9 @@ namespace qef {
 const uint32_t kPayloadHeaderLength = 44;
 // The relative virtual address at which the stub finds its payload block.
 const uint32_t kPayloadRva = 0x35000;
+// The longest password, in bytes of the code page, that a program's password field
+// takes: the tool refuses to make a program whose password could never be typed in.
+const int32_t kProgramPasswordMax = 255;
 
 // What goes into a block. Texts are bytes in the Windows code page, without a
 // terminating zero (the writer adds it and counts it).

@@ -1,6 +1,7 @@
 # Checks the built stub: its image ends at or before the payload address, it carries
-# the one-byte "_qmlx_" section holding 1, and it imports at load time only DLLs that
-# Windows protects from planting (KnownDLLs). Run with -DSTUB=... -DOBJDUMP=...
+# the one-byte "_qmlx_" section holding 1, its manifest declares DPI awareness, and it
+# imports at load time only DLLs that Windows protects from planting (KnownDLLs).
+# Run with -DSTUB=... -DOBJDUMP=...
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${STUB} OUTPUT_VARIABLE headers RESULT_VARIABLE r)
 if(NOT r EQUAL 0)
@@ -28,5 +29,13 @@ endforeach()
 execute_process(COMMAND ${OBJDUMP} -h -s -j _qmlx_ ${STUB} OUTPUT_VARIABLE marker)
 if(NOT marker MATCHES "_qmlx_ +00000001 " OR NOT marker MATCHES "Contents of section _qmlx_:\n [0-9a-f]+ 01 ")
   message(FATAL_ERROR "no one-byte \"_qmlx_\" section holding 1:\n${marker}")
+endif()
+# Declared aware of the system's DPI, so that Windows draws the dialogs sharp above
+# 100 % rather than stretching them.
+file(READ ${STUB} image HEX)
+string(HEX "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>" declared)
+string(FIND "${image}" "${declared}" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "the stub's manifest does not declare system DPI awareness")
 endif()
 message(STATUS "stub image ${image_size} bytes (limit ${limit}); imports: ${imports}")

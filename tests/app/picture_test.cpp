@@ -14,16 +14,20 @@
 namespace qef {
 namespace {
 
-TEST(Picture, KeepsItsSizeOrTakesTheFrames) {
+TEST(Picture, KeepsItsSizeOrShrinksToFitKeepingItsProportions) {
   struct Case {
     SIZE natural, limit, shown;
   } cases[] = {
       {{100, 50}, {300, 200}, {100, 50}},   // fits: its own size
       {{300, 200}, {300, 200}, {300, 200}},
-      {{400, 300}, {300, 200}, {300, 200}},  // larger: stretched to the frame
-      {{1000, 100}, {300, 200}, {300, 200}},
-      {{301, 10}, {300, 200}, {300, 200}},   // one side larger is enough
+      {{400, 300}, {300, 200}, {267, 200}},  // taller than the frame's shape: the height sets the scale
+      {{600, 200}, {300, 200}, {300, 100}},  // wider: the width does
+      {{1000, 100}, {300, 200}, {300, 30}},
+      {{301, 10}, {300, 200}, {300, 10}},    // one side larger is enough
+      {{10, 2000}, {300, 200}, {1, 200}},
+      {{3000, 1}, {300, 200}, {300, 1}},     // never below one pixel
       {{400, 300}, {0, 0}, {0, 0}},          // no frame: nothing to show
+      {{0, 300}, {300, 200}, {0, 0}},
   };
   for (const Case& c : cases) {
     SIZE shown = FitPicture(c.natural, c.limit);
@@ -63,9 +67,9 @@ class PictureLoadTest : public ::testing::Test {
   char saved_tmp_[MAX_PATH] = {};
 };
 
-TEST_F(PictureLoadTest, LargerPictureIsLoadedAtTheFrameSize) {
+TEST_F(PictureLoadTest, LargerPictureIsLoadedAtTheFittingSize) {
   SIZE shown = Loaded(test::MakeBitmapFile(400, 300), SIZE{300, 200});
-  EXPECT_EQ(shown.cx, 300);
+  EXPECT_EQ(shown.cx, 267);
   EXPECT_EQ(shown.cy, 200);
   shown = Loaded(test::MakeBitmapFile(100, 50), SIZE{300, 200});
   EXPECT_EQ(shown.cx, 100);

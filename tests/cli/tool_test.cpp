@@ -238,6 +238,14 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
   WriteFileBytes(dir_.Sub("other.zip"), "PK not an archive of ours");
   ASSERT_EQ(CreateFolder(dir_.Sub("other/")), 0);
   WriteFileBytes(dir_.Sub("other/READONLY.txt"), "the same name in other letters");
+  // The longest password a program's field takes, and one byte more ("\xC3\xA9" is
+  // one byte in code page 1252).
+  WriteFileBytes(dir_.Sub("long.txt"), "\xC3\xA9" + std::string(254, 'p') + "\n");
+  WriteFileBytes(dir_.Sub("longer.txt"), "\xC3\xA9" + std::string(255, 'p') + "\n");
+  EXPECT_EQ(Qef({"pack", At("src"), "-o", At("long.exe"), "--stub", stub, "--password-file", At("long.txt")}).status,
+            0);
+  EXPECT_EQ(Qef({"pack", At("src"), "-o", At("longer.qef"), "--password-file", At("longer.txt")}).status, 0)
+      << "the tool itself reads longer passwords";
 
   struct Case {
     std::vector<std::string> args;
@@ -264,6 +272,8 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
        "password: the text is not valid UTF-8 at character 2"},
       {{"pack", At("src/readonly.txt"), At("other/READONLY.txt"), "-o", At("o7.qef"), "--password-file", pw},
        kBadArgument, "o7.qef", "two sources"},
+      {{"pack", At("src"), "-o", At("o9.exe"), "--stub", stub, "--password-file", At("longer.txt")}, kBadArgument,
+       "o9.exe", "256 bytes"},
   };
   std::vector<Case> all(std::begin(cases), std::end(cases));
   if (!kWindows) {  // sizes are stored in 32 bits; a sparse file here, where making one is cheap

@@ -224,8 +224,8 @@ TEST_F(AuthorDialogTest, IntroShowsPictureInfoTextAndLink) {
   EXPECT_EQ(run_.WaitForExit(), 0);
 }
 
-// A picture larger than the frame is shown at the frame's size; an empty link hides
-// the link control.
+// A picture larger than the frame is shrunk to fit, keeping its proportions, and
+// centred; an empty link hides the link control.
 TEST_F(AuthorDialogTest, LargePictureIsScaledIntoTheFrame) {
   AuthorParts parts;
   parts.picture = MakeBitmapFile(400, 300);
@@ -240,8 +240,12 @@ TEST_F(AuthorDialogTest, LargePictureIsScaledIntoTheFrame) {
   ASSERT_TRUE(WaitForShownPicture(GetDlgItem(intro, IDC_PICTURE), box, inside));
   LONG width = box.right - box.left, height = box.bottom - box.top;
   std::printf("400x300 shown at %ldx%ld in %ldx%ld\n", width, height, inside.cx, inside.cy);
-  EXPECT_EQ(width, inside.cx) << "not stretched to the frame";
-  EXPECT_EQ(height, inside.cy) << "not stretched to the frame";
+  EXPECT_TRUE(width == inside.cx || height == inside.cy) << "not as large as fits";
+  EXPECT_LE(width, inside.cx);
+  EXPECT_LE(height, inside.cy);
+  EXPECT_LE(std::abs(width * 300 - height * 400), 400) << "proportions lost";
+  EXPECT_LE(std::abs((box.left) - (inside.cx - box.right)), 1) << "not centred across";
+  EXPECT_LE(std::abs((box.top) - (inside.cy - box.bottom)), 1) << "not centred down";
 
   Press(intro, IDCANCEL);
   EXPECT_EQ(run_.WaitForExit(), 0);

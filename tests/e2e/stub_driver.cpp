@@ -1,5 +1,6 @@
 #include "tests/e2e/stub_driver.h"
 
+#include <commctrl.h>
 #include <tlhelp32.h>
 
 #include <cstdlib>
@@ -421,6 +422,120 @@ bool MessageHasIcon(HWND box) {
 void ClickAt(HWND control, int x, int y) {
   PostMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
   PostMessageA(control, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+}
+
+namespace {
+
+// Another program's window (an Explorer window closing) may still cover the point:
+// the window's own top-level window comes to the top first.
+void BringUnderPointer(HWND window, POINT at) {
+  HWND root = GetAncestor(window, GA_ROOT);
+  PollUntil(
+      [&] {
+        if (GetAncestor(WindowFromPoint(at), GA_ROOT) == root) return true;
+        SetWindowPos(root, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        return false;
+      },
+      5000);
+}
+
+void SendMouse(DWORD flags) {
+  INPUT input = {};
+  input.type = INPUT_MOUSE;
+  input.mi.dwFlags = flags;
+  SendInput(1, &input, sizeof input);
+}
+
+}  // namespace
+
+void MouseClick(HWND window, POINT client_point, int clicks) {
+  POINT at = client_point;
+  ClientToScreen(window, &at);
+  BringUnderPointer(window, at);
+  SetCursorPos(at.x, at.y);
+  Sleep(50);  // the move is seen before the press
+  for (int i = 0; i < clicks; ++i) {
+    SendMouse(MOUSEEVENTF_LEFTDOWN);
+    SendMouse(MOUSEEVENTF_LEFTUP);
+  }
+}
+
+void ClickControl(HWND dialog, int id, int clicks) {
+  HWND control = GetDlgItem(dialog, id);
+  RECT r = {};
+  GetClientRect(control, &r);
+  MouseClick(control, POINT{r.right / 2, r.bottom / 2}, clicks);
+}
+
+bool ClickCloseBox(HWND window) {
+  RECT r;
+  if (!GetWindowRect(window, &r)) return false;
+  // The close box is at the right end of the title bar: looked for from the top right
+  // corner by asking the window what each point is.
+  for (LONG y = r.top + 1; y < r.top + 60 && y < r.bottom; y += 2) {
+    for (LONG x = r.right - 2; x > r.right - 80 && x > r.left; x -= 2) {
+      DWORD_PTR hit = 0;
+      SendMessageTimeoutA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, kMessageTimeoutMs, &hit);
+      if (hit == HTCLOSE) {
+        BringUnderPointer(window, POINT{x, y});
+        SetCursorPos(x, y);
+        Sleep(50);
+        SendMouse(MOUSEEVENTF_LEFTDOWN);
+        SendMouse(MOUSEEVENTF_LEFTUP);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+void PressKey(HWND window, UINT key) {
+  // A message box that has just gone may still hold the focus for a moment.
+  HWND target = nullptr;
+  PollUntil(
+      [&] {
+        HWND focus = FocusOf(window);
+        if (focus != window && !IsChild(window, focus)) return false;
+        target = focus;
+        return true;
+      },
+      5000);
+  if (target == nullptr) target = window;
+  UINT scan = MapVirtualKeyA(key, MAPVK_VK_TO_VSC);
+  PostMessageA(target, WM_KEYDOWN, key, 1 | (scan << 16));
+  PostMessageA(target, WM_KEYUP, key, 1 | (scan << 16) | (1u << 30) | (1u << 31));
+}
+
+int FocusedId(HWND dialog) {
+  HWND focus = FocusOf(dialog);
+  return focus != nullptr && GetParent(focus) == dialog ? GetDlgCtrlID(focus) : 0;
+}
+
+int ProgressPosition(HWND dialog, int id) {
+  DWORD_PTR position = 0;
+  if (!SendMessageTimeoutA(GetDlgItem(dialog, id), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &position))
+    return -1;
+  return static_cast<int>(position);
+}
+
+POINT CentreOf(HWND window) {
+  RECT r = {};
+  GetWindowRect(window, &r);
+  return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+ThreadHold::ThreadHold(DWORD thread_id) {
+  thread_ = OpenThread(THREAD_SUSPEND_RESUME, FALSE, thread_id);
+  if (thread_ != nullptr && SuspendThread(thread_) == static_cast<DWORD>(-1)) {
+    CloseHandle(thread_);
+    thread_ = nullptr;
+  }
+}
+
+ThreadHold::~ThreadHold() {
+  if (thread_ == nullptr) return;
+  ResumeThread(thread_);
+  CloseHandle(thread_);
 }
 
 bool ShownPictureBox(HWND control, RECT& box, SIZE& inside) {

@@ -139,6 +139,43 @@ bool MessageHasIcon(HWND box);
 // Posts a press and a release of the left mouse button at a point of a control.
 void ClickAt(HWND control, int x, int y);
 
+// Real input. The mouse goes through SendInput: the pointer is moved to a point of the
+// screen and the button pressed there, so the system picks the window under the
+// pointer (passing over a disabled one), makes a double click of a quick second press
+// and lets the title bar handle its own buttons. Keys are posted to the control that
+// has the focus, as the keyboard delivers them, so the dialog's message loop handles
+// Tab, Enter and Esc.
+//
+// Clicks `clicks` times (1 or 2) at a point given in the window's client coordinates.
+void MouseClick(HWND window, POINT client_point, int clicks = 1);
+// Clicks the middle of a control.
+void ClickControl(HWND dialog, int id, int clicks = 1);
+// Clicks the close box in the title bar of a top-level window; false when no point of
+// its title bar answers as the close box.
+bool ClickCloseBox(HWND window);
+// Posts a key's press and release to the window's control that has the focus, once
+// the focus is in the window (the window itself when it does not come there).
+void PressKey(HWND window, UINT key);
+// The dialog control id of the control with the focus, or 0.
+int FocusedId(HWND dialog);
+// The position of a progress bar, or -1 when it does not answer.
+int ProgressPosition(HWND dialog, int id);
+// The window's rectangle on the screen, and its centre.
+POINT CentreOf(HWND window);
+
+// Holds one thread of another process suspended while it lives.
+class ThreadHold {
+ public:
+  explicit ThreadHold(DWORD thread_id);
+  ThreadHold(const ThreadHold&) = delete;
+  ThreadHold& operator=(const ThreadHold&) = delete;
+  ~ThreadHold();
+  bool Held() const { return thread_ != nullptr; }
+
+ private:
+  HANDLE thread_ = nullptr;
+};
+
 // Where a picture control shows its centred picture, found on the screen: the box,
 // relative to the control's inside, of the pixels that differ from the inside's
 // top-left one (the control fills the space around the picture with the colour of
