@@ -184,8 +184,7 @@ int32_t WriteContainer(const Text& out_path, const Text& password, PropertyList&
   if (r == 0) r = closed;
   closed = file.Close();
   if (r == 0) r = closed;
-  if (r == 0 && FileExists(out_path) && RemoveFile(out_path) != 0) r = kCannotOpen;
-  if (r == 0 && !RenameFile(temp, out_path)) r = kCannotOpen;
+  if (r == 0 && !MoveIntoPlace(temp, out_path)) r = kCannotOpen;
   if (r != 0) RemoveFile(temp);
   return r;
 }
