@@ -169,6 +169,12 @@ Text TemporaryFolder() {
   return AddTrailingSeparator(Text(folder != nullptr && *folder != 0 ? folder : "/tmp"));
 }
 
+Text CurrentFolder() {
+  char buffer[4096];
+  if (getcwd(buffer, sizeof buffer) == nullptr) return Text();
+  return AddTrailingSeparator(Text(buffer));
+}
+
 Text ExecutablePath() {
   char buffer[4096];
   ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);

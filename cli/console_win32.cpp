@@ -125,6 +125,13 @@ Text TemporaryFolder() {
   return AddTrailingSeparator(ToInternalForm(Text(buffer)));
 }
 
+Text CurrentFolder() {
+  char buffer[4 * MAX_PATH];
+  DWORD n = GetCurrentDirectoryA(sizeof buffer, buffer);
+  if (n == 0 || n >= sizeof buffer) return Text();
+  return AddTrailingSeparator(ToInternalForm(Text(buffer)));
+}
+
 Text ExecutablePath() {
   char buffer[4 * MAX_PATH];
   DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);

@@ -110,6 +110,18 @@ int32_t ReadStub(const Text& given, Bytes& stub, Text& message) {
   return kCannotOpen;
 }
 
+// A source "." (or "x/.") is the folder itself, packed under its real name rather than
+// as ".": "." is no name a reader can restore. ".." stays, for the name check to refuse.
+Text WithRealName(const Text& given) {
+  Text source = StripTrailingSeparator(given);
+  while (source.Equals(".") || (source.GetLength() >= 2 && source.Right(2).Equals("/."))) {
+    source = source.Equals(".") ? StripTrailingSeparator(CurrentFolder())
+                                : StripTrailingSeparator(source.Left(source.GetLength() - 1));
+    if (source.IsEmpty()) return given;
+  }
+  return source;
+}
+
 // Two sources of the same name would be extracted over each other; Windows does not
 // tell upper from lower case.
 int32_t CheckTopLevelNames(const PropertyList& content, Text& message) {
@@ -249,7 +261,9 @@ int RunPack(const PackRequest& q) {
 
   PropertyList content;
   std::vector<Skip> skips;
-  r = CollectSources(q.sources, content, &NoteSkip, &skips);
+  std::vector<Text> sources;
+  for (const Text& source : q.sources) sources.push_back(WithRealName(source));
+  r = CollectSources(sources, content, &NoteSkip, &skips);
   if (r != kOk) {
     // The last entry skipped is the one that stopped the collection.
     if (!skips.empty()) message.Format("%s: %s", skips.back().path.Str(), skips.back().why.Str());
