@@ -58,6 +58,7 @@ OutputFile::~OutputFile() {
 int32_t OutputFile::Create(const Text& destination) {
   destination_ = destination;
   Text folder = FolderOf(destination);
+  if (!folder.IsEmpty() && !FolderExists(folder)) CreateFolder(folder);  // as the writer does
   for (uint32_t n = 0; n < 1000; ++n) {
     Text name;
     name.Format("%s.qef-%lu-%lu.partial", folder.Str(), static_cast<unsigned long>(ProcessNumber()),

@@ -31,7 +31,8 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // 0, or kCannotOpen when no temporary file can be made beside the destination.
+  // Creates the destination's folder when it is missing, then the temporary file. 0,
+  // or kCannotOpen when no temporary file can be made beside the destination.
   int32_t Create(const Text& destination);
   // 0, or kShortWrite (a full disk).
   int32_t Write(const unsigned char* data, size_t size);

@@ -310,6 +310,33 @@ TEST_F(Tool, PackRefusesNamesNoReaderCanRestore) {
   EXPECT_FALSE(Contains(listed.out, "\"./")) << listed.out;
 }
 
+// An existing output is replaced in one step by the complete new one; a link planted
+// at the output or at a temporary name beside it is replaced or passed over, never
+// written through.
+TEST_F(Tool, PackReplacesTheOutputWholeAndFollowsNoLink) {
+  std::string pw = At("pw.txt");
+  std::string stub = Stub();
+  WriteFileBytes(dir_.Sub("a.txt"), "first");
+  WriteFileBytes(dir_.Sub("b.txt"), "second");
+  WriteFileBytes(dir_.Sub("victim"), "untouched");
+  for (const char* out : {"o.qef", "o.exe"}) {
+    SCOPED_TRACE(out);
+    std::string output = At(out);
+    if (!kWindows) {
+      std::filesystem::create_symlink(At("victim"), output);
+      std::filesystem::create_symlink(At("victim"), output + ".partial-0");
+    }
+    for (const char* source : {"a.txt", "b.txt"}) {
+      std::vector<std::string> args = {"pack", At(source), "-o", output, "--password-file", pw};
+      if (Contains(out, ".exe")) args.insert(args.end(), {"--stub", stub});
+      ASSERT_EQ(Qef(args).status, 0) << source;
+    }
+    RunResult listed = Qef({"list", output, "--json", "--password-file", pw});
+    EXPECT_TRUE(Contains(listed.out, "b.txt") && !Contains(listed.out, "a.txt")) << listed.out;
+    EXPECT_EQ(test::ReadFileBytes(dir_.Sub("victim")), "untouched");
+  }
+}
+
 // Paths the user gives follow this system's rules: on POSIX '|' and '?' are ordinary.
 TEST_F(Tool, CommandLinePathsFollowTheHostsRules) {
   if (kWindows) GTEST_SKIP() << "Windows refuses these characters in any path";
