@@ -109,6 +109,12 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
 
   bool extracting = options->action == ItemAction::kExtract;
   Text target = target_folder.IsEmpty() ? FolderOf(ToInternalForm(container_path)) : target_folder;
+  // A relative target is taken from the current folder ("new/sub/" as "./new/sub/"),
+  // so that its first folder has a parent that exists, and is not taken for a root
+  // too short to create.
+  bool relative = !target.IsEmpty() && target.GetAt(0) != '/' && !(target.GetLength() >= 2 && target.GetAt(1) == ':');
+  if (relative && !(target.GetLength() >= 2 && target.GetAt(0) == '.' && target.GetAt(1) == '/'))
+    target = Text::Concat(Text("./"), target);
   int32_t r = 0;
   if (extracting && !FolderExists(target)) r = CreateTarget(target, context.journal);
   if (r == 0 && extracting && !FolderExists(target)) r = kTargetMissing;
