@@ -5,10 +5,7 @@
 #include "cli/console.h"
 #include "container/container_reader.h"
 #include "container/value_record.h"
-#include "core/memory_stream.h"
 #include "core/result.h"
-#include "fs/file_stream.h"
-#include "fs/fs.h"
 #include "fs/path.h"
 
 namespace qef {
@@ -16,36 +13,21 @@ namespace qef {
 namespace {
 
 const uint32_t kPiece = 1u << 30;  // the stream calls take 32-bit lengths
+// A program's headers and section table must lie in its first bytes as many as these.
+const uint32_t kHeadLimit = 1u << 20;
 
-// Creates or truncates the file and writes the bytes. 0, or the file stream's code.
-int32_t WriteBytes(const Text& path, const unsigned char* data, size_t size) {
-  StreamParams params;
-  FileStream file;
-  int32_t r = file.Open(kModeWriting, path, &params);
-  for (size_t done = 0; r == kOk && done < size;) {
-    uint32_t n = size - done < kPiece ? static_cast<uint32_t>(size - done) : kPiece;
-    r = file.Write(data + done, n);
-    done += n;
-  }
-  int32_t closed = file.Close();
-  return r == kOk ? closed : r;
-}
-
-}  // namespace
-
-int32_t ReadWholeFile(const Text& path, std::vector<unsigned char>& bytes) {
+// Reads `size` bytes of a part of a file into `bytes`. 0, kOutOfMemory, or the file
+// stream's code.
+int32_t ReadPart(const Text& path, const FilePart& part, size_t size, std::vector<unsigned char>& bytes) {
   bytes.clear();
-  if (!FileExists(path)) return kContainerMissing;
-  int64_t size = FileSize(path);
-  if (size < 0) return kUnsupported;
   try {
-    bytes.resize(static_cast<size_t>(size));
+    bytes.resize(size);
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;
   }
   StreamParams params;
   FileStream file;
-  int32_t r = file.Open(kModeReading, path, &params);
+  int32_t r = file.OpenPart(path, part, &params);
   for (size_t done = 0; r == kOk && done < bytes.size();) {
     uint32_t n = bytes.size() - done < kPiece ? static_cast<uint32_t>(bytes.size() - done) : kPiece;
     r = file.Read(bytes.data() + done, n);
@@ -56,29 +38,61 @@ int32_t ReadWholeFile(const Text& path, std::vector<unsigned char>& bytes) {
   return r;
 }
 
-int32_t WriteFileInPlace(const Text& path, const unsigned char* data, size_t size) {
-  Text temp = TemporaryName(FolderOf(path), ".partial");
-  int32_t r = WriteBytes(temp, data, size);
-  if (r == kOk && FileExists(path) && RemoveFile(path) != kOk) r = kCannotOpen;
-  if (r == kOk && !RenameFile(temp, path)) r = kCannotOpen;
-  if (r != kOk) RemoveFile(temp);
+}  // namespace
+
+int32_t ReadWholeFile(const Text& path, std::vector<unsigned char>& bytes) {
+  bytes.clear();
+  if (!FileExists(path)) return kContainerMissing;
+  int64_t size = FileSize(path);
+  if (size < 0) return kUnsupported;
+  return ReadPart(path, FilePart(), static_cast<size_t>(size), bytes);
+}
+
+OutputFile::~OutputFile() {
+  if (!temp_.IsEmpty()) {
+    file_.Close();
+    RemoveFile(temp_);
+  }
+}
+
+int32_t OutputFile::Create(const Text& destination) {
+  destination_ = destination;
+  Text folder = FolderOf(destination);
+  if (!folder.IsEmpty() && !FolderExists(folder)) CreateFolder(folder);  // as the writer does
+  for (uint32_t n = 0; n < 1000; ++n) {
+    Text name;
+    name.Format("%s.qef-%lu-%lu.partial", folder.Str(), static_cast<unsigned long>(ProcessNumber()),
+                static_cast<unsigned long>(n));
+    bool exists = false;
+    if (file_.Create(name, exists) == kOk) {
+      temp_ = name;
+      return kOk;
+    }
+    if (!exists) break;
+  }
+  return kCannotOpen;
+}
+
+int32_t OutputFile::Write(const unsigned char* data, size_t size) {
+  int32_t r = kOk;
+  for (size_t done = 0; r == kOk && done < size;) {
+    uint32_t n = size - done < kPiece ? static_cast<uint32_t>(size - done) : kPiece;
+    r = file_.Write(data + done, n);
+    done += n;
+  }
   return r;
 }
 
-Text TemporaryName(const Text& folder, const char* suffix) {
-  Text name;
-  for (uint32_t n = 0; name.IsEmpty() || FileExists(name); ++n)
-    name.Format("%s.qef-%lu-%lu%s", folder.Str(), static_cast<unsigned long>(ProcessNumber()),
-                static_cast<unsigned long>(n), suffix);
-  return name;
-}
-
-ArchiveInput::~ArchiveInput() {
-  if (!temp_.IsEmpty()) RemoveFile(temp_);
+int32_t OutputFile::Keep() {
+  int32_t r = file_.Close();
+  if (r == kOk && !MoveIntoPlace(temp_, destination_)) r = kCannotOpen;
+  if (r == kOk) temp_ = "";
+  return r;
 }
 
 int32_t ArchiveInput::Open(const Text& path, Text& message) {
   path_ = path;
+  part_ = FilePart();
   if (!FileExists(path)) {
     message.Format("%s does not exist", path.Str());
     return kContainerMissing;
@@ -95,33 +109,41 @@ int32_t ArchiveInput::Open(const Text& path, Text& message) {
     return kUnsupported;
   }
 
-  int32_t r = ReadWholeFile(path, bytes_);
-  if (r != kOk) return r;
-  const unsigned char* block = nullptr;
-  uint32_t length = 0;
-  r = InspectPeImage(bytes_.data(), bytes_.size(), image_, message);
-  if (r == kOk) r = FindSectionInFile(bytes_.data(), bytes_.size(), kPayloadRva, &block, &length, message);
+  int64_t size = FileSize(path);
+  if (size < 0) {
+    message.Format("%s is a program of 4 GiB or more, which Windows does not run", path.Str());
+    return kUnsupported;
+  }
+  std::vector<unsigned char> head;
+  size_t head_size = static_cast<uint64_t>(size) < kHeadLimit ? static_cast<size_t>(size) : kHeadLimit;
+  int32_t r = ReadPart(path, FilePart(), head_size, head);
+  uint32_t offset = 0, length = 0;
+  if (r == kOk) r = InspectPeImage(head.data(), head.size(), static_cast<uint64_t>(size), image_, message);
+  if (r == kOk)
+    r = FindSectionInFile(head.data(), head.size(), static_cast<uint64_t>(size), kPayloadRva, &offset, &length,
+                          message);
   if (r == kFailed) message.Format("%s is a Windows program without an archive in it", path.Str());
-  if (r == kOk && ParsePayloadBlock(block, length, payload_) != kOk) {
+  block_offset_ = offset;
+  FilePart block;
+  block.offset = offset;
+  if (r == kOk) r = ReadPart(path, block, length < kPayloadHeaderLength ? length : kPayloadHeaderLength, head);
+  if (r == kOk && ParsePayloadLayout(head.data(), length, layout_) != kOk) {
     message.Format("the payload block of %s is damaged", path.Str());
     r = kBadChunk;
   }
+  part_.offset = block_offset_ + layout_.header_length;
+  part_.length = layout_.container_length;
   return r;
 }
 
 int32_t ArchiveInput::ReadHeader(PropertyList& header) {
   StreamParams params;
   int32_t r = kOk;
-  if (program_) {
-    MemoryStream memory;
-    r = memory.OpenRead(payload_.container, payload_.container_length, &params);
-    if (r == kOk) r = SerialiseValue(header, memory);
-    memory.Close();
-  } else if (ContainerKindOf(path_) == kKindOldFormat) {
+  if (!program_ && ContainerKindOf(path_) == kKindOldFormat) {
     r = kOldFormat;
   } else {
     FileStream file;
-    r = file.Open(kModeReading, path_, &params);
+    r = file.OpenPart(path_, part_, &params);
     if (r == kOk) r = SerialiseValue(header, file);
     file.Close();
   }
@@ -129,17 +151,14 @@ int32_t ArchiveInput::ReadHeader(PropertyList& header) {
   return r;
 }
 
-int32_t ArchiveInput::ContainerFile(const Text& temp_folder, Text& container) {
-  if (!program_) {
-    container = path_;
-    return kOk;
-  }
-  temp_ = TemporaryName(temp_folder, ".qef");
-  int32_t r = WriteBytes(temp_, payload_.container, payload_.container_length);
-  payload_ = PayloadView();
-  std::vector<unsigned char>().swap(bytes_);
-  container = temp_;
-  return r;
+int32_t ArchiveInput::ReadBlockBytes(uint32_t offset, uint32_t length, uint32_t limit,
+                                     std::vector<unsigned char>& bytes) {
+  bytes.clear();
+  if (length > limit) return kOutOfMemory;
+  FilePart part;
+  part.offset = block_offset_ + offset;
+  part.length = length;
+  return ReadPart(path_, part, length, bytes);
 }
 
 }  // namespace qef

@@ -28,6 +28,8 @@ bool WasInterrupted();
 
 // The system's folder for temporary files, internal form, ending in '/'.
 Text TemporaryFolder();
+// The current folder, internal form, ending in '/'; empty when it cannot be found.
+Text CurrentFolder();
 // The running program's file, internal form; empty when it cannot be found.
 Text ExecutablePath();
 // A number that no other running process has, for temporary file names.

@@ -1,6 +1,7 @@
 // Terminal and environment on POSIX: the only file besides console_win32.cpp that
-// touches them. The prompt talks to /dev/tty; echo is switched off with termios and
-// switched back on even when a signal ends the wait.
+// touches them. The prompt talks to /dev/tty; echo is switched off with termios while
+// the line is read, and a signal at the prompt ends the reading: echo comes back on
+// only once the reading has stopped, then the signal takes its course.
 #include <fcntl.h>
 #include <signal.h>
 #include <termios.h>
@@ -22,16 +23,38 @@ namespace {
 const int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
 const int kSignalCount = sizeof kSignals / sizeof kSignals[0];
 
-// What a signal handler needs to put the terminal back; set only while echo is off.
+// What the prompt's signal handler needs; set only while echo is off.
 volatile sig_atomic_t g_tty = -1;
+volatile sig_atomic_t g_signal = 0;  // the signal that ended the prompt
 struct termios g_saved;
+struct termios g_quiet;
 struct sigaction g_old_actions[kSignalCount];
 
-void RestoreAndRaise(int signal_number) {
-  if (g_tty >= 0) tcsetattr(g_tty, TCSAFLUSH, &g_saved);
-  for (int i = 0; i < kSignalCount; ++i)
-    if (kSignals[i] == signal_number) sigaction(signal_number, &g_old_actions[i], nullptr);
-  raise(signal_number);
+void NoteSignal(int signal_number);
+
+void InstallPromptHandler(int signal_number, struct sigaction* old) {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = NoteSignal;  // no SA_RESTART: the read returns with EINTR
+  sigemptyset(&action.sa_mask);
+  sigaction(signal_number, &action, old);
+}
+
+// Ctrl-Z stops the process with the terminal as it found it and hides the typing
+// again when the process goes on. Every other signal is noted; the reading loop ends
+// and raises it again once echo is back on.
+void NoteSignal(int signal_number) {
+  if (signal_number != SIGTSTP) {
+    if (g_signal == 0) g_signal = signal_number;
+    return;
+  }
+  int saved_errno = errno;
+  if (g_tty >= 0) tcsetattr(g_tty, TCSANOW, &g_saved);
+  signal(SIGTSTP, SIG_DFL);
+  raise(SIGTSTP);
+  InstallPromptHandler(SIGTSTP, nullptr);
+  if (g_tty >= 0) tcsetattr(g_tty, TCSANOW, &g_quiet);
+  errno = saved_errno;
 }
 
 void Write(int fd, const char* text) {
@@ -52,19 +75,15 @@ int32_t ReadHiddenLine(const char* prompt, Text& line, Text& message) {
     message = "there is no terminal to ask for the password on";
     return kCannotOpen;
   }
-  struct termios quiet;
   bool echo_off = tcgetattr(tty, &g_saved) == 0;
+  g_signal = 0;
   if (echo_off) {
-    quiet = g_saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    quiet.c_lflag |= ECHONL;  // the user still sees the line end
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = RestoreAndRaise;
-    sigemptyset(&action.sa_mask);
-    for (int i = 0; i < kSignalCount; ++i) sigaction(kSignals[i], &action, &g_old_actions[i]);
+    g_quiet = g_saved;
+    g_quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    g_quiet.c_lflag |= ECHONL;  // the user still sees the line end
+    for (int i = 0; i < kSignalCount; ++i) InstallPromptHandler(kSignals[i], &g_old_actions[i]);
     g_tty = tty;
-    tcsetattr(tty, TCSAFLUSH, &quiet);
+    tcsetattr(tty, TCSAFLUSH, &g_quiet);
   }
   Write(tty, prompt);
 
@@ -73,7 +92,12 @@ int32_t ReadHiddenLine(const char* prompt, Text& line, Text& message) {
   int32_t r = kOk;
   for (;;) {
     char c = 0;
-    ssize_t got = read(tty, &c, 1);
+    ssize_t got = g_signal != 0 ? -1 : read(tty, &c, 1);
+    if (g_signal != 0) {
+      r = kCancelled;
+      message = "cancelled at the password prompt";
+      break;
+    }
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       r = kShortRead;
@@ -101,7 +125,12 @@ int32_t ReadHiddenLine(const char* prompt, Text& line, Text& message) {
     g_tty = -1;
     for (int i = 0; i < kSignalCount; ++i) sigaction(kSignals[i], &g_old_actions[i], nullptr);
   }
+  if (g_signal != 0) Write(tty, "\n");  // the typing ends on its own line
   close(tty);
+  // The signal goes to what was in place before the prompt: the tool's own Ctrl-C
+  // handler notes it (the run then ends through its clean-up), the default ends the
+  // process.
+  if (g_signal != 0) raise(g_signal);
   return r;
 }
 
@@ -138,6 +167,12 @@ bool WasInterrupted() { return g_interrupted != 0; }
 Text TemporaryFolder() {
   const char* folder = std::getenv("TMPDIR");
   return AddTrailingSeparator(Text(folder != nullptr && *folder != 0 ? folder : "/tmp"));
+}
+
+Text CurrentFolder() {
+  char buffer[4096];
+  if (getcwd(buffer, sizeof buffer) == nullptr) return Text();
+  return AddTrailingSeparator(Text(buffer));
 }
 
 Text ExecutablePath() {

@@ -53,9 +53,10 @@ int32_t ReadHiddenLine(const char* prompt, Text& line, Text& message) {
   wchar_t buffer[kMaxLine + 2];
   DWORD got = 0;
   int32_t r = kOk;
-  if (!ReadConsoleW(in, buffer, kMaxLine + 2, &got, nullptr) || got == 0) {
-    r = kShortRead;
-    message = "the console input ended before the password";
+  // Ctrl-C ends the read with nothing; the tool's handler has noted it.
+  if (!ReadConsoleW(in, buffer, kMaxLine + 2, &got, nullptr) || got == 0 || WasInterrupted()) {
+    r = WasInterrupted() ? kCancelled : kShortRead;
+    message = WasInterrupted() ? "cancelled at the password prompt" : "the console input ended before the password";
   } else {
     int units = static_cast<int>(got);
     bool ended = false;
@@ -121,6 +122,13 @@ Text TemporaryFolder() {
   char buffer[MAX_PATH + 1];
   DWORD n = GetTempPathA(sizeof buffer, buffer);
   if (n == 0 || n >= sizeof buffer) return Text("./");
+  return AddTrailingSeparator(ToInternalForm(Text(buffer)));
+}
+
+Text CurrentFolder() {
+  char buffer[4 * MAX_PATH];
+  DWORD n = GetCurrentDirectoryA(sizeof buffer, buffer);
+  if (n == 0 || n >= sizeof buffer) return Text();
   return AddTrailingSeparator(ToInternalForm(Text(buffer)));
 }
 

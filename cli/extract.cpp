@@ -70,10 +70,10 @@ void ListItem(const FsItem& item, int32_t kind, uint32_t size, void* user) {
   }
 }
 
-// One run of the engine on the archive: opens it (a program's container goes to a
-// temporary file in temp_folder, or the system's when that is empty), asks for the
-// password, follows progress and answers the exit status, with the error line printed.
-int RunEngine(const ReadRequest& q, const Text& target, const Text& temp_folder, ExtractOptions& options) {
+// One run of the engine on the archive: opens it (a program's container is read in
+// place), asks for the password, follows progress and answers the exit status, with
+// the error line printed.
+int RunEngine(const ReadRequest& q, const Text& target, ExtractOptions& options) {
   ArchiveInput archive;
   Text message;
   int32_t r = archive.Open(q.archive, message);
@@ -89,14 +89,12 @@ int RunEngine(const ReadRequest& q, const Text& target, const Text& temp_folder,
   NameMapping names(q.common.page);
   names.Install(options);
   options.decode_threads = q.threads;
-  Text container;
-  r = archive.ContainerFile(temp_folder.IsEmpty() ? TemporaryFolder() : temp_folder, container);
-  if (r != kOk) return Fail(r, "cannot write the archive's container to a temporary file");
+  options.container_part = archive.ContainerPart();
 
   ProgressView progress(q.common.quiet);
   progress.Start(header.GetDWord(kHeaderProgressTotal, 0));
   ExtractEngine engine;
-  r = ExtractContainer(engine, container, password, target, nullptr, nullptr, progress.Callback(), &options);
+  r = ExtractContainer(engine, archive.Path(), password, target, nullptr, nullptr, progress.Callback(), &options);
   progress.Finish();
   if (r == kUnsafeName && !names.Refusal().IsEmpty()) message = names.Refusal();
   // The engine never replaces a read-only file, and with --keep-existing no file.
@@ -113,15 +111,12 @@ int RunExtract(const ReadRequest& q, const Text& directory, bool keep_existing) 
   Text target = directory.IsEmpty()
                     ? UniqueFolderName(Text::Concat(FolderOf(archive), Text::Concat(TitleOf(archive), "/")))
                     : WithFolder(AddTrailingSeparator(directory));
-  // A program's container is copied beside the target, on the same disk, when the
-  // target's parent exists; else into the system's temporary folder.
-  Text parent = FolderOf(StripTrailingSeparator(target));
   Tally tally;
   ExtractOptions options;
   options.keep_existing = keep_existing;
   options.observer = &CountItem;
   options.observer_user = &tally;
-  int status = RunEngine(q, target, FolderExists(parent) ? parent : Text(), options);
+  int status = RunEngine(q, target, options);
   if (status == kExitOk) {
     Text summary;
     summary.Format("Extracted %s into %s", tally.Describe().Str(), Escaped(target, false).Str());
@@ -138,7 +133,7 @@ int RunList(const ReadRequest& q, bool json) {
   options.action = ItemAction::kVerify;
   options.observer = &ListItem;
   options.observer_user = &listing;
-  int status = RunEngine(q, Text(), Text(), options);
+  int status = RunEngine(q, Text(), options);
   if (status != kExitOk) return status;
   if (json)
     listing.out += listing.out.empty() ? "[]\n" : "\n]\n";
@@ -154,7 +149,7 @@ int RunTest(const ReadRequest& q) {
   options.action = ItemAction::kVerify;
   options.observer = &CountItem;
   options.observer_user = &tally;
-  int status = RunEngine(q, Text(), Text(), options);
+  int status = RunEngine(q, Text(), options);
   if (status == kExitOk) Say(q.common.quiet, Text::Concat(Text("OK: "), tally.Describe()));
   return status;
 }

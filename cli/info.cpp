@@ -2,6 +2,7 @@
 // cipher, compression and progress total, and for a program its texts, picture and
 // stub.
 #include <cstdio>
+#include <vector>
 
 #include "cli/archive.h"
 #include "cli/bitmap.h"
@@ -13,6 +14,10 @@
 namespace qef {
 
 namespace {
+
+// Texts and a picture larger than this are described, not read: a program's block may
+// say anything about their sizes.
+const uint32_t kShownLimit = 16u << 20;
 
 void Field(const char* name, const Text& value) { std::printf("%-16s%s\n", name, value.Str()); }
 
@@ -78,28 +83,46 @@ int RunInfo(const Text& path, const CodePage& page) {
   Field("Progress total:", total != 0 ? value : Text("(none)"));
   if (!archive.IsProgram()) return kExitOk;
 
-  const PayloadView& payload = archive.Payload();
-  value.Format("%lu bytes", static_cast<unsigned long>(payload.container_length));
+  const PayloadLayout& layout = archive.Layout();
+  value.Format("%lu bytes", static_cast<unsigned long>(layout.container_length));
   Field("Container:", value);
   value.Format("%lu bytes", static_cast<unsigned long>(archive.Image().stub_file_size));
   Field("Stub:", value);
-  if (!payload.full_header) {
+  if (!layout.full_header) {
     Field("Texts:", "(a short payload header: no texts, no picture)");
     return kExitOk;
   }
-  TextField("Link:", payload.link, page);
-  TextField("Info text:", payload.info, page);
-  TextField("Disclaimer:", payload.disclaimer, page);
+  const char* titles[3] = {"Info text:", "Link:", "Disclaimer:"};
+  const int order[3] = {1, 0, 2};  // link, info text, disclaimer
+  std::vector<unsigned char> bytes;
+  for (int i : order) {
+    Text stored;
+    uint32_t length = layout.text_length[i];
+    r = archive.ReadBlockBytes(layout.text_offset[i], length, kShownLimit, bytes);
+    if (r == kOk) r = StoredText(bytes.data(), length, stored);
+    if (r == kOutOfMemory) {
+      value.Format("(%lu bytes, too long to show)", static_cast<unsigned long>(length));
+      Field(titles[i], value);
+      continue;
+    }
+    if (r != kOk) return Fail(r, "cannot read the payload's texts");
+    TextField(titles[i], stored, page);
+  }
   BitmapFacts facts;
   Text why;
-  if (payload.picture_length == 0)
+  uint32_t picture_length = layout.picture_length;
+  if (picture_length == 0) {
     value = "(none)";
-  else if (CheckBitmap(payload.picture, payload.picture_length, why, &facts) == kOk)
+  } else if ((r = archive.ReadBlockBytes(layout.picture_offset, picture_length, kShownLimit, bytes)) != kOk) {
+    if (r != kOutOfMemory) return Fail(r, "cannot read the payload's picture");
+    value.Format("%lu bytes (too large to check)", static_cast<unsigned long>(picture_length));
+  } else if (CheckBitmap(bytes.data(), bytes.size(), why, &facts) == kOk) {
     value.Format("%ld x %ld pixels, %ld bits per pixel, %lu bytes", static_cast<long>(facts.width),
                  static_cast<long>(facts.height), static_cast<long>(facts.bits_per_pixel),
-                 static_cast<unsigned long>(payload.picture_length));
-  else
-    value.Format("%lu bytes (%s)", static_cast<unsigned long>(payload.picture_length), why.Str());
+                 static_cast<unsigned long>(picture_length));
+  } else {
+    value.Format("%lu bytes (%s)", static_cast<unsigned long>(picture_length), why.Str());
+  }
   Field("Picture:", value);
   return kExitOk;
 }

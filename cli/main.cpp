@@ -5,12 +5,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "cli/codepage.h"
 #include "cli/console.h"
 #include "cli/tool.h"
+#include "core/result.h"
 #include "core/thread.h"
 #include "fs/path.h"
 
@@ -148,43 +150,52 @@ int main(int argc, char** argv) {
     return Usage(e.what(), command);
   }
 
-  CatchInterrupt();
-  std::string command = app.get_subcommands().front()->get_name();
-  CommonOptions options;
-  if (ToCommon(common, command, options) != kExitOk) return kExitUsage;
+  // The standard containers report a failed allocation by throwing: whatever runs out
+  // of memory, the run ends with the code that says so rather than an abort.
+  auto run = [&]() -> int {
+    CatchInterrupt();
+    std::string command = app.get_subcommands().front()->get_name();
+    CommonOptions options;
+    if (ToCommon(common, command, options) != kExitOk) return kExitUsage;
 
-  if (command == "pack") {
-    bool program = HasExtension(output, "exe");
-    if (!program && !HasExtension(output, "qef")) return Usage("the output must end in .qef or .exe", command);
-    if (!program && !(stub.empty() && windows.empty() && info.empty() && link.empty() && disclaimer.empty() &&
-                      picture.empty()))
-      return Usage("--stub, --windows, --info, --link, --disclaimer and --picture are for programs (-o NAME.exe)",
-                   command);
-    if (!stub.empty() && !windows.empty())
-      return Usage("--windows picks a built-in stub; it does not go with --stub", command);
-    PackRequest q;
-    for (const std::string& s : sources) q.sources.push_back(ToInternalForm(Text(s.c_str())));
-    q.output = ToInternalForm(Text(output.c_str()));
-    q.program = program;
-    q.stub = ToInternalForm(Text(stub.c_str()));
-    q.windows = windows == "64" ? 64 : 32;
-    q.info_file = ToInternalForm(Text(info.c_str()));
-    q.disclaimer_file = ToInternalForm(Text(disclaimer.c_str()));
-    q.picture_file = ToInternalForm(Text(picture.c_str()));
-    q.link = link.c_str();
-    q.cipher_id = cipher == "aes" ? 2 : 0;
-    q.compression = compression == "best" ? 1 : compression == "fast" ? 2 : 0;
-    q.jobs = jobs;
+    if (command == "pack") {
+      bool program = HasExtension(output, "exe");
+      if (!program && !HasExtension(output, "qef")) return Usage("the output must end in .qef or .exe", command);
+      if (!program && !(stub.empty() && windows.empty() && info.empty() && link.empty() && disclaimer.empty() &&
+                        picture.empty()))
+        return Usage("--stub, --windows, --info, --link, --disclaimer and --picture are for programs (-o NAME.exe)",
+                     command);
+      if (!stub.empty() && !windows.empty())
+        return Usage("--windows picks a built-in stub; it does not go with --stub", command);
+      PackRequest q;
+      for (const std::string& s : sources) q.sources.push_back(ToInternalForm(Text(s.c_str())));
+      q.output = ToInternalForm(Text(output.c_str()));
+      q.program = program;
+      q.stub = ToInternalForm(Text(stub.c_str()));
+      q.windows = windows == "64" ? 64 : 32;
+      q.info_file = ToInternalForm(Text(info.c_str()));
+      q.disclaimer_file = ToInternalForm(Text(disclaimer.c_str()));
+      q.picture_file = ToInternalForm(Text(picture.c_str()));
+      q.link = link.c_str();
+      q.cipher_id = cipher == "aes" ? 2 : 0;
+      q.compression = compression == "best" ? 1 : compression == "fast" ? 2 : 0;
+      q.jobs = jobs;
+      q.common = options;
+      return RunPack(q);
+    }
+    if (command == "info") return RunInfo(ToInternalForm(Text(archive.c_str())), options.page);
+
+    ReadRequest q;
+    q.archive = ToInternalForm(Text(archive.c_str()));
     q.common = options;
-    return RunPack(q);
+    q.threads = threads;
+    if (command == "extract") return RunExtract(q, ToInternalForm(Text(directory.c_str())), keep_existing);
+    if (command == "list") return RunList(q, json);
+    return RunTest(q);
+  };
+  try {
+    return run();
+  } catch (const std::bad_alloc&) {
+    return Fail(kOutOfMemory, "not enough memory");
   }
-  if (command == "info") return RunInfo(ToInternalForm(Text(archive.c_str())), options.page);
-
-  ReadRequest q;
-  q.archive = ToInternalForm(Text(archive.c_str()));
-  q.common = options;
-  q.threads = threads;
-  if (command == "extract") return RunExtract(q, ToInternalForm(Text(directory.c_str())), keep_existing);
-  if (command == "list") return RunList(q, json);
-  return RunTest(q);
 }

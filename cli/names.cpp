@@ -3,6 +3,7 @@
 #include "cli/console.h"
 #include "container/writer.h"
 #include "core/result.h"
+#include "fs/path.h"
 
 namespace qef {
 
@@ -44,15 +45,30 @@ int32_t ToLocalName(const Text& stored, const CodePage& page, Text& local, Text&
   return r;
 }
 
+// Each item's own name is checked; its folder part is made of the names of the folder
+// items before it, which are checked as items themselves. A name is checked as typed
+// and, in a double-byte code page, once more as stored: a character whose second byte
+// is 0x5C would be stored as a '\\'.
 int32_t StoreNames(PropertyList& content, const CodePage& page, Text& message) {
-  if (SameAsLocal(page)) return kOk;
+  bool same = SameAsLocal(page);
   for (int32_t i = 0; i < content.GetCount(); ++i) {
     FsItem* item = content.At(i).GetFsItem();
     if (item == nullptr) continue;
     Text path = Text::Concat(item->GetString(kItemFolder, ""), item->GetString(kItemName, ""));
+    const char* reason = UnstorableNameReason(item->GetString(kItemName, ""));
+    if (reason != nullptr) {
+      message.Format("the name \"%s\" cannot be stored: %s", Escaped(path, false).Str(), reason);
+      return kBadArgument;
+    }
+    if (same) continue;
     for (uint16_t key : {kItemFolder, kItemName}) {
       Text stored, why;
       int32_t r = ToStoredName(item->GetString(key, ""), page, stored, why);
+      if (r == kOk && key == kItemName && stored.Find('\\') >= 0) {
+        why.Format("in code page %lu a character of it ends in the byte of '\\', which every reader takes for a "
+                   "folder separator", static_cast<unsigned long>(page.number));
+        r = kBadArgument;
+      }
       if (r != kOk) {
         message.Format("the name \"%s\" cannot be stored: %s", Escaped(path, false).Str(), why.Str());
         return r;

@@ -24,8 +24,11 @@ int32_t ToStoredName(const Text& local, const CodePage& page, Text& stored, Text
 int32_t ToLocalName(const Text& stored, const CodePage& page, Text& local, Text& message);
 
 // Rewrites the name and folder part (keys 200 and 201) of every item of a collected
-// content list into the archive's code page; the items keep their source paths. 0, or
-// kBadArgument (or kUnsupported) with a message that names the item.
+// content list into the archive's code page; the items keep their source paths. A
+// name that some reader could not restore under that name (fs/path.h's
+// UnstorableNameReason, or a '\' that only the code page conversion makes) is
+// refused. 0, or kBadArgument (or kUnsupported) with a message that names the item
+// and the reason.
 int32_t StoreNames(PropertyList& content, const CodePage& page, Text& message);
 
 // Turns stored names back into local names while extracting.

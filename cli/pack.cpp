@@ -1,6 +1,8 @@
 // qef pack: sources into a container file, or into a self-extracting program (the
 // stub with a payload block appended). Everything that can be refused is checked
 // before anything is written; the output appears only when it is complete.
+#include <algorithm>
+#include <new>
 #include <vector>
 
 #include "cli/archive.h"
@@ -10,6 +12,7 @@
 #include "cli/tool.h"
 #include "container/writer.h"
 #include "core/result.h"
+#include "fs/file_stream.h"
 #include "fs/fs.h"
 #include "fs/path.h"
 #include "sfx/payload.h"
@@ -123,6 +126,18 @@ int32_t ReadStub(const Text& given, int32_t windows, Bytes& stub, Text& message)
   return kCannotOpen;
 }
 
+// A source "." (or "x/.") is the folder itself, packed under its real name rather than
+// as ".": "." is no name a reader can restore. ".." stays, for the name check to refuse.
+Text WithRealName(const Text& given) {
+  Text source = StripTrailingSeparator(given);
+  while (source.Equals(".") || (source.GetLength() >= 2 && source.Right(2).Equals("/."))) {
+    source = source.Equals(".") ? StripTrailingSeparator(CurrentFolder())
+                                : StripTrailingSeparator(source.Left(source.GetLength() - 1));
+    if (source.IsEmpty()) return given;
+  }
+  return source;
+}
+
 // Two sources of the same name would be extracted over each other; Windows does not
 // tell upper from lower case.
 int32_t CheckTopLevelNames(const PropertyList& content, Text& message) {
@@ -165,23 +180,68 @@ Totals Count(const PropertyList& content) {
   return t;
 }
 
-// The container goes to a temporary file beside the output, then into the block.
-int32_t WriteProgram(const PackRequest& q, const Text& password, PropertyList& content, const PackOptions& options,
-                     PayloadContent& payload, Bytes& stub, Text& message) {
-  Text temp = TemporaryName(FolderOf(q.output), ".qef");
-  int32_t r = WriteContainer(temp, password, content, options);
-  if (r == kOk) r = ReadWholeFile(temp, payload.container);
-  RemoveFile(temp);
-  if (r == kOk && WasInterrupted()) r = kCancelled;
-  if (r != kOk) return r;
-  Bytes block = BuildPayloadBlock(payload);
-  if (block.empty()) {
-    message = "the archive is too large for a self-extracting program";
-    return kUnsupported;
+// Sums or writes the program: the stub's edited image, the block's head, the container
+// copied from its file in pieces, the block's tail and the padding after the block.
+// With `out` null the pieces only go into the checksum.
+int32_t EmitProgram(const Bytes& image, const Bytes& head, const Text& container, const Bytes& tail,
+                    uint32_t padding, PeChecksumSum* sum, OutputFile* out) {
+  const size_t kPiece = 1u << 20;
+  Bytes piece;
+  try {
+    piece.resize(kPiece);
+  } catch (const std::bad_alloc&) {
+    return kOutOfMemory;
   }
-  std::vector<unsigned char>().swap(payload.container);
-  r = AppendPayloadSection(stub, block, message);
-  if (r == kOk) r = WriteFileInPlace(q.output, stub.data(), stub.size());
+  auto emit = [&](const unsigned char* data, size_t size) {
+    if (sum != nullptr) sum->Add(data, size);
+    return out != nullptr ? out->Write(data, size) : kOk;
+  };
+  int32_t r = emit(image.data(), image.size());
+  if (r == kOk) r = emit(head.data(), head.size());
+  StreamParams params;
+  FileStream file;
+  if (r == kOk) r = file.Open(kModeReading, container, &params);
+  for (int64_t left = FileSize(container); r == kOk && left > 0;) {
+    uint32_t n = static_cast<uint64_t>(left) < kPiece ? static_cast<uint32_t>(left) : static_cast<uint32_t>(kPiece);
+    r = file.Read(piece.data(), n);
+    if (r == kOk) r = emit(piece.data(), n);
+    left -= n;
+  }
+  file.Close();
+  if (r == kOk) r = emit(tail.data(), tail.size());
+  std::fill(piece.begin(), piece.end(), 0);
+  if (r == kOk) r = emit(piece.data(), padding);
+  return r;
+}
+
+// The container goes to a file of its own beside the output first (its size goes into
+// the block's head and the program's headers, and the checksum covers it), then it is
+// copied into the program: memory stays bounded whatever the archive's size.
+int32_t WriteProgram(const PackRequest& q, const Text& password, PropertyList& content, const PackOptions& options,
+                     const PayloadContent& payload, Bytes& stub, Text& message) {
+  // A name of our own beside the output: the writer replaces the empty file there.
+  OutputFile container;
+  int32_t r = container.Create(q.output);
+  if (r == kOk) r = container.Close();
+  const Text& temp = container.Name();
+  if (r == kOk) r = WriteContainer(temp, password, content, options);
+  if (r == kOk && WasInterrupted()) r = kCancelled;
+  int64_t size = r == kOk ? FileSize(temp) : 0;
+  Bytes head, tail;
+  if (r == kOk && (size < 0 || !BuildPayloadParts(payload, static_cast<uint64_t>(size), head, tail))) {
+    message = "the archive is too large for a self-extracting program";
+    r = kUnsupported;
+  }
+  uint32_t padding = 0;
+  if (r == kOk) r = PreparePayloadSection(stub, head.size() + static_cast<uint64_t>(size) + tail.size(), padding,
+                                          message);
+  PeChecksumSum sum;
+  if (r == kOk) r = EmitProgram(stub, head, temp, tail, padding, &sum, nullptr);
+  if (r == kOk) StorePeChecksum(stub, sum.Value());
+  OutputFile program;
+  if (r == kOk) r = program.Create(q.output);
+  if (r == kOk) r = EmitProgram(stub, head, temp, tail, padding, nullptr, &program);
+  if (r == kOk) r = program.Keep();
   return r;
 }
 
@@ -217,7 +277,9 @@ int RunPack(const PackRequest& q) {
 
   PropertyList content;
   std::vector<Skip> skips;
-  r = CollectSources(q.sources, content, &NoteSkip, &skips);
+  std::vector<Text> sources;
+  for (const Text& source : q.sources) sources.push_back(WithRealName(source));
+  r = CollectSources(sources, content, &NoteSkip, &skips);
   if (r != kOk) {
     // The last entry skipped is the one that stopped the collection.
     if (!skips.empty()) message.Format("%s: %s", skips.back().path.Str(), skips.back().why.Str());

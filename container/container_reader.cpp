@@ -15,15 +15,18 @@ int32_t ContainerKindOf(const Text& path) {
   Text ext = ExtensionOf(path);
   ext.MakeLower();
   if (!ext.Equals("qef")) return kKindCarrier;
-  // An older format began with the magic in plain.
+  return ContainerKindOf(path, FilePart());
+}
+
+// An older format began with the magic in plain.
+int32_t ContainerKindOf(const Text& path, const FilePart& part) {
   char head[24] = {};
-  size_t got = 0;
-  if (std::FILE* f = std::fopen(ToSystemForm(path).Str(), "rb")) {
-    got = std::fread(head, 1, sizeof head, f);
-    std::fclose(f);
-  }
-  if (got >= 24 && (std::memcmp(head, "Quillmar Encrypted File", 23) == 0 ||
-                    std::memcmp(head, "QuillmarEncryptedFile", 21) == 0))
+  StreamParams params;
+  FileStream file;
+  bool got = file.OpenPart(path, part, &params) == 0 && file.Read(head, sizeof head) == 0;
+  file.Close();
+  if (got && (std::memcmp(head, "Quillmar Encrypted File", 23) == 0 ||
+              std::memcmp(head, "QuillmarEncryptedFile", 21) == 0))
     return kKindOldFormat;
   return kKindContainer;
 }
@@ -45,7 +48,7 @@ int32_t ContainerReader::Open(const Text& path, const Text& password, PropertyLi
   if (params != nullptr) header_params_ = *params;
   header_params_.base_folder = nullptr;
   header_params_.items = nullptr;
-  if (r == 0 && file_.Open(kModeReading, path, &header_params_) != 0) r = kCannotOpen;
+  if (r == 0 && file_.OpenPart(path, part_, &header_params_) != 0) r = kCannotOpen;
   if (r == 0) r = SerialiseValue(*header, file_);
   if (r == 0 && !header->GetString(kHeaderMagic, "").Equals(kContainerMagic)) r = kBadMagic;
   uint8_t setting = r == 0 ? header->GetByte(kHeaderCompression, 0) : 0;

@@ -29,6 +29,9 @@ enum ContainerKind : int32_t {
   kKindOldFormat = 3,  // extension "qef" and the magic in plain at the start
 };
 int32_t ContainerKindOf(const Text& path);
+// The kind of a container that is a part of a file (a program's payload): its name
+// says nothing, only its first bytes count.
+int32_t ContainerKindOf(const Text& path, const FilePart& part);
 
 // Reads a container: file stream, content stream and a progress stream on top.
 class ContainerReader : public FilterStream {
@@ -45,9 +48,12 @@ class ContainerReader : public FilterStream {
   int32_t Read(void* buffer, uint32_t length) override;
   // 2 or more: the content is read and decoded ahead on a second thread.
   void SetReadAhead(int32_t threads) { read_ahead_ = threads; }
+  // Where the container lies in the file at path (by default the whole file).
+  void SetPart(const FilePart& part) { part_ = part; }
 
  private:
   int32_t read_ahead_ = 1;
+  FilePart part_;
   FileStream file_;
   ContentStream content_;
   ProgressStream progress_;

@@ -18,14 +18,17 @@ void ExtractEngine::Prepare(int32_t value) {
   header_.Reset();
   content_.Reset();
   path_.Assign("");
+  part_ = FilePart();
   kind_ = 0;
 }
 
-int32_t ExtractEngine::PreparePath(const Text& path) {
+int32_t ExtractEngine::PreparePath(const Text& path, const FilePart& part) {
   if (!ready_) return kNotReady;
   if (path.IsEmpty()) return kEmptyPath;
   path_ = path;
-  kind_ = FileExists(path) ? ContainerKindOf(path) : kKindContainer;
+  part_ = part;
+  bool whole = part.offset == 0 && part.length == FilePart::kToTheEnd;
+  kind_ = !FileExists(path) ? kKindContainer : whole ? ContainerKindOf(path) : ContainerKindOf(path, part);
   return kind_ == kKindOldFormat ? kOldFormat : 0;
 }
 
@@ -43,7 +46,9 @@ namespace {
 int32_t CreateTarget(const Text& target, ExtractJournal& journal) {
   if (!IsFolderPath(target) || IsTooShortToCreate(target)) return kBadArgument;
   std::vector<Text> missing;
-  for (Text p = target; !FolderExists(p); p = FolderOf(StripTrailingSeparator(p))) {
+  // A relative path's first folder has the current folder as its parent ("new/" of
+  // "new/sub/"), which exists: the walk up ends there.
+  for (Text p = target; !p.IsEmpty() && !FolderExists(p); p = FolderOf(StripTrailingSeparator(p))) {
     if (!IsFolderPath(p) || IsTooShortToCreate(p)) {
       return missing.empty() ? kBadArgument : kCannotCreateParent;
     }
@@ -66,6 +71,7 @@ int32_t ExtractKind1(ExtractEngine& engine, const Text& password, const Text& ba
   params.items = &context;
   ContainerReader reader;
   reader.SetReadAhead(decode_threads);
+  reader.SetPart(engine.ContainerPart());
   int32_t r = reader.Open(engine.ContainerPath(), password, &engine.HeaderList(), &params);
   uint32_t total = engine.HeaderList().GetDWord(kHeaderProgressTotal, 0);
   if (r == 0 && progress != nullptr && total != 0) {
@@ -103,12 +109,18 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
 
   bool extracting = options->action == ItemAction::kExtract;
   Text target = target_folder.IsEmpty() ? FolderOf(ToInternalForm(container_path)) : target_folder;
+  // A relative target is taken from the current folder ("new/sub/" as "./new/sub/"),
+  // so that its first folder has a parent that exists, and is not taken for a root
+  // too short to create.
+  bool relative = !target.IsEmpty() && target.GetAt(0) != '/' && !(target.GetLength() >= 2 && target.GetAt(1) == ':');
+  if (relative && !(target.GetLength() >= 2 && target.GetAt(0) == '.' && target.GetAt(1) == '/'))
+    target = Text::Concat(Text("./"), target);
   int32_t r = 0;
   if (extracting && !FolderExists(target)) r = CreateTarget(target, context.journal);
   if (r == 0 && extracting && !FolderExists(target)) r = kTargetMissing;
   if (r == 0) {
     engine.Prepare(0);
-    r = engine.PreparePath(container_path);
+    r = engine.PreparePath(container_path, options->container_part);
   }
   if (r == 0) r = engine.GetKind() == kKindContainer ? ExtractKind1(engine, password, target, progress, context, options->decode_threads)
                                                      : kUnsupported;

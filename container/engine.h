@@ -8,6 +8,7 @@
 #include "core/stream.h"
 #include "core/text.h"
 #include "core/value.h"
+#include "fs/file_stream.h"
 
 namespace qef {
 
@@ -33,6 +34,9 @@ struct ExtractOptions {
   void* observer_user = nullptr;
   NameMapper name_mapper = nullptr;  // null: names are used as stored
   void* name_mapper_user = nullptr;
+  // Where the container lies in its file: the whole file, or a program's payload part,
+  // which is read in place (its kind then follows from its first bytes alone).
+  FilePart container_part;
 };
 
 // The engine state for one extraction: created by its caller, prepared and finished by
@@ -47,7 +51,7 @@ class ExtractEngine {
   void Prepare(int32_t value);
   // 11 when not prepared; 209 for an empty path; 312 for an older container format;
   // otherwise remembers the path and its container kind (a missing file counts as 1).
-  int32_t PreparePath(const Text& path);
+  int32_t PreparePath(const Text& path, const FilePart& part = FilePart());
   // Empties both lists and clears the ready flag.
   void Finish();
 
@@ -56,11 +60,13 @@ class ExtractEngine {
   PropertyList& HeaderList() { return header_; }
   PropertyList& ContentList() { return content_; }
   const Text& ContainerPath() const { return path_; }
+  const FilePart& ContainerPart() const { return part_; }
 
  private:
   PropertyList header_;
   PropertyList content_;
   Text path_;
+  FilePart part_;
   bool ready_ = false;
   int32_t kind_ = 0;
   int32_t value_ = 0;

@@ -304,7 +304,7 @@ int32_t ItemNames(const FsItem& item, const ItemContext& context, Text& folder, 
     folder = mapped_folder;
     name = mapped_name;
   }
-  return CheckItemName(folder, name, context.style);
+  return CheckItemName(folder, name, context.style, item.GetByte(kItemKind, 0) == 1);
 }
 
 }  // namespace qef

@@ -161,11 +161,23 @@ int32_t WriteContainer(const Text& out_path, const Text& password, PropertyList&
   header.PutByte(kHeaderCompression, options.compression, 1);
   header.PutByte(kHeaderCipher, options.cipher_id, 1);
 
-  // Written under a name beside the output and renamed into place when complete.
+  // Written under a name beside the output and renamed into place when complete. The
+  // name is taken by creating the file where nothing had that name, so that a file or
+  // link planted under it is never written through.
   Text temp;
-  for (uint32_t n = 0; temp.IsEmpty() || FileExists(temp); ++n) temp.Format("%s.partial-%lu", out_path.Str(), static_cast<unsigned long>(n));
+  Text parent = FolderOf(out_path);
+  if (!parent.IsEmpty() && !FolderExists(parent)) CreateFolder(parent);
+  int32_t r = kCannotOpen;
+  for (uint32_t n = 0; r != 0 && n < 1000; ++n) {
+    temp.Format("%s.partial-%lu", out_path.Str(), static_cast<unsigned long>(n));
+    NewFile reserved;
+    bool exists = false;
+    r = reserved.Create(temp, exists);
+    if (r != 0 && !exists) break;
+  }
   FileStream file;
-  int32_t r = file.Open(kModeWriting, temp, &params);
+  if (r == 0) r = file.Open(kModeWriting, temp, &params);
+  else temp = "";
   if (r == 0) r = SerialiseValue(header, file);
   ContentStream content_stream;
   if (r == 0) r = content_stream.SetUp(&file, password, &vector, options.cipher_id, options.compression);
@@ -184,9 +196,8 @@ int32_t WriteContainer(const Text& out_path, const Text& password, PropertyList&
   if (r == 0) r = closed;
   closed = file.Close();
   if (r == 0) r = closed;
-  if (r == 0 && FileExists(out_path) && RemoveFile(out_path) != 0) r = kCannotOpen;
-  if (r == 0 && !RenameFile(temp, out_path)) r = kCannotOpen;
-  if (r != 0) RemoveFile(temp);
+  if (r == 0 && !MoveIntoPlace(temp, out_path)) r = kCannotOpen;
+  if (r != 0 && !temp.IsEmpty()) RemoveFile(temp);
   return r;
 }
 

@@ -25,9 +25,15 @@ void CondVar::Wait(Mutex& locked) {
 
 void CondVar::NotifyAll() { static_cast<std::condition_variable*>(impl_)->notify_all(); }
 
+// std::thread reports a thread the system cannot create (no memory for its stack) by
+// throwing; here it is a false answer, which the callers handle.
 bool Thread::Start(void (*fn)(void*), void* arg) {
   Join();
-  impl_ = new (std::nothrow) std::thread(fn, arg);
+  try {
+    impl_ = new std::thread(fn, arg);
+  } catch (const std::exception&) {
+    impl_ = nullptr;
+  }
   return impl_ != nullptr;
 }
 

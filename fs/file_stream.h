@@ -1,10 +1,18 @@
 #pragma once
 // A stream on a standard-library file handle.
+#include <cstdint>
 #include <cstdio>
 
 #include "core/stream.h"
 
 namespace qef {
+
+// Where data lies in a file: `length` bytes from `offset`; the default is the whole file.
+struct FilePart {
+  static const uint64_t kToTheEnd = ~static_cast<uint64_t>(0);
+  uint64_t offset = 0;
+  uint64_t length = kToTheEnd;
+};
 
 class FileStream : public Stream {
  public:
@@ -15,6 +23,10 @@ class FileStream : public Stream {
   // missing parents, then creates or truncates the file. 204 when the file cannot be
   // opened (the stream is then closed); the base Open's code for a bad mode.
   int32_t Open(int32_t mode, const Text& path, const StreamParams* params);
+  // Reads a part of the file as if it were the whole file: reading past the part's end
+  // is a short read (208), as it is at the end of a file. 204 when the file cannot be
+  // opened or the part does not start inside it.
+  int32_t OpenPart(const Text& path, const FilePart& part, const StreamParams* params);
   // 205 when a file being written could not be flushed completely, else 0.
   int32_t Close() override;
   // Short reads give 208, short writes 205.
@@ -23,6 +35,7 @@ class FileStream : public Stream {
 
  private:
   std::FILE* file_ = nullptr;
+  uint64_t left_ = FilePart::kToTheEnd;  // bytes of the part still to be read
 };
 
 }  // namespace qef

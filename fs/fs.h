@@ -101,5 +101,8 @@ bool MakeOneFolder(const Text& folder);
 bool IsLink(const Text& path);
 // Renames a file to a name that does not exist yet: true on success.
 bool RenameFile(const Text& from, const Text& to);
+// Puts a file in the place of `to` in one step, replacing a file there: at every moment
+// `to` is either the old file or the new one. True on success.
+bool MoveIntoPlace(const Text& from, const Text& to);
 
 }  // namespace qef

@@ -102,6 +102,8 @@ bool RenameFile(const Text& from, const Text& to) {
   return ::rename(from.Str(), to.Str()) == 0;
 }
 
+bool MoveIntoPlace(const Text& from, const Text& to) { return ::rename(from.Str(), to.Str()) == 0; }
+
 int32_t ApplyFileInformation(const Text& path, const PropertyList* list) {
   bool folder = IsFolderPath(path);
   if (folder ? !FolderExists(path) : !FileExists(path)) return kFailed;

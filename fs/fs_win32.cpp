@@ -110,6 +110,10 @@ bool RenameFile(const Text& from, const Text& to) {
   return MoveFileExA(ToSystemForm(from).Str(), ToSystemForm(to).Str(), 0) != 0;
 }
 
+bool MoveIntoPlace(const Text& from, const Text& to) {
+  return MoveFileExA(ToSystemForm(from).Str(), ToSystemForm(to).Str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 int32_t ApplyFileInformation(const Text& path, const PropertyList* list) {
   bool folder = IsFolderPath(path);
   if (folder ? !FolderExists(path) : !FileExists(path)) return kFailed;

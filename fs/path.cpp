@@ -32,24 +32,24 @@ Text AddTrailingSeparator(const Text& path, PathStyle style) {
   return t;
 }
 
-bool IsValidPath(const Text& text) {
+bool IsValidPath(const Text& text, PathStyle style) {
   if (text.IsEmpty()) return false;
-  return std::strpbrk(text.CStr(), "\\?<>*|\"") == nullptr;
+  return style == PathStyle::kPosix || std::strpbrk(text.CStr(), "\\?<>*|\"") == nullptr;
 }
 
-bool IsFilePath(const Text& text) {
-  if (!IsValidPath(text)) return false;
+bool IsFilePath(const Text& text, PathStyle style) {
+  if (!IsValidPath(text, style)) return false;
   char last = text.GetAt(text.GetLength() - 1);
-  return last != '/' && last != ':';
+  return last != '/' && (last != ':' || style == PathStyle::kPosix);
 }
 
-bool IsFolderPath(const Text& text) {
-  return IsValidPath(text) && text.GetAt(text.GetLength() - 1) == '/';
+bool IsFolderPath(const Text& text, PathStyle style) {
+  return IsValidPath(text, style) && text.GetAt(text.GetLength() - 1) == '/';
 }
 
 Text FileNameOf(const Text& path, PathStyle style) {
   Text t = ToInternalForm(path, style);
-  if (!IsFilePath(t)) return Text("");
+  if (!IsFilePath(t, style)) return Text("");
   int32_t slash = t.ReverseFind('/');
   return slash < 0 ? t : t.Right(t.GetLength() - slash - 1);
 }
@@ -68,7 +68,7 @@ Text ExtensionOf(const Text& path, PathStyle style) {
 }
 
 Text FolderOf(const Text& path, PathStyle style) {
-  if (IsFolderPath(path)) return path;
+  if (IsFolderPath(path, style)) return path;
   Text t = ToInternalForm(path, style);
   int32_t slash = t.ReverseFind('/');
   if (slash < 0) return Text("");
@@ -108,6 +108,7 @@ bool IsDeviceName(const char* component, size_t length) {
 
 bool IsUnsafeComponent(const char* c, size_t length, bool first, PathStyle style) {
   if (length == 0) return false;  // doubled separators stay where they are
+  if (length == 1 && c[0] == '.') return false;  // the folder itself
   bool only_dots_and_blanks = true;
   for (size_t i = 0; i < length; ++i) {
     unsigned char ch = static_cast<unsigned char>(c[i]);
@@ -123,8 +124,8 @@ bool IsUnsafeComponent(const char* c, size_t length, bool first, PathStyle style
 
 }  // namespace
 
-int32_t CheckItemName(const Text& folder_part, const Text& name, PathStyle style) {
-  if (name.IsEmpty()) return kUnsafeName;
+int32_t CheckItemName(const Text& folder_part, const Text& name, PathStyle style, bool folder_item) {
+  if (!folder_item && (name.IsEmpty() || name.Equals("."))) return kUnsafeName;
   Text joined = Text::Concat(folder_part, name);
   const char* p = joined.Str();
   if (IsSeparator(p[0])) return kUnsafeName;
@@ -137,6 +138,20 @@ int32_t CheckItemName(const Text& folder_part, const Text& name, PathStyle style
     if (*p != 0) ++p;
   }
   return 0;
+}
+
+const char* UnstorableNameReason(const Text& name) {
+  const char* p = name.Str();
+  size_t length = std::strlen(p);
+  if (length == 0) return "it is empty";
+  if (std::strcmp(p, ".") == 0 || std::strcmp(p, "..") == 0) return "it names a folder by its place, not its name";
+  if (std::strchr(p, '\\') != nullptr) return "it holds '\\', which every reader takes for a folder separator";
+  for (size_t i = 0; i < length; ++i)
+    if (static_cast<unsigned char>(p[i]) < 0x20 || p[i] == 0x7F) return "it holds a control character";
+  if (std::strpbrk(p, "/:*?\"<>|") != nullptr) return "it holds one of / : * ? \" < > |, which Windows refuses in names";
+  if (p[length - 1] == '.' || p[length - 1] == ' ') return "it ends in a dot or a blank, which Windows drops";
+  if (IsDeviceName(p, length)) return "it is a device name on Windows (CON, NUL, AUX, COM1, ...)";
+  return nullptr;
 }
 
 }  // namespace qef

@@ -26,12 +26,13 @@ Text StripTrailingSeparator(const Text& path, PathStyle style = kNativeStyle);
 // Appends '/' to a non-empty text that does not end in one.
 Text AddTrailingSeparator(const Text& path, PathStyle style = kNativeStyle);
 
-// Not empty and free of the seven characters \ ? < > * | "
-bool IsValidPath(const Text& text);
-// Valid, and the last character is neither '/' nor ':'.
-bool IsFilePath(const Text& text);
+// Not empty; with the Windows style also free of the seven characters \ ? < > * | "
+// (on POSIX every byte but '/' and zero may be part of a name).
+bool IsValidPath(const Text& text, PathStyle style = kNativeStyle);
+// Valid, and the last character is not '/' (with the Windows style not ':' either).
+bool IsFilePath(const Text& text, PathStyle style = kNativeStyle);
 // Valid, and the last character is '/'.
-bool IsFolderPath(const Text& text);
+bool IsFolderPath(const Text& text, PathStyle style = kNativeStyle);
 
 // The text after the last '/' of a file path; empty for anything else.
 Text FileNameOf(const Text& path, PathStyle style = kNativeStyle);
@@ -48,12 +49,22 @@ bool IsTooShortToCreate(const Text& folder, PathStyle style = kNativeStyle);
 
 // The one check of a container item's names, made before anything is created for the
 // item: 0 when folder_part + name (either separator) stays inside the folder it is
-// joined to, else 240 (kUnsafeName). Refused on every platform: an empty name; a
-// leading separator (absolute, UNC and device forms); a component made only of dots
-// and blanks ("..", ".", "..."); a drive letter at the start ("C:x"); control
-// characters; device names (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$, with
-// or without an extension or trailing blanks and dots). With the Windows style also
-// any ':' (alternate data streams).
-int32_t CheckItemName(const Text& folder_part, const Text& name, PathStyle style = kNativeStyle);
+// joined to, else 240 (kUnsafeName). Refused on every platform: a file item without
+// a name (empty, or "."); a leading separator (absolute, UNC and device forms); a
+// component made only of dots and blanks ("..", "...", ". ") other than "." (the
+// folder itself); a drive letter at the start ("C:x"); control characters; device
+// names (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$, with or without an
+// extension or trailing blanks and dots). With the Windows style also any ':'
+// (alternate data streams). A folder item may have an empty name: folder part "x/"
+// then names folder x, and both empty the folder joined to.
+int32_t CheckItemName(const Text& folder_part, const Text& name, PathStyle style = kNativeStyle,
+                      bool folder_item = false);
+
+// Why a file or folder name cannot be stored in an archive so that every reader, on
+// any system, restores it under that name; null when it can. Stricter than
+// CheckItemName, which judges names already stored: it also refuses '\' (readers
+// take it for a separator), the characters Windows refuses in names, a trailing dot
+// or blank, and "." and "..".
+const char* UnstorableNameReason(const Text& name);
 
 }  // namespace qef

@@ -20,12 +20,14 @@ bool Fits(uint32_t offset, uint32_t length, uint32_t size) {
   return static_cast<uint64_t>(offset) + length <= size;
 }
 
+}  // namespace
+
 // The stub's bounded copy: at most length - 1 bytes, ending early at a zero byte,
-// always terminated. The caller has checked that offset + length fits the block.
-int32_t CopyText(const unsigned char* block, uint32_t offset, uint32_t length, Text& out) {
+// always terminated. The caller has checked that the bytes are readable.
+int32_t StoredText(const unsigned char* bytes, uint32_t length, Text& out) {
   out = "";
   if (length <= 1) return kOk;
-  const char* start = reinterpret_cast<const char*>(block + offset);
+  const char* start = reinterpret_cast<const char*>(bytes);
   const void* zero = std::memchr(start, 0, length - 1);
   uint32_t n = zero != nullptr ? static_cast<uint32_t>(static_cast<const char*>(zero) - start) : length - 1;
   if (n > 0x7FFFFFFEu) return kOutOfMemory;  // a Text counts its length in 31 bits
@@ -37,11 +39,38 @@ int32_t CopyText(const unsigned char* block, uint32_t offset, uint32_t length, T
   return out.GetLength() == static_cast<int32_t>(n) ? kOk : kOutOfMemory;
 }
 
-}  // namespace
-
 // A header length below 8 would overlap the container length word and is refused,
 // as is a negative one (the stub reads the byte as signed). Texts and the picture
 // are only looked at with the full header; a zero length leaves its offset unread.
+int32_t ParsePayloadLayout(const unsigned char* head, uint32_t size, PayloadLayout& layout) {
+  layout = PayloadLayout();
+  if (head == nullptr) return kBadArgument;
+  if (size < 8) return kBadChunk;
+  int32_t header_length = static_cast<signed char>(head[0]);
+  if (header_length < 8) return kBadChunk;
+  uint32_t container_length = ReadU32(head + 4);
+  if (!Fits(static_cast<uint32_t>(header_length), container_length, size)) return kBadChunk;
+  if (header_length != static_cast<int32_t>(kPayloadHeaderLength)) {
+    layout.header_length = static_cast<uint32_t>(header_length);
+    layout.container_length = container_length;
+    return kOk;
+  }
+  PayloadLayout full;
+  full.picture_length = ReadU32(head + 12);
+  full.picture_offset = ReadU32(head + 28);
+  if (full.picture_length != 0 && !Fits(full.picture_offset, full.picture_length, size)) return kBadChunk;
+  for (int i = 0; i < 3; ++i) {
+    full.text_length[i] = ReadU32(head + 16 + 4 * i);
+    full.text_offset[i] = ReadU32(head + 32 + 4 * i);
+    if (full.text_length[i] != 0 && !Fits(full.text_offset[i], full.text_length[i], size)) return kBadChunk;
+  }
+  full.full_header = true;
+  full.header_length = kPayloadHeaderLength;
+  full.container_length = container_length;
+  layout = full;
+  return kOk;
+}
+
 int32_t ParsePayloadBlock(const unsigned char* block, uint32_t size, PayloadView& view) {
   view.full_header = false;
   view.header_length = 0;
@@ -52,45 +81,27 @@ int32_t ParsePayloadBlock(const unsigned char* block, uint32_t size, PayloadView
   view.info = "";
   view.link = "";
   view.disclaimer = "";
-  if (block == nullptr) return kBadArgument;
-  if (size < 8) return kBadChunk;
-
-  int32_t header_length = static_cast<signed char>(block[0]);
-  if (header_length < 8) return kBadChunk;
-  uint32_t container_length = ReadU32(block + 4);
-  if (!Fits(static_cast<uint32_t>(header_length), container_length, size)) return kBadChunk;
-  if (header_length != static_cast<int32_t>(kPayloadHeaderLength)) {
-    view.header_length = static_cast<uint32_t>(header_length);
-    view.container = block + header_length;
-    view.container_length = container_length;
-    return kOk;
-  }
-
-  uint32_t picture_length = ReadU32(block + 12);
-  uint32_t picture_offset = ReadU32(block + 28);
-  if (picture_length != 0 && !Fits(picture_offset, picture_length, size)) return kBadChunk;
-  uint32_t text_length[3], text_offset[3];
-  for (int i = 0; i < 3; ++i) {
-    text_length[i] = ReadU32(block + 16 + 4 * i);
-    text_offset[i] = ReadU32(block + 32 + 4 * i);
-    if (text_length[i] != 0 && !Fits(text_offset[i], text_length[i], size)) return kBadChunk;
-  }
-  Text* texts[3] = {&view.info, &view.link, &view.disclaimer};
-  for (int i = 0; i < 3; ++i) {
-    int32_t r = CopyText(block, text_offset[i], text_length[i], *texts[i]);
-    if (r != kOk) {
-      view.info = "";
-      view.link = "";
-      view.disclaimer = "";
-      return r;
+  PayloadLayout layout;
+  int32_t r = ParsePayloadLayout(block, size, layout);
+  if (r != kOk) return r;
+  if (layout.full_header) {
+    Text* texts[3] = {&view.info, &view.link, &view.disclaimer};
+    for (int i = 0; i < 3; ++i) {
+      r = StoredText(block + layout.text_offset[i], layout.text_length[i], *texts[i]);
+      if (r != kOk) {
+        view.info = "";
+        view.link = "";
+        view.disclaimer = "";
+        return r;
+      }
     }
   }
-  view.full_header = true;
-  view.header_length = kPayloadHeaderLength;
-  view.container = block + kPayloadHeaderLength;
-  view.container_length = container_length;
-  view.picture = picture_length != 0 ? block + picture_offset : nullptr;
-  view.picture_length = picture_length;
+  view.full_header = layout.full_header;
+  view.header_length = layout.header_length;
+  view.container = block + layout.header_length;
+  view.container_length = layout.container_length;
+  view.picture = layout.picture_length != 0 ? block + layout.picture_offset : nullptr;
+  view.picture_length = layout.picture_length;
   return kOk;
 }
 

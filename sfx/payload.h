@@ -49,12 +49,38 @@ struct PayloadView {
   Text disclaimer;
 };
 
+// Where a block's parts lie, offsets from the block start, as its header gives them.
+struct PayloadLayout {
+  bool full_header = false;
+  uint32_t header_length = 0;  // where the container data starts
+  uint32_t container_length = 0;
+  uint32_t picture_offset = 0;
+  uint32_t picture_length = 0;
+  uint32_t text_offset[3] = {0, 0, 0};  // info, link, disclaimer
+  uint32_t text_length[3] = {0, 0, 0};
+};
+
 // Builds the block with the full 44-byte header.
 std::vector<unsigned char> BuildPayloadBlock(const PayloadContent& content);
+
+// The same block in three parts, for a writer that copies the container data from a
+// file rather than holding it: `head` (the header), the container data of
+// `container_length` bytes (content.container is not used), then `tail` (picture and
+// texts). False when the block would not fit 32-bit offsets.
+bool BuildPayloadParts(const PayloadContent& content, uint64_t container_length, std::vector<unsigned char>& head,
+                       std::vector<unsigned char>& tail);
 
 // Parses a block of `size` readable bytes. Every length and offset is checked against
 // `size`: a block that points outside itself is refused with kBadChunk (600) rather
 // than read. A header length other than 44 gives only the container data.
 int32_t ParsePayloadBlock(const unsigned char* block, uint32_t size, PayloadView& view);
+
+// The checks of ParsePayloadBlock from the header alone, for a reader that reads the
+// parts it needs from a file: `head` holds the block's first min(size, 44) bytes.
+int32_t ParsePayloadLayout(const unsigned char* head, uint32_t size, PayloadLayout& layout);
+
+// A stored text of `length` bytes (its length word) at `bytes`, as the stub copies it:
+// at most length - 1 bytes, ending early at a zero byte. 0, or kOutOfMemory.
+int32_t StoredText(const unsigned char* bytes, uint32_t length, Text& out);
 
 }  // namespace qef

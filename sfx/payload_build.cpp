@@ -20,36 +20,48 @@ void WriteU32(unsigned char* p, uint32_t v) {
 // Layout written: header, container data at 44, then picture, info, link and
 // disclaimer in that order. Each text carries its terminating zero (so a text of
 // n bytes has length n + 1, and the empty text length 1); an empty picture has
-// length and offset 0. A block that would not fit 32-bit offsets comes back empty.
-std::vector<unsigned char> BuildPayloadBlock(const PayloadContent& content) {
+// length and offset 0.
+bool BuildPayloadParts(const PayloadContent& content, uint64_t container_length, std::vector<unsigned char>& head,
+                       std::vector<unsigned char>& tail) {
   const std::vector<unsigned char>* texts[3] = {&content.info, &content.link, &content.disclaimer};
-  uint64_t total = kPayloadHeaderLength + static_cast<uint64_t>(content.container.size()) +
-                   content.picture.size();
-  for (const std::vector<unsigned char>* t : texts) total += t->size() + 1;
-  if (total > 0xFFFFFFFFu) return {};
+  uint64_t tail_size = content.picture.size();
+  for (const std::vector<unsigned char>* t : texts) tail_size += t->size() + 1;
+  if (kPayloadHeaderLength + container_length + tail_size > 0xFFFFFFFFu) return false;
 
-  std::vector<unsigned char> block(static_cast<size_t>(total), 0);
-  unsigned char* h = block.data();
+  head.assign(kPayloadHeaderLength, 0);
+  tail.assign(static_cast<size_t>(tail_size), 0);
+  unsigned char* h = head.data();
   h[0] = static_cast<unsigned char>(kPayloadHeaderLength);
-  WriteU32(h + 4, static_cast<uint32_t>(content.container.size()));
-  uint32_t pos = kPayloadHeaderLength;
-  if (!content.container.empty()) std::memcpy(h + pos, content.container.data(), content.container.size());
-  pos += static_cast<uint32_t>(content.container.size());
+  WriteU32(h + 4, static_cast<uint32_t>(container_length));
+  uint32_t pos = kPayloadHeaderLength + static_cast<uint32_t>(container_length);
+  const uint32_t tail_start = pos;  // block offset pos lies at tail[pos - tail_start]
 
   WriteU32(h + 12, static_cast<uint32_t>(content.picture.size()));
   if (!content.picture.empty()) {
     WriteU32(h + 28, pos);
-    std::memcpy(h + pos, content.picture.data(), content.picture.size());
+    std::memcpy(tail.data() + (pos - tail_start), content.picture.data(), content.picture.size());
     pos += static_cast<uint32_t>(content.picture.size());
   }
   // Lengths at 16, 20, 24 and offsets at 32, 36, 40, in the order info, link, disclaimer.
   for (int i = 0; i < 3; ++i) {
-    const std::vector<unsigned char>& t = *texts[i];
-    WriteU32(h + 16 + 4 * i, static_cast<uint32_t>(t.size() + 1));
+    const std::vector<unsigned char>& text = *texts[i];
+    WriteU32(h + 16 + 4 * i, static_cast<uint32_t>(text.size() + 1));
     WriteU32(h + 32 + 4 * i, pos);
-    if (!t.empty()) std::memcpy(h + pos, t.data(), t.size());
-    pos += static_cast<uint32_t>(t.size() + 1);  // the zero is already there
+    if (!text.empty()) std::memcpy(tail.data() + (pos - tail_start), text.data(), text.size());
+    pos += static_cast<uint32_t>(text.size() + 1);  // the zero is already there
   }
+  return true;
+}
+
+// A block that would not fit 32-bit offsets comes back empty.
+std::vector<unsigned char> BuildPayloadBlock(const PayloadContent& content) {
+  std::vector<unsigned char> head, tail;
+  if (!BuildPayloadParts(content, content.container.size(), head, tail)) return {};
+  std::vector<unsigned char> block;
+  block.reserve(head.size() + content.container.size() + tail.size());
+  block.insert(block.end(), head.begin(), head.end());
+  block.insert(block.end(), content.container.begin(), content.container.end());
+  block.insert(block.end(), tail.begin(), tail.end());
   return block;
 }
 

@@ -17,10 +17,11 @@ const char kPayloadSectionName[8] = {'.', 'p', 'a', 'y', 'l', 'o', 'a', 'd'};
 
 }  // namespace
 
-int32_t AppendPayloadSection(std::vector<unsigned char>& image, const std::vector<unsigned char>& block,
-                             Text& message) {
+int32_t PreparePayloadSection(std::vector<unsigned char>& image, uint64_t block_size, uint32_t& padding,
+                              Text& message) {
+  padding = 0;
   Headers h;
-  int32_t r = ParseFile(image.data(), image.size(), h, message);
+  int32_t r = ParseFile(image.data(), image.size(), image.size(), h, message);
   if (r != kOk) return r;
   const unsigned char* p = image.data();
   if (h.section_count == 0) {
@@ -64,21 +65,21 @@ int32_t AppendPayloadSection(std::vector<unsigned char>& image, const std::vecto
     message = "the program has no room for one more section header before its first section";
     return kBadArgument;
   }
-  if (block.empty()) {
+  if (block_size == 0) {
     message = "the payload block is empty";
     return kBadArgument;
   }
   uint64_t raw_pointer = AlignUp(image.size(), h.file_alignment);
-  uint64_t raw_size = AlignUp(block.size(), h.file_alignment);
-  uint64_t new_image_size = kPayloadRva + AlignUp(block.size(), h.section_alignment);
+  uint64_t raw_size = AlignUp(block_size, h.file_alignment);
+  uint64_t new_image_size = kPayloadRva + AlignUp(block_size, h.section_alignment);
   if (raw_pointer + raw_size > 0xFFFFFFFFu || new_image_size > 0xFFFFFFFFu) {
     message = "the program with its payload would be larger than 4 GiB";
     return kBadArgument;
   }
 
   // All checks passed; from here on the image only changes.
-  image.resize(static_cast<size_t>(raw_pointer + raw_size), 0);
-  std::memcpy(image.data() + raw_pointer, block.data(), block.size());
+  image.resize(static_cast<size_t>(raw_pointer), 0);
+  padding = static_cast<uint32_t>(raw_size - block_size);
   unsigned char* q = image.data();
 
   Section tail = ReadSection(q, h, last);
@@ -87,7 +88,7 @@ int32_t AppendPayloadSection(std::vector<unsigned char>& image, const std::vecto
 
   unsigned char* s = q + slot;
   std::memcpy(s, kPayloadSectionName, 8);
-  Write32(s + 8, static_cast<uint32_t>(block.size()));
+  Write32(s + 8, static_cast<uint32_t>(block_size));
   Write32(s + 12, kPayloadRva);
   Write32(s + 16, static_cast<uint32_t>(raw_size));
   Write32(s + 20, static_cast<uint32_t>(raw_pointer));
@@ -98,7 +99,25 @@ int32_t AppendPayloadSection(std::vector<unsigned char>& image, const std::vecto
   Write32(o + kOptInitializedData, Read32(o + kOptInitializedData) + static_cast<uint32_t>(raw_size));
   Write32(o + kOptImageSize, static_cast<uint32_t>(new_image_size));
   if (h.directory_count > kCertificateDirectory) std::memset(o + h.directories + 8 * kCertificateDirectory, 0, 8);
-  Write32(o + kOptCheckSum, PeChecksum(q, image.size()));
+  Write32(o + kOptCheckSum, 0);
+  return kOk;
+}
+
+void StorePeChecksum(std::vector<unsigned char>& image, uint32_t checksum) {
+  Headers h;
+  Text message;
+  if (ParseHeaders(image.data(), image.size(), h, message) == kOk)
+    Write32(image.data() + h.optional_header + kOptCheckSum, checksum);
+}
+
+int32_t AppendPayloadSection(std::vector<unsigned char>& image, const std::vector<unsigned char>& block,
+                             Text& message) {
+  uint32_t padding = 0;
+  int32_t r = PreparePayloadSection(image, block.size(), padding, message);
+  if (r != kOk) return r;
+  image.insert(image.end(), block.begin(), block.end());
+  image.insert(image.end(), padding, 0);
+  StorePeChecksum(image, PeChecksum(image.data(), image.size()));
   return kOk;
 }
 

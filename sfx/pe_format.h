@@ -95,7 +95,8 @@ int32_t ParseHeaders(const unsigned char* p, size_t size, Headers& h, Text& mess
 int32_t CheckSectionTable(const Headers& h, size_t size, Text& message);
 Section ReadSection(const unsigned char* p, const Headers& h, uint32_t index);
 // Headers and section table of a program file, each section's raw data checked
-// against the file size (kShortRead when it lies past the end).
-int32_t ParseFile(const unsigned char* file, size_t size, Headers& h, Text& message);
+// against the file size (kShortRead when it lies past the end). `head` holds the
+// file's first head_size bytes, which must take in the headers and section table.
+int32_t ParseFile(const unsigned char* head, size_t head_size, uint64_t file_size, Headers& h, Text& message);
 
 }  // namespace qef::pe

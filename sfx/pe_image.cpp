@@ -68,16 +68,16 @@ Section ReadSection(const unsigned char* p, const Headers& h, uint32_t index) {
   return Section{Read32(s + 8), Read32(s + 12), Read32(s + 16), Read32(s + 20)};
 }
 
-int32_t ParseFile(const unsigned char* file, size_t size, Headers& h, Text& message) {
-  if (file == nullptr) {
+int32_t ParseFile(const unsigned char* head, size_t head_size, uint64_t file_size, Headers& h, Text& message) {
+  if (head == nullptr) {
     message = "no program data";
     return kBadArgument;
   }
-  int32_t r = ParseHeaders(file, size, h, message);
-  if (r == kOk) r = CheckSectionTable(h, size, message);
+  int32_t r = ParseHeaders(head, head_size, h, message);
+  if (r == kOk) r = CheckSectionTable(h, head_size, message);
   for (uint32_t i = 0; r == kOk && i < h.section_count; ++i) {
-    Section s = ReadSection(file, h, i);
-    if (s.raw_size != 0 && static_cast<uint64_t>(s.raw_pointer) + s.raw_size > size) {
+    Section s = ReadSection(head, h, i);
+    if (s.raw_size != 0 && static_cast<uint64_t>(s.raw_pointer) + s.raw_size > file_size) {
       message.Format("the program file is truncated: section %u ends past its end", static_cast<unsigned>(i + 1));
       r = kShortRead;
     }
@@ -89,25 +89,65 @@ int32_t ParseFile(const unsigned char* file, size_t size, Headers& h, Text& mess
 
 using namespace pe;
 
+void PeChecksumSum::Add(const unsigned char* data, size_t size) {
+  size_ += size;
+  size_t i = 0;
+  if (odd_ && size > 0) {
+    AddWord(static_cast<uint32_t>(low_ | data[0] << 8));
+    odd_ = false;
+    i = 1;
+  }
+  for (; i + 1 < size; i += 2) AddWord(static_cast<uint32_t>(data[i] | data[i + 1] << 8));
+  if (i < size) {
+    low_ = data[i];
+    odd_ = true;
+  }
+}
+
+void PeChecksumSum::AddWord(uint32_t word) {
+  sum_ += word;
+  sum_ = (sum_ & 0xFFFF) + (sum_ >> 16);
+}
+
+uint32_t PeChecksumSum::Value() const {
+  uint32_t sum = sum_;
+  if (odd_) {
+    sum += low_;
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  return sum + static_cast<uint32_t>(size_);
+}
+
+// The checksum field is summed as zero; in a file whose field lies at an odd offset,
+// no word is the field, and every word counts.
 uint32_t PeChecksum(const unsigned char* file, size_t size) {
   if (file == nullptr || size < 64 || file[0] != 'M' || file[1] != 'Z') return 0;
   uint64_t field = static_cast<uint64_t>(Read32(file + kDosNewHeader)) + 4 + kFileHeaderSize + kOptCheckSum;
   if (field + 4 > size) return 0;
-  uint32_t sum = 0;
-  for (size_t i = 0; i < size; i += 2) {
-    if (i == field || i == field + 2) continue;
-    uint32_t word = file[i] | (i + 1 < size ? file[i + 1] << 8 : 0);
-    sum += word;
-    sum = (sum & 0xFFFF) + (sum >> 16);
+  PeChecksumSum sum;
+  if (field % 2 != 0) {
+    sum.Add(file, size);
+    return sum.Value();
   }
-  sum = (sum & 0xFFFF) + (sum >> 16);
-  return sum + static_cast<uint32_t>(size);
+  const unsigned char zero[4] = {0, 0, 0, 0};
+  size_t at = static_cast<size_t>(field);
+  sum.Add(file, at);
+  sum.Add(zero, 4);
+  sum.Add(file + at + 4, size - at - 4);
+  return sum.Value();
 }
 
 int32_t InspectPeImage(const unsigned char* file, size_t size, PeImageFacts& facts, Text& message) {
+  return InspectPeImage(file, size, size, facts, message);
+}
+
+int32_t InspectPeImage(const unsigned char* head, size_t head_size, uint64_t size, PeImageFacts& facts,
+                       Text& message) {
   facts = PeImageFacts();
+  const unsigned char* file = head;
   Headers h;
-  int32_t r = ParseFile(file, size, h, message);
+  int32_t r = ParseFile(head, head_size, size, h, message);
   if (r != kOk) return r;
   if (size > 0xFFFFFFFFu) {
     message = "the program file is larger than 4 GiB";
@@ -140,14 +180,23 @@ int32_t InspectPeImage(const unsigned char* file, size_t size, PeImageFacts& fac
 int32_t FindSectionInFile(const unsigned char* file, size_t size, uint32_t rva, const unsigned char** data,
                           uint32_t* length, Text& message) {
   *data = nullptr;
+  uint32_t offset = 0;
+  int32_t r = FindSectionInFile(file, size, size, rva, &offset, length, message);
+  if (r == kOk) *data = file + offset;
+  return r;
+}
+
+int32_t FindSectionInFile(const unsigned char* head, size_t head_size, uint64_t file_size, uint32_t rva,
+                          uint32_t* offset, uint32_t* length, Text& message) {
+  *offset = 0;
   *length = 0;
   Headers h;
-  int32_t r = ParseFile(file, size, h, message);
+  int32_t r = ParseFile(head, head_size, file_size, h, message);
   if (r != kOk) return r;
   for (uint32_t i = 0; i < h.section_count; ++i) {
-    Section s = ReadSection(file, h, i);
+    Section s = ReadSection(head, h, i);
     if (s.virtual_address != rva) continue;
-    *data = file + s.raw_pointer;
+    *offset = s.raw_pointer;
     *length = s.FileBytes();
     return kOk;
   }

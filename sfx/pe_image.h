@@ -36,6 +36,10 @@ struct PeImageFacts {
 // program image of either kind (message says why); kShortRead when a section's data
 // lies past the end of the file.
 int32_t InspectPeImage(const unsigned char* file, size_t size, PeImageFacts& facts, Text& message);
+// The same from the file's first head_size bytes (`head`), which must take in its
+// headers and section table, and its size: nothing past the section table is read.
+int32_t InspectPeImage(const unsigned char* head, size_t head_size, uint64_t file_size, PeImageFacts& facts,
+                       Text& message);
 
 // Appends the payload block to a stub's image as a new section at kPayloadRva:
 //  - the stub's image must end at or before kPayloadRva; when it ends before, its
@@ -55,12 +59,26 @@ int32_t InspectPeImage(const unsigned char* file, size_t size, PeImageFacts& fac
 int32_t AppendPayloadSection(std::vector<unsigned char>& image, const std::vector<unsigned char>& block,
                              Text& message);
 
+// The same in steps, for a writer that streams the block rather than holding it. This
+// first step makes every check for a block of `block_size` bytes, edits the headers,
+// zeroes the checksum field and pads the image to where the block starts. The file
+// is then the image, the block and `padding` zero bytes; the caller sums all of them
+// with PeChecksumSum and stores the value with StorePeChecksum before writing the
+// image. Codes as AppendPayloadSection's; on failure the image is unchanged.
+int32_t PreparePayloadSection(std::vector<unsigned char>& image, uint64_t block_size, uint32_t& padding,
+                              Text& message);
+void StorePeChecksum(std::vector<unsigned char>& image, uint32_t checksum);
+
 // Finds the section that starts at virtual address `rva` in a program file and gives
 // its bytes there: min(virtual size, raw size), or the raw size when the virtual size
 // is 0. 0; kBadArgument for a file that is not a program image; kFailed when no
 // section starts at `rva`; kShortRead when its data lies past the end of the file.
 int32_t FindSectionInFile(const unsigned char* file, size_t size, uint32_t rva, const unsigned char** data,
                           uint32_t* length, Text& message);
+// The same from the file's first head_size bytes and its size (see InspectPeImage):
+// where the section's bytes lie in the file.
+int32_t FindSectionInFile(const unsigned char* head, size_t head_size, uint64_t file_size, uint32_t rva,
+                          uint32_t* offset, uint32_t* length, Text& message);
 
 // The same on an image the loader has mapped at `module_base` (for the stub, on
 // itself): the section table is read from the mapped headers and the section's
@@ -74,5 +92,20 @@ int32_t FindSectionInMemory(const unsigned char* module_base, uint32_t rva, cons
 // taken as little-endian words (the checksum field counted as zero), plus the file
 // size. 0 for bytes that are not a PE image.
 uint32_t PeChecksum(const unsigned char* file, size_t size);
+
+// The same sum over a file given in pieces, in order; the checksum field must be zero
+// in them.
+class PeChecksumSum {
+ public:
+  void Add(const unsigned char* data, size_t size);
+  uint32_t Value() const;
+
+ private:
+  void AddWord(uint32_t word);
+  uint32_t sum_ = 0;
+  uint64_t size_ = 0;
+  bool odd_ = false;  // a piece ended inside a word: low_ waits for its high byte
+  unsigned char low_ = 0;
+};
 
 }  // namespace qef

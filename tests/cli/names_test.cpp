@@ -76,15 +76,63 @@ TEST(Names, ANameTheCodePageCannotHoldIsRefusedAndNamed) {
 TEST(Names, RawAndTheLocalCodePageLeaveBytesAlone) {
   for (CodePage page : {Raw(), Page(LocalCodePage())}) {
     PropertyList content;
-    AddItem(content, "", "\xFF\x01odd", "/a");
+    AddItem(content, "", "\xFF" "odd~", "/a");
     Text message;
     ASSERT_EQ(StoreNames(content, page, message), kOk);
-    EXPECT_STREQ(content.At(0).GetFsItem()->GetString(kItemName, "").Str(), "\xFF\x01odd");
+    EXPECT_STREQ(content.At(0).GetFsItem()->GetString(kItemName, "").Str(), "\xFF" "odd~");
     NameMapping mapping(page);
     ExtractOptions options;
     mapping.Install(options);
     EXPECT_EQ(options.name_mapper, nullptr);
   }
+}
+
+// Names that some reader would restore under another name, or not at all, are refused
+// before anything is written, with the item and the reason; in every code page.
+TEST(Names, NamesNoReaderCanRestoreAreRefused) {
+  struct Case {
+    const char* name;
+    const char* reason;  // a part of the message
+  } cases[] = {
+      {"aux.c", "device"},      {"CON", "device"},          {"nul.tar.gz", "device"},  {"com1", "device"},
+      {"a\\b.txt", "separator"}, {"what?.txt", "Windows refuses"}, {"a:b", "Windows refuses"},
+      {"s*", "Windows refuses"}, {"q\"", "Windows refuses"}, {"p|q", "Windows refuses"}, {"<x>", "Windows refuses"},
+      {"tab\there", "control"}, {"bell\x07", "control"},  {"del\x7F", "control"},    {"end.", "dot or a blank"},
+      {"end ", "dot or a blank"}, {"..", "place"},          {".", "place"},
+  };
+  for (CodePage page : {Raw(), Page(1252), Page(LocalCodePage())}) {
+    for (const Case& c : cases) {
+      PropertyList content;
+      AddItem(content, "", "fine.txt", "/a");
+      AddItem(content, "docs/", c.name, "/b");
+      Text message;
+      EXPECT_EQ(StoreNames(content, page, message), kBadArgument) << c.name;
+      std::string m = message.Str();
+      EXPECT_NE(m.find(std::string("docs/") + Escaped(c.name, false).Str()), std::string::npos) << m;
+      EXPECT_NE(m.find(c.reason), std::string::npos) << m;
+    }
+  }
+  PropertyList fine;
+  for (const char* name : {"CONSOLE", "..name", ".profile", "a b.txt", "COM10"}) AddItem(fine, "", name, "/a");
+  Text message;
+  EXPECT_EQ(StoreNames(fine, Page(1252), message), kOk) << message.Str();
+}
+
+// In the double-byte code pages some characters end in the byte of '\\' (Shift-JIS
+// U+30BD is 83 5C, U+8868 is 95 5C): stored, every reader would split the name there.
+TEST(Names, ADoubleByteCharacterEndingInTheBackslashByteIsRefused) {
+  if (LocalCodePage() != 65001) GTEST_SKIP() << "the names are typed as UTF-8 here";
+  for (const char* name : {"\xE3\x82\xBD.txt", "\xE8\xA1\xA8"}) {
+    PropertyList content;
+    AddItem(content, "", name, "/a");
+    Text message;
+    EXPECT_EQ(StoreNames(content, Page(932), message), kBadArgument) << name;
+    EXPECT_NE(std::string(message.Str()).find("code page 932"), std::string::npos) << message.Str();
+  }
+  PropertyList content;
+  AddItem(content, "", "\xE3\x81\x82.txt", "/a");  // U+3042 is 82 A0: no backslash byte
+  Text message;
+  EXPECT_EQ(StoreNames(content, Page(932), message), kOk) << message.Str();
 }
 
 // A stored name that is not text in its code page (a lone Shift-JIS lead byte) stops

@@ -1,13 +1,18 @@
-// The tool's own handling of a password (its file, the code page conversion, the
-// commands that pack and extract) leaves no copy of it in memory once a run is over.
+// The tool's memory: its own handling of a password (its file, the code page
+// conversion, the commands that pack and extract) leaves no copy of it once a run is
+// over, and a program's container is read and written in pieces, not held whole.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "cli/tool.h"
 #include "core/heap.h"
 #include "fs/fs.h"
+#include "sfx/pe_image.h"
+#include "tests/sfx/test_image.h"
 #include "tests/support/memory_scan_posix.h"
 #include "tests/support/temp_dir.h"
 
@@ -47,6 +52,78 @@ TEST(ToolPasswordHygiene, NoCopyAfterPackAndExtract) {
   ASSERT_EQ(RemoveFile(dir.Sub("password.txt")), 0);
   std::vector<uintptr_t> copies = test::FindInMemory(needle, sizeof needle);
   EXPECT_TRUE(copies.empty()) << copies.size() << " copies, the first at 0x" << std::hex << copies[0];
+}
+
+// Kilobytes of a line of /proc/self/status ("VmHWM:", "VmRSS:"); -1 when not found.
+long StatusKilobytes(const char* key) {
+  std::FILE* f = std::fopen("/proc/self/status", "r");
+  if (f == nullptr) return -1;
+  char line[256];
+  long value = -1;
+  while (value < 0 && std::fgets(line, sizeof line, f) != nullptr)
+    if (std::strncmp(line, key, std::strlen(key)) == 0) value = std::strtol(line + std::strlen(key), nullptr, 10);
+  std::fclose(f);
+  return value;
+}
+
+// How far the resident memory rises above its level at the start while `run` runs,
+// in MiB: the kernel's high-water mark is reset to the current level first.
+template <typename Run>
+long PeakGrowthMiB(Run run) {
+  std::FILE* f = std::fopen("/proc/self/clear_refs", "w");
+  if (f == nullptr || std::fputs("5", f) < 0 || std::fclose(f) != 0) return -1;
+  long start = StatusKilobytes("VmRSS:");
+  run();
+  return (StatusKilobytes("VmHWM:") - start) / 1024;
+}
+
+TEST(ToolMemory, ProgramsAreReadAndWrittenInPieces) {
+  if (test::kUnderAddressSanitizer) GTEST_SKIP() << "not meaningful under AddressSanitizer";
+  const size_t kSize = 48u << 20;
+  const long kBoundMiB = 16;  // far below the archive's size: held whole, it would show
+  test::TempDir dir;
+  test::Bytes stub = test::MakeTestImage();
+  ASSERT_TRUE(test::WriteFileBytes(dir.Sub("stub.exe"), std::string(stub.begin(), stub.end())));
+  ASSERT_TRUE(test::WriteFileBytes(dir.Sub("pw.txt"), "a long enough password\n"));
+  {
+    std::string data(kSize, 0);
+    uint32_t x = 12345;
+    for (char& c : data) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+    ASSERT_TRUE(test::WriteFileBytes(dir.Sub("big.bin"), data));
+  }
+  PackRequest pack;
+  pack.sources.push_back(dir.Sub("big.bin"));
+  pack.output = dir.Sub("p.exe");
+  pack.program = true;
+  pack.stub = dir.Sub("stub.exe");
+  pack.compression = 0;
+  pack.common.password_file = dir.Sub("pw.txt");
+  pack.common.quiet = true;
+  ReadRequest read;
+  read.archive = dir.Sub("p.exe");
+  read.common = pack.common;
+
+  int status = -1;
+  long growth = PeakGrowthMiB([&] { status = RunPack(pack); });
+  if (growth < 0) GTEST_SKIP() << "the peak resident size cannot be reset here";
+  ASSERT_EQ(status, kExitOk);
+  EXPECT_LT(growth, kBoundMiB) << "pack";
+  growth = PeakGrowthMiB([&] { status = RunInfo(read.archive, read.common.page); });
+  EXPECT_EQ(status, kExitOk);
+  EXPECT_LT(growth, kBoundMiB) << "info";
+  growth = PeakGrowthMiB([&] { status = RunTest(read); });
+  EXPECT_EQ(status, kExitOk);
+  EXPECT_LT(growth, kBoundMiB) << "test";
+  growth = PeakGrowthMiB([&] { status = RunExtract(read, dir.Sub("out/"), false); });
+  EXPECT_EQ(status, kExitOk);
+  EXPECT_LT(growth, kBoundMiB) << "extract";
+
+  // The program written in pieces is the one written whole: same checksum rule.
+  std::string program = test::ReadFileBytes(dir.Sub("p.exe"));
+  test::Bytes bytes(program.begin(), program.end());
+  size_t checksum_at = test::LayoutOf(bytes).optional_header + 64;
+  EXPECT_EQ(test::Get32(bytes, checksum_at), PeChecksum(bytes.data(), bytes.size()));
+  EXPECT_EQ(FileSize(dir.Sub("out/big.bin")), static_cast<int64_t>(kSize));
 }
 
 }  // namespace

@@ -304,6 +304,92 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
   }
 }
 
+// Names that some reader could not restore are refused before anything is written,
+// naming the file and the reason; a source "x/." is packed as x.
+TEST_F(Tool, PackRefusesNamesNoReaderCanRestore) {
+  MakeSource(dir_);
+  std::string pw = At("pw.txt");
+  struct Case {
+    const char* file;  // made inside bad/, then bad/ is packed
+    bool posix_only;   // a name Windows will not even create
+    const char* shown;
+    const char* said;
+  } cases[] = {
+      {"aux.c", true, "bad/aux.c", "device"},
+      {"a\\b.txt", true, "bad/a\\b.txt", "separator"},
+      {"what?.txt", true, "bad/what?.txt", "Windows refuses"},
+      {"end.", true, "bad/end.", "dot or a blank"},
+      {"bell\x07", true, "bad/bell\\x07", "control"},
+      {"nul.tar.gz", true, "bad/nul.tar.gz", "device"},
+  };
+  for (const Case& c : cases) {
+    if (c.posix_only && kWindows) continue;
+    ASSERT_EQ(CreateFolder(dir_.Sub("bad/")), 0);
+    WriteFileBytes(dir_.Sub((std::string("bad/") + c.file).c_str()), "x");
+    RunResult r = Qef({"pack", At("bad"), "-o", At("o.qef"), "--password-file", pw});
+    EXPECT_TRUE(OneErrorLine(r, kBadArgument)) << c.file;
+    EXPECT_TRUE(Contains(r.err, c.shown) && Contains(r.err, c.said)) << r.err;
+    EXPECT_FALSE(Exists(dir_.Sub("o.qef"))) << c.file;
+    std::filesystem::remove_all(dir_.Sub("bad").Str());
+  }
+  RunResult up = Qef({"pack", At("src/nested/.."), "-o", At("o.qef"), "--password-file", pw});
+  EXPECT_TRUE(OneErrorLine(up, kBadArgument)) << up.err;
+  EXPECT_FALSE(Exists(dir_.Sub("o.qef")));
+
+  ASSERT_EQ(Qef({"pack", At("src/."), "-o", At("dot.qef"), "--password-file", pw}).status, 0);
+  RunResult listed = Qef({"list", At("dot.qef"), "--json", "--password-file", pw});
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  EXPECT_TRUE(Contains(listed.out, "\"src/nested/\"")) << listed.out;
+  EXPECT_FALSE(Contains(listed.out, "\"./")) << listed.out;
+}
+
+// An existing output is replaced in one step by the complete new one; a link planted
+// at the output or at a temporary name beside it is replaced or passed over, never
+// written through.
+TEST_F(Tool, PackReplacesTheOutputWholeAndFollowsNoLink) {
+  std::string pw = At("pw.txt");
+  std::string stub = Stub();
+  WriteFileBytes(dir_.Sub("a.txt"), "first");
+  WriteFileBytes(dir_.Sub("b.txt"), "second");
+  WriteFileBytes(dir_.Sub("victim"), "untouched");
+  for (const char* out : {"o.qef", "o.exe"}) {
+    SCOPED_TRACE(out);
+    std::string output = At(out);
+    if (!kWindows) {
+      std::filesystem::create_symlink(At("victim"), output);
+      std::filesystem::create_symlink(At("victim"), output + ".partial-0");
+    }
+    for (const char* source : {"a.txt", "b.txt"}) {
+      std::vector<std::string> args = {"pack", At(source), "-o", output, "--password-file", pw};
+      if (Contains(out, ".exe")) args.insert(args.end(), {"--stub", stub});
+      ASSERT_EQ(Qef(args).status, 0) << source;
+    }
+    RunResult listed = Qef({"list", output, "--json", "--password-file", pw});
+    EXPECT_TRUE(Contains(listed.out, "b.txt") && !Contains(listed.out, "a.txt")) << listed.out;
+    EXPECT_EQ(test::ReadFileBytes(dir_.Sub("victim")), "untouched");
+  }
+}
+
+// Paths the user gives follow this system's rules: on POSIX '|' and '?' are ordinary.
+TEST_F(Tool, CommandLinePathsFollowTheHostsRules) {
+  if (kWindows) GTEST_SKIP() << "Windows refuses these characters in any path";
+  MakeSource(dir_);
+  std::string pw = At("pw.txt");
+  ASSERT_EQ(CreateFolder(dir_.Sub("odd|in/")), 0);
+  WriteFileBytes(dir_.Sub("odd|in/a.txt"), "a");
+  ASSERT_EQ(Qef({"pack", At("odd|in/a.txt"), "-o", At("what?.qef"), "--password-file", pw}).status, 0);
+  RunResult r = Qef({"extract", At("what?.qef"), "-C", At("odd|dir"), "--password-file", pw});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::ReadFileBytes(dir_.Sub("odd|dir/a.txt")), "a");
+  r = Qef({"extract", At("what?.qef"), "--password-file", pw});  // beside it, named after it
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::ReadFileBytes(dir_.Sub("what?/a.txt")), "a");
+  // The folder is found; its name is one that Windows could not restore.
+  r = Qef({"pack", At("odd|in"), "-o", At("o.qef"), "--password-file", pw});
+  EXPECT_TRUE(OneErrorLine(r, kBadArgument)) << r.err;
+  EXPECT_TRUE(Contains(r.err, "odd|in") && Contains(r.err, "Windows refuses")) << r.err;
+}
+
 // Containers with names that lead outside the target, made with the library as a
 // hostile author would; the tool refuses them and writes nothing anywhere.
 TEST_F(Tool, HostileNamesAreRefused) {

@@ -134,6 +134,14 @@ TEST(Engine, EmptyTargetExtractsNextToTheContainerAndMissingContainerIsFirst) {
   // A target that does not exist is created with its parents.
   EXPECT_EQ(Extract(dir.Sub("box/c.qef"), "pw", dir.Sub("new/a/b/")), 0);
   EXPECT_EQ(test::ReadFileBytes(dir.Sub("new/a/b/one.txt")), "1");
+  // So is a relative one whose first folder is missing too: its parent is the current
+  // folder.
+  std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(dir.Path().Str());
+  int32_t relative = Extract(dir.Sub("box/c.qef"), "pw", Text("rel/sub/"));
+  std::filesystem::current_path(before);
+  EXPECT_EQ(relative, 0);
+  EXPECT_EQ(test::ReadFileBytes(dir.Sub("rel/sub/one.txt")), "1");
 }
 
 TEST(Engine, KindsOtherThanContainers) {
@@ -270,12 +278,38 @@ TEST(Engine, HostileNamesWriteNothingAnywhere) {
     bool refused = kWindows ? c.refused_windows : c.refused_posix;
     if (!refused) continue;
     for (uint8_t kind : {uint8_t(0), uint8_t(1)}) {
+      // A folder item needs no name of its own (see FolderItemsAndDotComponents).
+      if (kind == 1 && (std::string(c.name).empty() || std::string(c.name) == ".")) continue;
       Text container = dir.Sub("h.qef");
       ASSERT_EQ(PackItem(container, dir.Sub("data.txt"), kind, c.folder, c.name), 0);
       EXPECT_EQ(Extract(container, "pw", dir.Sub("area/t/")), kUnsafeName) << "[" << c.folder << "][" << c.name << "]";
       EXPECT_EQ(TakeSnapshot(dir.Sub("area/"), test::FolderTimes::kCompared), area)
           << "[" << c.folder << "][" << c.name << "]";
     }
+  }
+}
+
+// Names that stay inside the target are taken: a "." component, and a folder item
+// whose name is empty (its folder part names it; with both empty, the target itself).
+TEST(Engine, FolderItemsAndDotComponents) {
+  TempDir dir;
+  WriteFileBytes(dir.Sub("data.txt"), "payload");
+  struct Case {
+    uint8_t kind;
+    const char* folder;
+    const char* name;
+    const char* made;  // below the target
+  } cases[] = {
+      {1, "x/", "", "x/"},          {1, "", "", ""},          {1, "./d/", "", "d/"},
+      {1, "d/./e/", "", "d/e/"},    {0, "./", "f.txt", "f.txt"}, {0, "", "./g.txt", "g.txt"},
+  };
+  ASSERT_EQ(CreateFolder(dir.Sub("t/d/")), 0);
+  for (const Case& c : cases) {
+    Text container = dir.Sub("h.qef");
+    ASSERT_EQ(PackItem(container, dir.Sub("data.txt"), c.kind, c.folder, c.name), 0);
+    EXPECT_EQ(Extract(container, "pw", dir.Sub("t/")), 0) << "[" << c.folder << "][" << c.name << "]";
+    Text made = dir.Sub((std::string("t/") + c.made).c_str());
+    EXPECT_TRUE(c.kind == 1 ? FolderExists(made) : FileExists(made)) << made.Str();
   }
 }
 

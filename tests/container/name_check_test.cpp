@@ -19,6 +19,29 @@ TEST(CheckItemName, HostileNameCorpus) {
   }
 }
 
+// A folder item needs no name of its own: its folder part names it, or with both
+// empty it is the folder joined to. The rest of the check is the same as for files.
+TEST(CheckItemName, FolderItems) {
+  struct Case {
+    const char* folder;
+    const char* name;
+    bool refused;
+  } cases[] = {
+      {"", "", false},      {"x/", "", false},   {"./", "", false},  {"", ".", false},
+      {"d/./", "", false},  {"../", "", true},   {"/", "", true},    {"x/../../", "", true},
+      {"c:/", "", true},    {"aux/", "", true},  {"", "..", true},   {"\\\\server\\", "", true},
+  };
+  for (const Case& c : cases) {
+    for (PathStyle style : {PathStyle::kWindows, PathStyle::kPosix}) {
+      EXPECT_EQ(CheckItemName(c.folder, c.name, style, true), c.refused ? kUnsafeName : 0)
+          << "[" << c.folder << "][" << c.name << "]";
+    }
+    if (*c.name == 0) {
+      EXPECT_EQ(CheckItemName(c.folder, c.name, PathStyle::kPosix), kUnsafeName) << "a file item";
+    }
+  }
+}
+
 TEST(CheckItemName, LongNamesAreLeftToTheFileSystem) {
   // Length limits are the file system's to enforce; they never lead outside.
   std::string component(256, 'a');

@@ -48,23 +48,29 @@ TEST(PathRules, Separators) {
   }
 }
 
+// Windows refuses seven characters in paths; on POSIX a path the user gives may hold
+// them ('odd|dir', 'what?.qef').
 TEST(PathRules, Validity) {
   struct Case {
     const char* text;
+    PathStyle style;
     bool valid, file, folder;
   } cases[] = {
-      {"", false, false, false},         {"D:\\dir", false, false, false},
-      {"D:/a*b", false, false, false},   {"a?", false, false, false},
-      {"a<b", false, false, false},      {"a|b", false, false, false},
-      {"a\"b", false, false, false},     {"a>b", false, false, false},
-      {"D:/a:b/", true, false, true},    {"D:", true, false, false},
-      {"D:/dir/", true, false, true},    {"/", true, false, true},
-      {"D:/dir/f.txt", true, true, false}, {"f", true, true, false},
+      {"", W, false, false, false},         {"D:\\dir", W, false, false, false},
+      {"D:/a*b", W, false, false, false},   {"a?", W, false, false, false},
+      {"a<b", W, false, false, false},      {"a|b", W, false, false, false},
+      {"a\"b", W, false, false, false},     {"a>b", W, false, false, false},
+      {"D:/a:b/", W, true, false, true},    {"D:", W, true, false, false},
+      {"D:/dir/", W, true, false, true},    {"/", W, true, false, true},
+      {"D:/dir/f.txt", W, true, true, false}, {"f", W, true, true, false},
+      {"", P, false, false, false},         {"odd|dir/", P, true, false, true},
+      {"what?.qef", P, true, true, false},  {"a\\b*<c>\"", P, true, true, false},
+      {"x:", P, true, true, false},         {"/", P, true, false, true},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(IsValidPath(c.text), c.valid) << c.text;
-    EXPECT_EQ(IsFilePath(c.text), c.file) << c.text;
-    EXPECT_EQ(IsFolderPath(c.text), c.folder) << c.text;
+    EXPECT_EQ(IsValidPath(c.text, c.style), c.valid) << c.text;
+    EXPECT_EQ(IsFilePath(c.text, c.style), c.file) << c.text;
+    EXPECT_EQ(IsFolderPath(c.text, c.style), c.folder) << c.text;
   }
 }
 
@@ -89,7 +95,8 @@ TEST(PathRules, Parts) {
       {"/file", W, "file", "file", "", ""},
       {"C:\\setup.exe", W, "setup.exe", "setup", "exe", "C:/"},
       {"/opt/a.b.exe", P, "a.b.exe", "a.b", "exe", "/opt/"},
-      {"/opt\\x/y.z", P, "", "", "z", "/opt\\x/"},  // '\' makes the path invalid
+      {"/opt\\x/y.z", P, "y.z", "y", "z", "/opt\\x/"},  // '\' is an ordinary character on POSIX
+      {"./what?.qef", P, "what?.qef", "what?", "qef", "./"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(S(FileNameOf(c.path, c.style)), c.name) << c.path;

@@ -201,5 +201,41 @@ TEST(PeImage, ChecksumSkipsItsOwnField) {
   EXPECT_EQ(PeChecksum(text.data(), text.size()), 0u);
 }
 
+// A program written in pieces (image, block head, container, tail, padding) is summed
+// in pieces of any length, odd ones included, to the sum of the whole; the steps of
+// AppendPayloadSection give the same file as the single call.
+TEST(PeImage, ChecksumAndAppendInPieces) {
+  PayloadContent content;
+  content.container = Bytes(1001, 0x5A);
+  content.info = {'h', 'i'};
+  content.picture = Bytes(77, 0x42);
+  Bytes block = BuildPayloadBlock(content);
+  Bytes whole = MakeTestImage();
+  Text message;
+  ASSERT_EQ(AppendPayloadSection(whole, block, message), kOk) << message.Str();
+
+  Bytes head, tail;
+  ASSERT_TRUE(BuildPayloadParts(content, content.container.size(), head, tail));
+  Bytes joined = head;
+  joined.insert(joined.end(), content.container.begin(), content.container.end());
+  joined.insert(joined.end(), tail.begin(), tail.end());
+  EXPECT_EQ(joined, block);
+
+  Bytes image = MakeTestImage();
+  uint32_t padding = 0;
+  ASSERT_EQ(PreparePayloadSection(image, block.size(), padding, message), kOk) << message.Str();
+  Bytes file = image;
+  file.insert(file.end(), block.begin(), block.end());
+  file.insert(file.end(), padding, 0);
+  for (size_t piece : {size_t(1), size_t(3), size_t(64), size_t(1001)}) {
+    PeChecksumSum sum;
+    for (size_t at = 0; at < file.size(); at += piece)
+      sum.Add(file.data() + at, at + piece < file.size() ? piece : file.size() - at);
+    EXPECT_EQ(sum.Value(), PeChecksum(whole.data(), whole.size())) << piece;
+  }
+  StorePeChecksum(file, PeChecksum(file.data(), file.size()));
+  EXPECT_EQ(file, whole);
+}
+
 }  // namespace
 }  // namespace qef
