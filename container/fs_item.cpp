@@ -211,7 +211,7 @@ int32_t ReadItem(FsItem& item, Stream& s) {
     ctx.verified_base = base;
   }
   item.SetBaseFolder(base.Str());
-  if (SerialiseValue(item, s) != 0) return s.GetError();
+  if (ReadListRecord(item, s) != 0) return s.GetError();
   if (params->count_only == 1) return 0;
 
   uint8_t kind = item.GetByte(kItemKind, 0);
