@@ -131,9 +131,17 @@ FileId IdOf(const struct stat& st) {
   return id;
 }
 
+// A held folder is only a place to resolve names from: O_PATH needs no permission to
+// read the folder's list, only to pass through it, as a path would.
+#ifdef O_PATH
+const int kHoldFlags = O_PATH;
+#else
+const int kHoldFlags = O_RDONLY;
+#endif
+
 // Opens a folder relative to `at` and takes its identity: the descriptor, or -1.
 int OpenFolderAt(int at, const char* name, int flags, FileId& id) {
-  int fd = ::openat(at, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | flags);
+  int fd = ::openat(at, name, kHoldFlags | O_DIRECTORY | O_CLOEXEC | flags);
   struct stat st;
   if (fd >= 0 && ::fstat(fd, &st) != 0) {
     ::close(fd);

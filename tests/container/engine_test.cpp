@@ -393,6 +393,51 @@ TEST(Engine, AFailedRunLeavesWhatAnotherRunMadeMeanwhile) {
   EXPECT_EQ(after["d/a.txt"].content, "from A");
 }
 
+// More folders than are held at once: the first ones are let go while the others are
+// made, then opened again, each checked, for the files inside them and for undoing.
+TEST(Engine, FoldersLetGoOfAreCheckedWhenUsedAgain) {
+  TempDir dir;
+  WriteFileBytes(dir.Sub("data.txt"), "payload");
+  ASSERT_EQ(CreateFolder(dir.Sub("outside/")), 0);
+  std::vector<std::string> names, folders;
+  for (int i = 0; i < 300; ++i) {
+    names.push_back("f" + std::to_string(i));
+    folders.push_back(names.back() + "/");
+  }
+  std::vector<Stored> items;
+  for (const std::string& n : names) items.push_back({1, "", n.c_str(), Text()});
+  for (const std::string& f : folders) items.push_back({0, f.c_str(), "x.txt", dir.Sub("data.txt")});
+  struct Case {
+    bool fails, swap;
+    int32_t code;
+  } cases[] = {{false, false, 0}, {true, false, kUnsafeName}, {false, true, kUnsafeName}};
+  for (const Case& c : cases) {
+    if (c.swap && kWindows) continue;  // symbolic links need privileges on Windows
+    SCOPED_TRACE(testing::Message() << "fails " << c.fails << " swap " << c.swap);
+    std::vector<Stored> stored = items;
+    if (c.fails) stored.push_back({0, "", "../escape.txt", dir.Sub("data.txt")});
+    ASSERT_EQ(PackStored(dir.Sub("c.qef"), stored), 0);
+    ASSERT_EQ(CreateFolder(dir.Sub("t/")), 0);
+    WriteFileBytes(dir.Sub("t/placed.txt"), "placed before");
+    Snapshot before = TakeSnapshot(dir.Sub("t/"));
+    Between swap{"f299", [&] {
+                   std::filesystem::rename(dir.Sub("t/f0").Str(), dir.Sub("t/moved").Str());
+                   std::filesystem::create_directory_symlink(dir.Sub("outside").Str(), dir.Sub("t/f0").Str());
+                 }};
+    ExtractOptions options = swap.Options();
+    EXPECT_EQ(Extract(dir.Sub("c.qef"), "pw", dir.Sub("t/"), nullptr, c.swap ? &options : nullptr), c.code);
+    Snapshot after = TakeSnapshot(dir.Sub("t/"));
+    if (c.code == 0) {
+      EXPECT_EQ(after.size(), 601u);
+      EXPECT_EQ(after["f0/x.txt"].content, "payload");
+    } else if (!c.swap) {
+      EXPECT_EQ(after, before) << test::Describe(after);
+    }
+    EXPECT_TRUE(TakeSnapshot(dir.Sub("outside/")).empty());
+    test::RemoveTree(dir.Sub("t/"));
+  }
+}
+
 TEST(Engine, HostileNamesWriteNothingAnywhere) {
   TempDir dir;
   WriteFileBytes(dir.Sub("data.txt"), "payload");
