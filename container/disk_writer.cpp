@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "core/result.h"
-#include "crypto/system_random.h"
 #include "fs/path.h"
 
 namespace qef {
@@ -205,7 +204,7 @@ Text DiskWriter::TemporaryName() {
   // checks still keep every removal to what this run made.
   if (run_tag_[0] == 0) {
     unsigned char random[8] = {};
-    if (!FillFromSystem(random, sizeof random)) std::memset(random, 0, sizeof random);
+    UnforeseeableBytes(random, sizeof random);
     for (int i = 0; i < 8; ++i) std::snprintf(run_tag_ + 2 * i, 3, "%02x", random[i]);
   }
   Text name;

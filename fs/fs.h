@@ -169,6 +169,9 @@ class FolderSearch {
   State* state_ = nullptr;
 };
 
+// Fills `length` bytes from the system's generator, for names of temporary files that
+// nothing can foresee: true, or false (the bytes then all zero).
+bool UnforeseeableBytes(unsigned char* out, uint32_t length);
 // Creates one folder whose parent exists: true on success.
 bool MakeOneFolder(const Text& folder);
 // True if the path (a trailing '/' ignored) is a symbolic link or a reparse point.

@@ -7,6 +7,7 @@
 // the file system keeps one, else from mtime.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,6 +86,12 @@ int32_t RemoveFile(const Text& path) { return ::unlink(path.Str()) == 0 ? 0 : kC
 
 int32_t RemoveFolder(const Text& path) {
   return ::rmdir(StripTrailingSeparator(path).Str()) == 0 ? 0 : kCannotRemoveFolder;
+}
+
+bool UnforeseeableBytes(unsigned char* out, uint32_t length) {
+  bool ok = ::getrandom(out, length, 0) == static_cast<ssize_t>(length);
+  if (!ok) std::memset(out, 0, length);
+  return ok;
 }
 
 bool MakeOneFolder(const Text& folder) {

@@ -2,6 +2,7 @@
 // the operating system for files and folders. Paths arrive in internal form and are
 // turned into the system form ('\') for each call.
 #include <windows.h>
+#include <ntsecapi.h>
 
 #include <cstring>
 
@@ -95,6 +96,14 @@ int32_t RemoveFile(const Text& path) {
 
 int32_t RemoveFolder(const Text& path) {
   return RemoveDirectoryA(ToSystemForm(StripTrailingSeparator(path)).Str()) ? 0 : kCannotRemoveFolder;
+}
+
+// RtlGenRandom lives in advapi32, which Windows keeps among its KnownDLLs; the stub
+// imports nothing else for it.
+bool UnforeseeableBytes(unsigned char* out, uint32_t length) {
+  bool ok = RtlGenRandom(out, length) != FALSE;
+  if (!ok) std::memset(out, 0, length);
+  return ok;
 }
 
 bool MakeOneFolder(const Text& folder) {
