@@ -43,22 +43,29 @@ namespace {
 
 // Creates the target folder and its missing parents, noting each one made, so that a
 // failed run removes the target only when the run made it. Codes as CreateFolder's.
-int32_t CreateTarget(const Text& target, ExtractJournal& journal) {
+int32_t CreateTarget(const Text& target, DiskWriter& disk) {
   if (!IsFolderPath(target) || IsTooShortToCreate(target)) return kBadArgument;
   std::vector<Text> missing;
-  // A relative path's first folder has the current folder as its parent ("new/" of
-  // "new/sub/"), which exists: the walk up ends there.
-  for (Text p = target; !p.IsEmpty() && !FolderExists(p); p = FolderOf(StripTrailingSeparator(p))) {
+  // A relative path's first folder has the current folder as its parent ("./" of
+  // "./new/sub/"), which exists: the walk up ends there.
+  Text p = target;
+  for (; !p.IsEmpty() && !FolderExists(p); p = FolderOf(StripTrailingSeparator(p))) {
     if (!IsFolderPath(p) || IsTooShortToCreate(p)) {
       return missing.empty() ? kBadArgument : kCannotCreateParent;
     }
     missing.push_back(p);
   }
-  for (size_t i = missing.size(); i-- > 0;) {
-    if (!MakeOneFolder(missing[i])) return i == 0 ? kFailed : kCannotCreateParent;
-    journal.FolderCreated(missing[i]);
+  if (p.IsEmpty()) return kCannotCreateParent;
+  // From the deepest folder that exists, each missing one is made inside the one
+  // before, through the folder held open.
+  int32_t r = disk.OpenTarget(p);
+  if (r != 0) return kCannotCreateParent;
+  for (size_t i = missing.size(); r == 0 && i-- > 0;) {
+    Text stripped = StripTrailingSeparator(missing[i]);
+    Text name = stripped.Right(stripped.GetLength() - stripped.ReverseFind('/') - 1);
+    r = disk.MakeTarget(name, i == 0 ? kFailed : kCannotCreateParent);
   }
-  return 0;
+  return r;
 }
 
 int32_t ExtractKind1(ExtractEngine& engine, const Text& password, const Text& base,
@@ -116,8 +123,7 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
   if (relative && !(target.GetLength() >= 2 && target.GetAt(0) == '.' && target.GetAt(1) == '/'))
     target = Text::Concat(Text("./"), target);
   int32_t r = 0;
-  if (extracting && !FolderExists(target)) r = CreateTarget(target, context.journal);
-  if (r == 0 && extracting && !FolderExists(target)) r = kTargetMissing;
+  if (extracting) r = FolderExists(target) ? context.disk.OpenTarget(target) : CreateTarget(target, context.disk);
   if (r == 0) {
     engine.Prepare(0);
     r = engine.PreparePath(container_path, options->container_part);
@@ -127,9 +133,9 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
   // A failed run leaves the target as it found it; a successful one drops the old
   // files it replaced.
   if (r != 0)
-    context.journal.Rollback();
+    context.disk.Rollback();
   else
-    context.journal.Commit();
+    context.disk.Commit();
   if (header_out != nullptr) *header_out = engine.HeaderList();
   if (content_out != nullptr) *content_out = engine.ContentList();
   engine.Finish();

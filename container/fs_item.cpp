@@ -8,53 +8,6 @@
 
 namespace qef {
 
-// ---- ExtractJournal ----
-
-void ExtractJournal::Add(Kind kind, const Text& path, const Text& backup) {
-  entries_.push_back(Entry{kind, path, backup});
-}
-
-void ExtractJournal::Rollback() {
-  for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
-    switch (it->kind) {
-      case kCreatedFile:
-        if (FileExists(it->path)) {
-          ApplyFileInformation(it->path, nullptr);  // a read-only file could not be deleted
-          RemoveFile(it->path);
-        }
-        break;
-      case kCreatedFolder:
-        // Only succeeds when empty: nothing foreign is lost. A folder the run made
-        // read-only refuses too, until its attributes are cleared.
-        if (RemoveFolder(it->path) != 0 && FolderExists(it->path)) {
-          ApplyFileInformation(it->path, nullptr);
-          RemoveFolder(it->path);
-        }
-        break;
-      case kReplacedFile:
-        if (FileExists(it->backup)) {
-          if (FileExists(it->path)) {
-            ApplyFileInformation(it->path, nullptr);
-            RemoveFile(it->path);
-          }
-          RenameFile(it->backup, it->path);
-        }
-        break;
-    }
-  }
-  entries_.clear();
-}
-
-void ExtractJournal::Commit() {
-  for (const Entry& e : entries_) {
-    if (e.kind == kReplacedFile && FileExists(e.backup)) {
-      ApplyFileInformation(e.backup, nullptr);
-      RemoveFile(e.backup);
-    }
-  }
-  entries_.clear();
-}
-
 // ---- ItemContext ----
 
 ItemContext::ItemContext() = default;
@@ -85,50 +38,12 @@ Text RelativePath(const Text& folder, const Text& name) {
   return ToInternalForm(Text::Concat(folder, name), PathStyle::kWindows);
 }
 
-// True when a folder between base and path (the path itself included) is a link: an
-// item must never be written through one, wherever it points. The part of the path
-// that this run has verified already (the extraction itself makes no links) is not
-// asked about again.
-bool CrossesLink(const Text& base, const Text& path, ItemContext& ctx) {
-  int32_t start = base.GetLength();
-  const Text& known = ctx.verified_folder;
-  if (!known.IsEmpty() && path.GetLength() >= known.GetLength() &&
-      Text::Compare(path.Left(known.GetLength()).Str(), known.Str()) == 0)
-    start = known.GetLength();
-  for (int32_t i = start; i < path.GetLength(); ++i) {
-    if (path.GetAt(i) == '/' && i > base.GetLength() && i > start && IsLink(path.Left(i))) return true;
-  }
-  Text whole = StripTrailingSeparator(path);
-  return whole.GetLength() > start && IsLink(whole);
-}
-
-// A name beside `path` that nothing has yet.
-Text FreeSibling(const Text& path, const char* tag) {
-  Text folder = FolderOf(path);
-  for (uint32_t n = 0;; ++n) {
-    Text candidate;
-    candidate.Format("%s~qef-%s-%lu.tmp", folder.Str(), tag, static_cast<unsigned long>(n));
-    if (!FileExists(candidate) && !FolderExists(Text::Concat(candidate, "/"))) return candidate;
-  }
-}
-
-// Creates the folder (ending in '/') and its missing parents below base, noting each
-// one it made. False when a folder could not be made.
-bool MakeFolders(const Text& base, const Text& folder, ExtractJournal& journal) {
-  // Folder items come before what is inside them, so the parent mostly exists: one
-  // call makes the folder.
-  if (MakeOneFolder(folder)) {
-    journal.FolderCreated(folder);
-    return true;
-  }
-  for (int32_t i = base.GetLength(); i < folder.GetLength(); ++i) {
-    if (folder.GetAt(i) != '/' || folder.GetAt(i - 1) == '/') continue;
-    Text prefix = folder.Left(i + 1);
-    if (FolderExists(prefix)) continue;
-    if (!MakeOneFolder(prefix)) return false;
-    journal.FolderCreated(prefix);
-  }
-  return true;
+// Splits a relative path at its last '/': the folder part (ending in '/', or empty)
+// and the name after it.
+void SplitLast(const Text& path, Text& folder, Text& name) {
+  int32_t slash = path.ReverseFind('/');
+  folder = path.Left(slash + 1);
+  name = path.Right(path.GetLength() - slash - 1);
 }
 
 // Reads `size` bytes of item data from the stream into `out` (or drops them when out
@@ -144,7 +59,7 @@ int32_t CopyData(Stream& s, uint32_t size, NewFile* out, unsigned char* buffer, 
   return 0;
 }
 
-int32_t ReadFileData(FsItem& item, Stream& s, const Text& base, ItemContext& ctx, uint32_t& size) {
+int32_t ReadFileData(FsItem& item, Stream& s, ItemContext& ctx, uint32_t& size) {
   unsigned char* buffer = ctx.Buffer();
   if (buffer == nullptr) return kOutOfMemory;
   if (s.ReadU32(size) != 0) return s.GetError();
@@ -152,81 +67,64 @@ int32_t ReadFileData(FsItem& item, Stream& s, const Text& base, ItemContext& ctx
   if (ItemNames(item, ctx, folder, name) != 0) return kUnsafeName;
   if (ctx.action == ItemAction::kVerify) return CopyData(s, size, nullptr, buffer, ItemContext::kBufferSize);
 
-  Text path = Text::Concat(base, RelativePath(folder, name));
-  Text folder_path = FolderOf(path);
-  if (CrossesLink(base, folder_path, ctx)) return kUnsafeName;
-  ctx.verified_folder = folder_path;
-  // The file is created only where nothing has its name; an existing file gets its new
-  // content beside it and is replaced only once that is complete.
+  Text where, leaf;
+  SplitLast(RelativePath(folder, name), where, leaf);
+  int32_t at = 0;
+  int32_t r = ctx.disk.FindFolder(where, false, at);
   NewFile out;
-  bool exists = false;
-  Text written = path;
-  int32_t r = out.Create(path, exists);
-  if (r != 0 && exists) {
-    PropertyList existing;
-    if (!FileExists(path) || CollectFileInformation(path, existing) != 0) return kCannotOpen;  // a folder
-    if (ctx.keep_existing || existing.GetByte(kInfoReadOnly, 0) == 1) return kCannotOpen;
-    written = FreeSibling(path, "new");
-    r = out.Create(written, exists);
-  }
-  if (r != 0) return kCannotOpen;
-  ctx.journal.FileCreated(written);
+  PendingFile file;
+  if (r == 0) r = ctx.disk.BeginFile(at, leaf, ctx.keep_existing, out, file);
+  if (r != 0) return r == kUnsafeName ? kUnsafeName : kCannotOpen;
   r = CopyData(s, size, &out, buffer, ItemContext::kBufferSize);
   PropertyList info = item.GetList(kItemInfo);
   int32_t closed = r == 0 ? out.Finish(&info) : out.Close();
   if (r == 0) r = closed;
-  if (r != 0) return r;
-  if (written.NotEquals(path.Str())) {
-    Text backup = FreeSibling(path, "old");
-    if (!RenameFile(path, backup)) return kCannotOpen;
-    if (!RenameFile(written, path)) {
-      RenameFile(backup, path);
-      return kCannotOpen;
-    }
-    ctx.journal.FileReplaced(path, backup);
-  }
-  return 0;
+  if (r == 0) r = ctx.disk.PlaceFile(file);
+  return r;
 }
 
-int32_t MakeFolderItem(FsItem& item, const Text& base, ItemContext& ctx) {
+int32_t MakeFolderItem(FsItem& item, ItemContext& ctx) {
   Text folder, name;
   if (ItemNames(item, ctx, folder, name) != 0) return kUnsafeName;
   if (ctx.action == ItemAction::kVerify) return 0;
-  Text path = AddTrailingSeparator(Text::Concat(base, RelativePath(folder, name)));
-  if (CrossesLink(base, path, ctx)) return kUnsafeName;
+  int32_t at = 0;
+  int32_t r = ctx.disk.FindFolder(AddTrailingSeparator(RelativePath(folder, name)), true, at);
   // As with the folder creation it stands for, a folder that cannot be made is not an
-  // error here: the items inside it fail when they are written.
-  if (MakeFolders(base, path, ctx.journal)) ctx.verified_folder = path;
-  PropertyList info = item.GetList(kItemInfo);
-  ApplyFileInformation(path, &info);
+  // error here: the items inside it fail when they are written. A link is.
+  if (r == kUnsafeName) return r;
+  if (r == 0) {
+    PropertyList info = item.GetList(kItemInfo);
+    ctx.disk.ApplyToFolder(at, &info);
+  }
   return 0;
 }
 
 int32_t ReadItem(FsItem& item, Stream& s) {
   const StreamParams* params = s.GetParams();
   if (params == nullptr || params->base_folder == nullptr) return s.Fail(kFailed);
+  // Without a context of the run, the item is a run of its own.
   ItemContext local;
-  ItemContext& ctx = params->items != nullptr ? *params->items : local;
+  bool alone = params->items == nullptr;
+  ItemContext& ctx = alone ? local : *params->items;
   Text base(params->base_folder);
-  if (ctx.action != ItemAction::kVerify && !ctx.verified_base.Equals(base.Str())) {
-    if (!FolderExists(base)) {
-      item.SetBaseFolder("");
-      return s.Fail(kTargetMissing);
-    }
-    ctx.verified_base = base;
+  if (ctx.action != ItemAction::kVerify && !ctx.disk.IsOpen() && ctx.disk.OpenTarget(base) != 0) {
+    item.SetBaseFolder("");
+    return s.Fail(kTargetMissing);
   }
   item.SetBaseFolder(base.Str());
-  if (SerialiseValue(item, s) != 0) return s.GetError();
+  if (ReadListRecord(item, s) != 0) return s.GetError();
   if (params->count_only == 1) return 0;
 
   uint8_t kind = item.GetByte(kItemKind, 0);
   uint32_t size = 0;
   int32_t r = 0;
   if (kind == 0) {
-    r = ReadFileData(item, s, base, ctx, size);
+    r = ReadFileData(item, s, ctx, size);
   } else if (kind == 1) {
-    r = MakeFolderItem(item, base, ctx);
+    r = MakeFolderItem(item, ctx);
   }
+  if (alone && r == 0) ctx.disk.Commit();
+  if (alone && r != 0) ctx.disk.Rollback();
   if (r != 0) return s.Fail(r);
   if (ctx.observer != nullptr && s.GetError() == 0) ctx.observer(item, kind, size, ctx.observer_user);
   return s.GetError();

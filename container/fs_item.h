@@ -8,42 +8,14 @@
 //   nested property list (one List record)   file items only: 4-byte size, data
 #include <cstdint>
 #include <cstdio>
-#include <vector>
 
+#include "container/disk_writer.h"
 #include "container/engine.h"
 #include "core/stream.h"
 #include "core/value.h"
 #include "fs/path.h"
 
 namespace qef {
-
-// What one run created, so that a failed run can be undone exactly: files it wrote,
-// folders it made, and files it replaced (the old file kept aside until the end).
-class ExtractJournal {
- public:
-  ExtractJournal() = default;
-  ExtractJournal(const ExtractJournal&) = delete;
-  ExtractJournal& operator=(const ExtractJournal&) = delete;
-
-  void FileCreated(const Text& path) { Add(kCreatedFile, path, Text()); }
-  void FolderCreated(const Text& path) { Add(kCreatedFolder, path, Text()); }
-  void FileReplaced(const Text& path, const Text& backup) { Add(kReplacedFile, path, backup); }
-  // Undoes everything, newest first: created files and folders go, replaced files come
-  // back. Never touches anything the run did not create.
-  void Rollback();
-  // Keeps the run's output and drops the kept-aside old files.
-  void Commit();
-
- private:
-  enum Kind { kCreatedFile, kCreatedFolder, kReplacedFile };
-  struct Entry {
-    Kind kind;
-    Text path;
-    Text backup;
-  };
-  void Add(Kind kind, const Text& path, const Text& backup);
-  std::vector<Entry> entries_;
-};
 
 // How items behave in one run: carried to every item through the stream parameters.
 class ItemContext {
@@ -63,17 +35,13 @@ class ItemContext {
   // Whether the content list keeps the items it has read; without it, memory stays
   // bounded whatever the number of items.
   bool keep_items = true;
-  ExtractJournal journal;
+  // The target and what this run changed below it; opened by the first item when the
+  // engine has not opened it.
+  DiskWriter disk;
 
   // The copy buffer, allocated once per run; null when memory ran out.
   unsigned char* Buffer();
   static const uint32_t kBufferSize = 1u << 20;
-
-  // What this run has already checked: the base folder that exists, and the deepest
-  // folder (ending in '/') known to hold no link between it and the base. Items come in
-  // folder order, so most checks end here instead of asking the system again.
-  Text verified_base;
-  Text verified_folder;
 
  private:
   unsigned char* buffer_ = nullptr;

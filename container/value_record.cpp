@@ -8,6 +8,8 @@ namespace qef {
 
 namespace {
 
+int32_t ReadRecord(Value& value, Stream& s, bool list_only);
+
 // The payload length of a record whose payload a counting stream must measure.
 template <typename Fn>
 uint32_t Measure(const StreamParams* params, Fn write_payload) {
@@ -38,19 +40,23 @@ int32_t WriteList(Value& value, Stream& s) {
   return s.GetError();
 }
 
-// Lists nest one call deeper each: deeper than any container needs is refused like
-// memory that cannot be had, before a hostile file can exhaust the thread's stack.
-const int32_t kMaxListDepth = 64;
-thread_local int32_t list_depth = 0;
+// Every record that holds records (a list, an item) reads them one call deeper, and
+// they all count toward one limit: deeper than any container needs is refused like
+// memory that cannot be had, before a hostile file can exhaust the thread's stack
+// (the stub's worker has far less of it than a process's main thread).
+const int32_t kMaxNesting = 64;
+thread_local int32_t nesting = 0;
 
-struct ListDepth {
-  ListDepth() { ++list_depth; }
-  ~ListDepth() { --list_depth; }
+class Nesting {
+ public:
+  Nesting() { ++nesting; }
+  ~Nesting() { --nesting; }
+  Nesting(const Nesting&) = delete;
+  Nesting& operator=(const Nesting&) = delete;
+  bool TooDeep() const { return nesting > kMaxNesting; }
 };
 
 int32_t ReadList(Value& value, Stream& s) {
-  ListDepth depth;
-  if (list_depth > kMaxListDepth) return s.Fail(kOutOfMemory);
   uint32_t count = 0;
   if (s.ReadU32(count) != 0) return s.GetError();
   ValueArray* items = value.GetItems();
@@ -118,6 +124,14 @@ int32_t SerialiseValue(Value& value, Stream& s) {
     return s.GetError();
   }
 
+  return ReadRecord(value, s, false);
+}
+
+int32_t ReadListRecord(Value& list, Stream& s) { return ReadRecord(list, s, true); }
+
+namespace {
+
+int32_t ReadRecord(Value& value, Stream& s, bool list_only) {
   if (!s.IsReading()) {
     s.Fail(kWrongDirection);
     return s.GetError();
@@ -126,6 +140,7 @@ int32_t SerialiseValue(Value& value, Stream& s) {
   uint16_t tag = 0, key = 0;
   uint32_t length = 0;
   if (s.ReadU16(tag) != 0) return s.GetError();
+  if (list_only && tag != kList) return s.Fail(kFailed);
   value.SetType(tag);
   if (value.GetType() != tag) return s.Fail(kOutOfMemory);
   s.ReadU16(key);
@@ -137,9 +152,12 @@ int32_t SerialiseValue(Value& value, Stream& s) {
     case kPointer:
       value.SetSize(length);
       break;
-    case kList:
+    case kList: {
+      Nesting nested;
+      if (nested.TooDeep()) return s.Fail(kOutOfMemory);
       value.SetSize(length);
       return ReadList(value, s);
+    }
     case kByte: {
       uint8_t v = 0;
       s.ReadU8(v);
@@ -177,10 +195,13 @@ int32_t SerialiseValue(Value& value, Stream& s) {
       if (s.ReadCountedString(text) == 0) value.SetString(text.Str());
       break;
     }
-    case kFsItem:
+    case kFsItem: {
+      Nesting nested;
+      if (nested.TooDeep()) return s.Fail(kOutOfMemory);
       value.SetSize(length);
       SerialiseItem(*value.GetFsItem(), s);
       break;
+    }
     default: {
       unsigned char* block = length > 0 ? s.ReadBlock(length, 0) : nullptr;
       if (length == 0 || block != nullptr) value.AdoptBytes(tag, block, length);
@@ -190,6 +211,8 @@ int32_t SerialiseValue(Value& value, Stream& s) {
   }
   return s.GetError();
 }
+
+}  // namespace
 
 uint32_t RecordSize(const Value& value, const StreamParams* params) {
   return Measure(params, [&](Stream& c) { SerialiseValue(const_cast<Value&>(value), c); });

@@ -17,6 +17,10 @@ namespace qef {
 // cannot be had ends the read with 101.
 int32_t SerialiseValue(Value& value, Stream& stream);
 
+// Reads a record that must be a List (an item's properties): any other tag is refused
+// with 1 before its payload is read.
+int32_t ReadListRecord(Value& list, Stream& stream);
+
 // How many bytes SerialiseValue would write, measured in a counting stream with the
 // given parameters (count-only set, so file items add their size without being read).
 uint32_t RecordSize(const Value& value, const StreamParams* params);

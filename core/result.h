@@ -10,7 +10,8 @@ enum : int32_t {
   kOk = 0,
   kFailed = 1,               // the thing to work on does not exist, a folder could not be made,
                              // attributes could not be set, the container ends inside the
-                             // password check value, or an item was read without a base folder
+                             // password check value, an item was read without a base folder,
+                             // or an item's properties are not a List
   kAttachFailed = 10,        // a filter stream could not be opened on its next stream
   kNotReady = 11,            // closed stream, missing next stream, cipher not set up, engine not prepared
   kBadArgument = 30,         // null or empty argument, or a text that is not a usable folder path

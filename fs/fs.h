@@ -50,6 +50,74 @@ int32_t CollectFileInformation(const Text& path, PropertyList& list);
 // The folder if it does not exist yet; else the first of "F (1)/", "F (2)/", ... that does not.
 Text UniqueFolderName(const Text& folder);
 
+// What makes a file or folder itself, whatever its name: the device and inode on
+// POSIX, the volume serial number and file index on Windows. A name can be given to
+// something else at any moment; an identity stays with what it names.
+struct FileId {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const FileId& o) const { return volume == o.volume && index == o.index; }
+  bool operator!=(const FileId& o) const { return !(*this == o); }
+};
+
+// What a name inside a folder stands for, looked at without following a link.
+struct EntryInfo {
+  enum Kind { kMissing, kFile, kFolder, kLink, kOther };
+  Kind kind = kMissing;
+  bool read_only = false;  // a file without write permission or with the read-only attribute
+  FileId id;
+};
+
+// An open folder, held for as long as the object lives, and the operations on the
+// names inside it. A folder's name can be given to something else while it is used (a
+// folder swapped for a link to somewhere outside); what is done through the held
+// folder still happens in the folder that was opened. On POSIX the handle is a
+// directory descriptor and every name is resolved relative to it by the *at calls, one
+// component at a time, never through a link. On Windows the folder is held open
+// without delete sharing, so that while it is held it cannot be renamed, deleted or
+// replaced by a junction, and names inside it are used by their full path through it.
+class Folder {
+ public:
+  Folder() = default;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+  ~Folder() { Close(); }
+
+  // Opens the folder a path names (internal form, ending in '/'), following links on
+  // the way: the path is the user's own. 0, or kTargetMissing.
+  int32_t Open(const Text& path);
+  // Opens the folder `name` (one component) inside `parent`, never through a link or
+  // a reparse point: 0; kUnsafeName for a link; kFolderMissing when nothing has the
+  // name; kCannotOpen for anything else.
+  int32_t OpenIn(const Folder& parent, const Text& name);
+  void Close();
+  bool IsOpen() const { return handle_ != -1; }
+  const FileId& Id() const { return id_; }
+  // The folder's path when it was opened (internal form, ending in '/').
+  const Text& Path() const { return path_; }
+
+  // The entry `name` as it is now; kMissing when nothing has the name.
+  EntryInfo Inspect(const Text& name) const;
+  // Makes the folder `name`: true when it was made.
+  bool MakeFolder(const Text& name) const;
+  // Renames `from` to `to` inside this folder, never replacing what `to` names: true
+  // when it was renamed.
+  bool Rename(const Text& from, const Text& to) const;
+  // Removes the file or empty folder `name` only while it is still the one with this
+  // identity (a read-only file too): 0; kCannotDeleteFile when it is not there, is
+  // something else now, or cannot be removed.
+  int32_t Remove(const Text& name, const FileId& id) const;
+  // Sets this folder's attributes from a file information list (Windows; folders on
+  // POSIX keep their permissions). 0, or 1.
+  int32_t ApplyInformation(const PropertyList* info) const;
+
+ private:
+  friend class NewFile;
+  intptr_t handle_ = -1;
+  FileId id_;
+  Text path_;
+};
+
 // A file made new and written in one go, with few system calls: its times are set
 // through the open file before it is closed, its attributes right after.
 class NewFile {
@@ -62,6 +130,11 @@ class NewFile {
   // Creates the file only when nothing has its name yet: 0; kCannotOpen, with
   // `exists` set when the name is taken (nothing was created then).
   int32_t Create(const Text& path, bool& exists);
+  // The same for the name `name` (one component) inside a held folder; a link with
+  // the name counts as taken and is never followed.
+  int32_t Create(const Folder& folder, const Text& name, bool& exists);
+  // The identity of the file created last.
+  const FileId& Id() const { return id_; }
   // 0, or kShortWrite (a full disk).
   int32_t Write(const void* data, uint32_t length);
   // Sets the times the list holds, closes the file, then sets its attributes from the
@@ -74,6 +147,7 @@ class NewFile {
  private:
   intptr_t handle_ = -1;
   Text path_;
+  FileId id_;
 };
 
 // One directory search: every entry but "." and "..", in the order the system gives.
@@ -95,6 +169,9 @@ class FolderSearch {
   State* state_ = nullptr;
 };
 
+// Fills `length` bytes from the system's generator, for names of temporary files that
+// nothing can foresee: true, or false (the bytes then all zero).
+bool UnforeseeableBytes(unsigned char* out, uint32_t length);
 // Creates one folder whose parent exists: true on success.
 bool MakeOneFolder(const Text& folder);
 // True if the path (a trailing '/' ignored) is a symbolic link or a reparse point.

@@ -7,6 +7,7 @@
 // the file system keeps one, else from mtime.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,6 +88,12 @@ int32_t RemoveFolder(const Text& path) {
   return ::rmdir(StripTrailingSeparator(path).Str()) == 0 ? 0 : kCannotRemoveFolder;
 }
 
+bool UnforeseeableBytes(unsigned char* out, uint32_t length) {
+  bool ok = ::getrandom(out, length, 0) == static_cast<ssize_t>(length);
+  if (!ok) std::memset(out, 0, length);
+  return ok;
+}
+
 bool MakeOneFolder(const Text& folder) {
   return ::mkdir(StripTrailingSeparator(folder).Str(), 0777) == 0;
 }
@@ -122,18 +129,154 @@ int32_t ApplyFileInformation(const Text& path, const PropertyList* list) {
   return 0;
 }
 
+// ---- Folder ----
+
+namespace {
+
+FileId IdOf(const struct stat& st) {
+  FileId id;
+  id.volume = static_cast<uint64_t>(st.st_dev);
+  id.index = static_cast<uint64_t>(st.st_ino);
+  return id;
+}
+
+// A held folder is only a place to resolve names from: O_PATH needs no permission to
+// read the folder's list, only to pass through it, as a path would.
+#ifdef O_PATH
+const int kHoldFlags = O_PATH;
+#else
+const int kHoldFlags = O_RDONLY;
+#endif
+
+// Opens a folder relative to `at` and takes its identity: the descriptor, or -1.
+int OpenFolderAt(int at, const char* name, int flags, FileId& id) {
+  int fd = ::openat(at, name, kHoldFlags | O_DIRECTORY | O_CLOEXEC | flags);
+  struct stat st;
+  if (fd >= 0 && ::fstat(fd, &st) != 0) {
+    ::close(fd);
+    fd = -1;
+  }
+  if (fd >= 0) id = IdOf(st);
+  return fd;
+}
+
+int Fd(intptr_t handle) { return static_cast<int>(handle); }
+
+}  // namespace
+
+int32_t Folder::Open(const Text& path) {
+  Close();
+  Text system = IsTooShortToCreate(path) ? path : StripTrailingSeparator(path);
+  int fd = OpenFolderAt(AT_FDCWD, system.Str(), 0, id_);
+  if (fd < 0) return kTargetMissing;
+  handle_ = fd;
+  path_ = AddTrailingSeparator(path);
+  return 0;
+}
+
+int32_t Folder::OpenIn(const Folder& parent, const Text& name) {
+  Close();
+  if (!parent.IsOpen()) return kCannotOpen;
+  int fd = OpenFolderAt(Fd(parent.handle_), name.Str(), O_NOFOLLOW, id_);
+  if (fd < 0) {
+    switch (parent.Inspect(name).kind) {
+      case EntryInfo::kMissing: return kFolderMissing;
+      case EntryInfo::kLink: return kUnsafeName;
+      default: return kCannotOpen;
+    }
+  }
+  handle_ = fd;
+  path_ = AddTrailingSeparator(Text::Concat(parent.path_, name));
+  return 0;
+}
+
+void Folder::Close() {
+  if (handle_ == -1) return;
+  ::close(Fd(handle_));
+  handle_ = -1;
+}
+
+EntryInfo Folder::Inspect(const Text& name) const {
+  EntryInfo info;
+  struct stat st;
+  if (handle_ == -1 || ::fstatat(Fd(handle_), name.Str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return info;
+  info.id = IdOf(st);
+  if (S_ISREG(st.st_mode)) {
+    info.kind = EntryInfo::kFile;
+    info.read_only = (st.st_mode & S_IWUSR) == 0;
+  } else if (S_ISDIR(st.st_mode)) {
+    info.kind = EntryInfo::kFolder;
+  } else if (S_ISLNK(st.st_mode)) {
+    info.kind = EntryInfo::kLink;
+  } else {
+    info.kind = EntryInfo::kOther;
+  }
+  return info;
+}
+
+bool Folder::MakeFolder(const Text& name) const {
+  return handle_ != -1 && ::mkdirat(Fd(handle_), name.Str(), 0777) == 0;
+}
+
+bool Folder::Rename(const Text& from, const Text& to) const {
+  if (handle_ == -1) return false;
+  int fd = Fd(handle_);
+  if (::renameat2(fd, from.Str(), fd, to.Str(), RENAME_NOREPLACE) == 0) return true;
+  // File systems without the flag: checking first leaves a moment in which another
+  // process could take the name, which a random name makes unlikely to matter.
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  struct stat st;
+  if (::fstatat(fd, to.Str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return false;
+  return ::renameat(fd, from.Str(), fd, to.Str()) == 0;
+}
+
+// POSIX has no removal by identity: the entry is looked at and removed by name right
+// after, relative to the held folder. What another process could put under the name
+// in between is only ever something it could have removed itself.
+int32_t Folder::Remove(const Text& name, const FileId& id) const {
+  EntryInfo info = Inspect(name);
+  if (info.kind == EntryInfo::kMissing || info.id != id) return kCannotDeleteFile;
+  int flags = info.kind == EntryInfo::kFolder ? AT_REMOVEDIR : 0;
+  return ::unlinkat(Fd(handle_), name.Str(), flags) == 0 ? 0 : kCannotDeleteFile;
+}
+
+int32_t Folder::ApplyInformation(const PropertyList*) const { return handle_ != -1 ? 0 : kFailed; }
+
 // ---- NewFile ----
+
+namespace {
+
+int CreateAt(int at, const char* name, bool& exists, FileId& id) {
+  exists = false;
+  int fd = ::openat(at, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    exists = errno == EEXIST;
+    return -1;
+  }
+  struct stat st;
+  id = ::fstat(fd, &st) == 0 ? IdOf(st) : FileId();
+  return fd;
+}
+
+}  // namespace
 
 int32_t NewFile::Create(const Text& path, bool& exists) {
   Close();
-  exists = false;
-  int fd = ::open(path.Str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    exists = errno == EEXIST;
-    return kCannotOpen;
-  }
+  int fd = CreateAt(AT_FDCWD, path.Str(), exists, id_);
+  if (fd < 0) return kCannotOpen;
   handle_ = fd;
   path_ = path;
+  return 0;
+}
+
+int32_t NewFile::Create(const Folder& folder, const Text& name, bool& exists) {
+  Close();
+  exists = false;
+  if (!folder.IsOpen()) return kCannotOpen;
+  int fd = CreateAt(Fd(folder.handle_), name.Str(), exists, id_);
+  if (fd < 0) return kCannotOpen;
+  handle_ = fd;
+  path_ = Text::Concat(folder.Path(), name);
   return 0;
 }
 

@@ -2,6 +2,7 @@
 // the operating system for files and folders. Paths arrive in internal form and are
 // turned into the system form ('\') for each call.
 #include <windows.h>
+#include <ntsecapi.h>
 
 #include <cstring>
 
@@ -97,6 +98,14 @@ int32_t RemoveFolder(const Text& path) {
   return RemoveDirectoryA(ToSystemForm(StripTrailingSeparator(path)).Str()) ? 0 : kCannotRemoveFolder;
 }
 
+// RtlGenRandom lives in advapi32, which Windows keeps among its KnownDLLs; the stub
+// imports nothing else for it.
+bool UnforeseeableBytes(unsigned char* out, uint32_t length) {
+  bool ok = RtlGenRandom(out, length) != FALSE;
+  if (!ok) std::memset(out, 0, length);
+  return ok;
+}
+
 bool MakeOneFolder(const Text& folder) {
   return CreateDirectoryA(ToSystemForm(StripTrailingSeparator(folder)).Str(), nullptr) != 0;
 }
@@ -135,21 +144,198 @@ int32_t ApplyFileInformation(const Text& path, const PropertyList* list) {
   return 0;
 }
 
+// ---- Folder ----
+
+namespace {
+
+// Held folders may be read and written by others, but not renamed or deleted: no
+// FILE_SHARE_DELETE.
+const DWORD kHoldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+const DWORD kAllSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+const DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+
+FileId IdOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  FileId id;
+  id.volume = info.dwVolumeSerialNumber;
+  id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return id;
+}
+
+HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+// Opens what the path names (with `flags`, a reparse point itself rather than what it
+// leads to) and reads its identity and attributes. INVALID_HANDLE_VALUE on failure.
+HANDLE OpenEntry(const Text& path, DWORD access, DWORD sharing, DWORD flags, BY_HANDLE_FILE_INFORMATION& info) {
+  HANDLE h = CreateFileA(ToSystemForm(path).Str(), access, sharing, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+  if (h != INVALID_HANDLE_VALUE && !GetFileInformationByHandle(h, &info)) {
+    CloseHandle(h);
+    h = INVALID_HANDLE_VALUE;
+  }
+  return h;
+}
+
+// A folder to hold, with the right to set its attributes where the caller has it.
+HANDLE OpenFolderToHold(const Text& path, DWORD flags, BY_HANDLE_FILE_INFORMATION& info) {
+  HANDLE h = OpenEntry(path, kFolderAccess | FILE_WRITE_ATTRIBUTES, kHoldSharing, flags, info);
+  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+    h = OpenEntry(path, kFolderAccess, kHoldSharing, flags, info);
+  return h;
+}
+
+bool SetAttributes(HANDLE h, DWORD attributes) {
+  FILE_BASIC_INFO basic = {};  // times of zero stay as they are
+  basic.FileAttributes = attributes;
+  return SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
+}  // namespace
+
+int32_t Folder::Open(const Text& path) {
+  Close();
+  BY_HANDLE_FILE_INFORMATION info;
+  HANDLE h = OpenFolderToHold(StripTrailingSeparator(path), 0, info);
+  if (h == INVALID_HANDLE_VALUE) return kTargetMissing;
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    CloseHandle(h);
+    return kTargetMissing;
+  }
+  handle_ = reinterpret_cast<intptr_t>(h);
+  id_ = IdOf(info);
+  path_ = AddTrailingSeparator(path);
+  return 0;
+}
+
+int32_t Folder::OpenIn(const Folder& parent, const Text& name) {
+  Close();
+  if (!parent.IsOpen()) return kCannotOpen;
+  Text path = Text::Concat(parent.path_, name);
+  BY_HANDLE_FILE_INFORMATION info;
+  HANDLE h = OpenFolderToHold(path, FILE_FLAG_OPEN_REPARSE_POINT, info);
+  if (h == INVALID_HANDLE_VALUE) {
+    switch (parent.Inspect(name).kind) {
+      case EntryInfo::kMissing: return kFolderMissing;
+      case EntryInfo::kLink: return kUnsafeName;
+      default: return kCannotOpen;
+    }
+  }
+  int32_t r = 0;
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) r = kUnsafeName;
+  else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) r = kCannotOpen;
+  if (r != 0) {
+    CloseHandle(h);
+    return r;
+  }
+  handle_ = reinterpret_cast<intptr_t>(h);
+  id_ = IdOf(info);
+  path_ = AddTrailingSeparator(path);
+  return 0;
+}
+
+void Folder::Close() {
+  if (handle_ == -1) return;
+  CloseHandle(AsHandle(handle_));
+  handle_ = -1;
+}
+
+EntryInfo Folder::Inspect(const Text& name) const {
+  EntryInfo entry;
+  if (handle_ == -1) return entry;
+  Text path = Text::Concat(path_, name);
+  BY_HANDLE_FILE_INFORMATION info;
+  HANDLE h = OpenEntry(path, FILE_READ_ATTRIBUTES, kAllSharing, FILE_FLAG_OPEN_REPARSE_POINT, info);
+  DWORD a = kNoAttributes;
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    a = info.dwFileAttributes;
+    entry.id = IdOf(info);
+  } else {
+    a = AttributesOf(path);  // in use in a way that refuses even this open: no identity
+  }
+  if (a == kNoAttributes) return entry;
+  if ((a & FILE_ATTRIBUTE_REPARSE_POINT) != 0) entry.kind = EntryInfo::kLink;
+  else if ((a & FILE_ATTRIBUTE_DIRECTORY) != 0) entry.kind = EntryInfo::kFolder;
+  else if ((a & FILE_ATTRIBUTE_DEVICE) != 0) entry.kind = EntryInfo::kOther;
+  else entry.kind = EntryInfo::kFile;
+  entry.read_only = entry.kind == EntryInfo::kFile && (a & FILE_ATTRIBUTE_READONLY) != 0;
+  return entry;
+}
+
+bool Folder::MakeFolder(const Text& name) const {
+  return handle_ != -1 && CreateDirectoryA(ToSystemForm(Text::Concat(path_, name)).Str(), nullptr) != 0;
+}
+
+bool Folder::Rename(const Text& from, const Text& to) const {
+  if (handle_ == -1) return false;
+  return MoveFileExA(ToSystemForm(Text::Concat(path_, from)).Str(), ToSystemForm(Text::Concat(path_, to)).Str(), 0) !=
+         0;
+}
+
+// The entry is opened, its identity compared and the deletion asked for through that
+// one handle: nothing else can take the name in between.
+int32_t Folder::Remove(const Text& name, const FileId& id) const {
+  if (handle_ == -1) return kCannotDeleteFile;
+  BY_HANDLE_FILE_INFORMATION info;
+  HANDLE h = OpenEntry(Text::Concat(path_, name), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kAllSharing,
+                       FILE_FLAG_OPEN_REPARSE_POINT, info);
+  if (h == INVALID_HANDLE_VALUE) return kCannotDeleteFile;
+  int32_t r = kCannotDeleteFile;
+  if (IdOf(info) == id) {
+    // A read-only file cannot be deleted: the attribute goes first, and comes back
+    // when the deletion is refused after all.
+    DWORD a = info.dwFileAttributes;
+    bool read_only = (a & FILE_ATTRIBUTE_READONLY) != 0;
+    if (read_only) SetAttributes(h, (a & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) | FILE_ATTRIBUTE_NORMAL);
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    if (SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition)) r = 0;
+    else if (read_only) SetAttributes(h, a);
+  }
+  CloseHandle(h);
+  return r;
+}
+
+int32_t Folder::ApplyInformation(const PropertyList* info) const {
+  if (handle_ == -1) return kFailed;
+  return SetAttributes(AsHandle(handle_), SystemAttributes(info)) ? 0 : kFailed;
+}
+
 // ---- NewFile ----
 
-int32_t NewFile::Create(const Text& path, bool& exists) {
-  Close();
+namespace {
+
+HANDLE CreateNew(const Text& path, bool& exists, FileId& id) {
   exists = false;
   HANDLE h = CreateFileA(ToSystemForm(path).Str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                          nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD e = GetLastError();
     exists = e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS;
-    return kCannotOpen;
+    return h;
   }
+  BY_HANDLE_FILE_INFORMATION info;
+  id = GetFileInformationByHandle(h, &info) ? IdOf(info) : FileId();
+  return h;
+}
+
+}  // namespace
+
+int32_t NewFile::Create(const Text& path, bool& exists) {
+  Close();
+  HANDLE h = CreateNew(path, exists, id_);
+  if (h == INVALID_HANDLE_VALUE) return kCannotOpen;
   handle_ = reinterpret_cast<intptr_t>(h);
   path_ = path;
   return 0;
+}
+
+// The folder is held, so its path still leads to it; CREATE_NEW never follows a link
+// that has the name.
+int32_t NewFile::Create(const Folder& folder, const Text& name, bool& exists) {
+  Close();
+  exists = false;
+  if (!folder.IsOpen()) return kCannotOpen;
+  return Create(Text::Concat(folder.Path(), name), exists);
 }
 
 int32_t NewFile::Write(const void* data, uint32_t length) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -252,19 +253,197 @@ TEST(Engine, ReplacesExistingFilesOnlyWhenTheRunSucceeds) {
   EXPECT_EQ(after["b.txt"].content, "new b");
 }
 
-// A content list of one item with the given names, its data taken from `source`.
-int32_t PackItem(const Text& out, const Text& source, uint8_t kind, const char* folder, const char* name) {
-  Value v;
-  v.SetType(kFsItem);
-  FsItem* item = v.GetFsItem();
-  item->PutByte(kItemKind, kind, 1);
-  item->PutString(kItemName, name, 1);
-  item->PutString(kItemFolder, folder, 1);
-  item->SetSourcePath(source.Str());
+// One stored item: a file's data is taken from `source`.
+struct Stored {
+  uint8_t kind;
+  const char* folder;
+  const char* name;
+  Text source;
+};
+
+int32_t PackStored(const Text& out, const std::vector<Stored>& items) {
   PropertyList content;
-  content.Append(v);
+  for (const Stored& s : items) {
+    Value v;
+    v.SetType(kFsItem);
+    FsItem* item = v.GetFsItem();
+    item->PutByte(kItemKind, s.kind, 1);
+    item->PutString(kItemName, s.name, 1);
+    item->PutString(kItemFolder, s.folder, 1);
+    item->SetSourcePath(s.source.Str());
+    content.Append(v);
+  }
   PackOptions options;
   return WriteContainer(out, Text("pw"), content, options);
+}
+
+// A content list of one item with the given names, its data taken from `source`.
+int32_t PackItem(const Text& out, const Text& source, uint8_t kind, const char* folder, const char* name) {
+  return PackStored(out, {{kind, folder, name, source}});
+}
+
+// Does something once, right after the item of the given name has been written: what
+// another process could do at that moment, without any race in the test.
+struct Between {
+  const char* after;
+  std::function<void()> act;
+  bool done = false;
+  static void Observe(const FsItem& item, int32_t, uint32_t, void* user) {
+    auto* self = static_cast<Between*>(user);
+    if (self->done || !item.GetString(kItemName, "").Equals(self->after)) return;
+    self->done = true;
+    self->act();
+  }
+  ExtractOptions Options() {
+    ExtractOptions options;
+    options.observer = &Observe;
+    options.observer_user = this;
+    return options;
+  }
+};
+
+// The entries of a folder whose names begin with this run's temporary prefix.
+std::vector<std::string> TemporaryNames(const Text& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder.Str())) {
+    std::string name = e.path().filename().string();
+    if (name.rfind("~qef-", 0) == 0 && name != "~qef-old-0.tmp") names.push_back(name);
+  }
+  return names;
+}
+
+TEST(Engine, BackupsOfReplacedFilesAreRemovedOnlyWhileTheyAreTheOldFiles) {
+  TempDir dir;
+  WriteFileBytes(dir.Sub("new.txt"), "new");
+  ASSERT_EQ(CreateFolder(dir.Sub("t/")), 0);
+  // An item of the name a backup could once be given.
+  ASSERT_EQ(PackStored(dir.Sub("c.qef"), {{0, "", "x.txt", dir.Sub("new.txt")}, {0, "", "~qef-old-0.tmp", dir.Sub("new.txt")}}),
+            0);
+  WriteFileBytes(dir.Sub("t/x.txt"), "old");
+  EXPECT_EQ(Extract(dir.Sub("c.qef"), "pw", dir.Sub("t/")), 0);
+  Snapshot after = TakeSnapshot(dir.Sub("t/"));
+  EXPECT_EQ(after.size(), 2u) << test::Describe(after);
+  EXPECT_EQ(after["x.txt"].content, "new");
+  EXPECT_EQ(after["~qef-old-0.tmp"].content, "new");
+
+  // The backup moved away and something else put under its name before the run ends:
+  // that stays, and so does the old file.
+  WriteFileBytes(dir.Sub("t/x.txt"), "old");
+  std::string backup;
+  Between swap{"x.txt", [&] {
+                 std::vector<std::string> names = TemporaryNames(dir.Sub("t/"));
+                 ASSERT_EQ(names.size(), 1u);
+                 backup = names[0];
+                 std::filesystem::rename(dir.Sub("t/").Str() + backup, dir.Sub("t/moved-old.txt").Str());
+                 WriteFileBytes(Text::Concat(dir.Sub("t/"), backup.c_str()), "someone else's");
+               }};
+  ExtractOptions options = swap.Options();
+  EXPECT_EQ(Extract(dir.Sub("c.qef"), "pw", dir.Sub("t/"), nullptr, &options), 0);
+  ASSERT_TRUE(swap.done);
+  after = TakeSnapshot(dir.Sub("t/"));
+  EXPECT_EQ(after.size(), 4u) << test::Describe(after);
+  EXPECT_EQ(after["x.txt"].content, "new");
+  EXPECT_EQ(after["moved-old.txt"].content, "old");
+  EXPECT_EQ(after[backup].content, "someone else's");
+}
+
+TEST(Engine, AFolderSwappedForALinkDuringTheRunIsNotFollowed) {
+  if (kWindows) GTEST_SKIP() << "symbolic links need privileges on Windows";
+  TempDir dir;
+  WriteFileBytes(dir.Sub("data.txt"), "payload");
+  ASSERT_EQ(CreateFolder(dir.Sub("outside/")), 0);
+  WriteFileBytes(dir.Sub("outside/big.txt"), "outside's own");
+  Snapshot outside = TakeSnapshot(dir.Sub("outside/"));
+  for (bool fails : {false, true}) {
+    SCOPED_TRACE(fails ? "failing run" : "successful run");
+    std::vector<Stored> items = {{1, "", "sub", Text()},
+                                 {0, "sub/", "a.txt", dir.Sub("data.txt")},
+                                 {0, "sub/", "big.txt", dir.Sub("data.txt")}};
+    if (fails) items.push_back({0, "", "../escape.txt", dir.Sub("data.txt")});
+    ASSERT_EQ(PackStored(dir.Sub("c.qef"), items), 0);
+    Between swap{"a.txt", [&] {
+                   std::filesystem::rename(dir.Sub("t/sub").Str(), dir.Sub("t/moved").Str());
+                   std::filesystem::create_directory_symlink(dir.Sub("outside").Str(), dir.Sub("t/sub").Str());
+                 }};
+    ExtractOptions options = swap.Options();
+    EXPECT_EQ(Extract(dir.Sub("c.qef"), "pw", dir.Sub("t/"), nullptr, &options), fails ? kUnsafeName : 0);
+    EXPECT_EQ(TakeSnapshot(dir.Sub("outside/")), outside);
+    // The folder the run made and holds is where its files go, and where undoing
+    // finds them again; the link in its place is not the run's to remove.
+    Snapshot moved = TakeSnapshot(dir.Sub("t/moved/"));
+    if (fails) {
+      EXPECT_TRUE(moved.empty()) << test::Describe(moved);
+    } else {
+      EXPECT_EQ(moved.size(), 2u) << test::Describe(moved);
+      EXPECT_EQ(moved["big.txt"].content, "payload");
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.Sub("t/sub").Str()));
+    test::RemoveTree(dir.Sub("t/"));
+  }
+}
+
+TEST(Engine, AFailedRunLeavesWhatAnotherRunMadeMeanwhile) {
+  TempDir dir;
+  WriteFileBytes(dir.Sub("a.txt"), "from A");
+  WriteFileBytes(dir.Sub("b.txt"), "from B");
+  ASSERT_EQ(PackStored(dir.Sub("a.qef"), {{1, "", "d", Text()}, {0, "d/", "a.txt", dir.Sub("a.txt")}}), 0);
+  ASSERT_EQ(PackStored(dir.Sub("b.qef"), {{1, "", "d", Text()},
+                                         {0, "d/", "a.txt", dir.Sub("b.txt")},
+                                         {0, "", "../escape.txt", dir.Sub("b.txt")}}),
+            0);
+  ASSERT_EQ(CreateFolder(dir.Sub("t/")), 0);
+  // B has made d/ and d/a.txt when A runs whole, replacing B's d/a.txt; then B fails.
+  Between a_runs{"a.txt", [&] { EXPECT_EQ(Extract(dir.Sub("a.qef"), "pw", dir.Sub("t/")), 0); }};
+  ExtractOptions options = a_runs.Options();
+  EXPECT_EQ(Extract(dir.Sub("b.qef"), "pw", dir.Sub("t/"), nullptr, &options), kUnsafeName);
+  Snapshot after = TakeSnapshot(dir.Sub("t/"));
+  EXPECT_EQ(after.size(), 2u) << test::Describe(after);
+  EXPECT_EQ(after["d/a.txt"].content, "from A");
+}
+
+// More folders than are held at once: the first ones are let go while the others are
+// made, then opened again, each checked, for the files inside them and for undoing.
+TEST(Engine, FoldersLetGoOfAreCheckedWhenUsedAgain) {
+  TempDir dir;
+  WriteFileBytes(dir.Sub("data.txt"), "payload");
+  ASSERT_EQ(CreateFolder(dir.Sub("outside/")), 0);
+  std::vector<std::string> names, folders;
+  for (int i = 0; i < 300; ++i) {
+    names.push_back("f" + std::to_string(i));
+    folders.push_back(names.back() + "/");
+  }
+  std::vector<Stored> items;
+  for (const std::string& n : names) items.push_back({1, "", n.c_str(), Text()});
+  for (const std::string& f : folders) items.push_back({0, f.c_str(), "x.txt", dir.Sub("data.txt")});
+  struct Case {
+    bool fails, swap;
+    int32_t code;
+  } cases[] = {{false, false, 0}, {true, false, kUnsafeName}, {false, true, kUnsafeName}};
+  for (const Case& c : cases) {
+    if (c.swap && kWindows) continue;  // symbolic links need privileges on Windows
+    SCOPED_TRACE(testing::Message() << "fails " << c.fails << " swap " << c.swap);
+    std::vector<Stored> stored = items;
+    if (c.fails) stored.push_back({0, "", "../escape.txt", dir.Sub("data.txt")});
+    ASSERT_EQ(PackStored(dir.Sub("c.qef"), stored), 0);
+    ASSERT_EQ(CreateFolder(dir.Sub("t/")), 0);
+    WriteFileBytes(dir.Sub("t/placed.txt"), "placed before");
+    Snapshot before = TakeSnapshot(dir.Sub("t/"));
+    Between swap{"f299", [&] {
+                   std::filesystem::rename(dir.Sub("t/f0").Str(), dir.Sub("t/moved").Str());
+                   std::filesystem::create_directory_symlink(dir.Sub("outside").Str(), dir.Sub("t/f0").Str());
+                 }};
+    ExtractOptions options = swap.Options();
+    EXPECT_EQ(Extract(dir.Sub("c.qef"), "pw", dir.Sub("t/"), nullptr, c.swap ? &options : nullptr), c.code);
+    Snapshot after = TakeSnapshot(dir.Sub("t/"));
+    if (c.code == 0) {
+      EXPECT_EQ(after.size(), 601u);
+      EXPECT_EQ(after["f0/x.txt"].content, "payload");
+    } else if (!c.swap) {
+      EXPECT_EQ(after, before) << test::Describe(after);
+    }
+    EXPECT_TRUE(TakeSnapshot(dir.Sub("outside/")).empty());
+    test::RemoveTree(dir.Sub("t/"));
+  }
 }
 
 TEST(Engine, HostileNamesWriteNothingAnywhere) {

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include "container/chunk_streams.h"
 #include "container/container_reader.h"
 #include "container/value_record.h"
 #include "core/memory_stream.h"
@@ -53,6 +54,17 @@ std::string CompressedChunk(uint8_t flag, const std::string& data, int64_t lengt
   head[0] = static_cast<char>(flag);
   for (int i = 0; i < 4; ++i) head[1 + i] = static_cast<char>(l >> (8 * i));
   return head + data;
+}
+
+std::string SealedContainer(const std::string& plain, const char* password) {
+  Value iv;
+  iv.SetBlob("0123456789abcdef", 16);
+  PropertyList header = StandardHeader(2, 1, &iv);
+  std::string bytes = RecordBytes(header) + CheckBytes(password);
+  ChunkEncryptor encryptor(2, password, &iv);
+  for (size_t at = 0; at < plain.size(); at += kMaxPlainChunk)
+    bytes += encryptor.Chunk(CompressedChunk(1, Zlib(plain.substr(at, kMaxPlainChunk), 6)));
+  return bytes;
 }
 
 std::string Zlib(const std::string& plain, int level) {

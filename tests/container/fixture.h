@@ -31,6 +31,9 @@ class ChunkEncryptor {
 
 // A compressed chunk: flag, length (by default the data's) and data.
 std::string CompressedChunk(uint8_t flag, const std::string& data, int64_t length = -1);
+// A whole AES container whose content list has the given plain bytes, in compressed
+// chunks of the largest size a reader takes.
+std::string SealedContainer(const std::string& plain, const char* password);
 // zlib's compress2 of the data.
 std::string Zlib(const std::string& plain, int level);
 // Deterministic bytes that compress moderately.

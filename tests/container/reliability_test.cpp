@@ -9,6 +9,7 @@
 #include "container/engine.h"
 #include "container/writer.h"
 #include "core/result.h"
+#include "core/thread.h"
 #include "crypto/hash.h"
 #include "fs/fs.h"
 #include "fs/path.h"
@@ -101,6 +102,68 @@ TEST(Reliability, APasswordThatPassesTheCheckStillWritesNothing) {
     EXPECT_NE(r, 0) << wrong.Str();
     EXPECT_EQ(kDocumented.count(r), 1u) << r;
     EXPECT_FALSE(FolderExists(dir.Sub("t/"))) << "the target this run made is gone again";
+  }
+}
+
+// Records that hold records, chained some 20,000 deep (about 200 KB), each a call
+// deeper when read: every kind of chain ends with a code, on a thread with a small
+// stack too, and whatever the run made is gone again.
+TEST(Reliability, DeepNestingEndsWithACodeAndLeavesNothing) {
+  auto header = [](uint16_t tag, uint32_t count) {
+    std::string h{static_cast<char>(tag & 0xFF), static_cast<char>(tag >> 8), 0, 0, 0, 0, 0, 0};
+    if (tag == kList) h += std::string{static_cast<char>(count), 0, 0, 0};
+    return h;
+  };
+  const std::string content = header(kList, 1);
+  const std::string item = header(kFsItem, 0), list = header(kList, 1);
+  // An item whose properties are a file item that was already written, to be undone.
+  Value first;
+  first.SetType(kFsItem);
+  first.GetFsItem()->PutString(kItemName, "first.txt", 1);
+  std::string first_item = test::RecordBytes(*first.GetFsItem()) + std::string(4, '\0');
+  struct Case {
+    const char* what;
+    std::string plain;
+    int32_t code;
+  } cases[] = {
+      {"items as an item's properties", content + [&] {
+         std::string chain;
+         for (int i = 0; i < 20000; ++i) chain += item;
+         return chain;
+       }(), kFailed},
+      {"items inside the lists of items' properties", content + [&] {
+         std::string chain;
+         for (int i = 0; i < 10000; ++i) chain += item + list;
+         return chain;
+       }(), kOutOfMemory},
+      {"lists inside an item's properties", content + item + [&] {
+         std::string chain;
+         for (int i = 0; i < 20000; ++i) chain += list;
+         return chain;
+       }(), kOutOfMemory},
+      {"a written file, then items within items", header(kList, 2) + item + first_item + [&] {
+         std::string chain;
+         for (int i = 0; i < 10000; ++i) chain += item + list;
+         return chain;
+       }(), kOutOfMemory},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    WriteFileBytes(dir.Sub("deep.qef"), test::SealedContainer(c.plain, "pw"));
+    // On a thread of its own, as in the stub, whose worker has the system's default
+    // stack (far less than a process's main thread on Linux).
+    struct Run {
+      Text container, target;
+      int32_t code = -1;
+    } run{dir.Sub("deep.qef"), dir.Sub("t/")};
+    Thread worker;
+    ASSERT_TRUE(worker.Start([](void* p) {
+      auto* r = static_cast<Run*>(p);
+      r->code = Extract(r->container, "pw", r->target);
+    }, &run));
+    worker.Join();
+    EXPECT_EQ(run.code, c.code) << c.what;
+    EXPECT_FALSE(FolderExists(dir.Sub("t/"))) << c.what;
   }
 }
 

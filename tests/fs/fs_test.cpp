@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "core/result.h"
@@ -234,6 +235,68 @@ TEST(NewFile, CreatesOnlyNewFilesAndFinishesWithTimesAndAttributes) {
   EXPECT_EQ(again.Create(dir.Sub("missing/x"), exists), kCannotOpen);
   EXPECT_FALSE(exists);
   ApplyFileInformation(path, nullptr);
+}
+
+}  // namespace
+}  // namespace qef
+
+namespace qef {
+namespace {
+
+TEST(Folder, NamesAreUsedInsideTheHeldFolderAndNeverThroughALink) {
+  test::TempDir dir;
+  ASSERT_EQ(CreateFolder(dir.Sub("root/sub/")), 0);
+  ASSERT_TRUE(test::WriteFileBytes(dir.Sub("root/file"), "f"));
+  ASSERT_TRUE(test::WriteFileBytes(dir.Sub("root/sub/inner"), "i"));
+  if (!kWindows) std::filesystem::create_directory_symlink(dir.Sub("root/sub").Str(), dir.Sub("root/link").Str());
+  Folder root;
+  ASSERT_EQ(root.Open(dir.Sub("root/")), 0);
+  EXPECT_EQ(Folder().Open(dir.Sub("missing/")), kTargetMissing);
+  struct Case {
+    const char* name;
+    EntryInfo::Kind kind;
+    int32_t open;
+  } cases[] = {{"sub", EntryInfo::kFolder, 0},
+               {"file", EntryInfo::kFile, kCannotOpen},
+               {"missing", EntryInfo::kMissing, kFolderMissing},
+               {"link", kWindows ? EntryInfo::kMissing : EntryInfo::kLink, kWindows ? kFolderMissing : kUnsafeName}};
+  for (const Case& c : cases) {
+    Folder child;
+    EXPECT_EQ(root.Inspect(c.name).kind, c.kind) << c.name;
+    EXPECT_EQ(child.OpenIn(root, c.name), c.open) << c.name;
+  }
+  Folder sub;
+  ASSERT_EQ(sub.OpenIn(root, "sub"), 0);
+  EXPECT_EQ(sub.Id(), root.Inspect("sub").id);
+  EXPECT_NE(sub.Id(), root.Id());
+
+  // Renaming never replaces, and removing asks for the identity of what it removes.
+  EXPECT_FALSE(root.Rename("file", "sub"));
+  EXPECT_TRUE(root.Rename("file", "file2"));
+  EntryInfo file = root.Inspect("file2");
+  EXPECT_EQ(root.Remove("file2", sub.Id()), kCannotDeleteFile);
+  EXPECT_EQ(root.Remove("sub", sub.Id()), kCannotDeleteFile) << "a folder that is not empty";
+  EXPECT_EQ(root.Remove("file2", file.id), 0);
+  EXPECT_EQ(root.Inspect("file2").kind, EntryInfo::kMissing);
+
+  // What is made through a held folder lands in it, under whatever name it has now;
+  // on Windows a held folder keeps its name.
+  bool renamed = RenameFile(dir.Sub("root/sub"), dir.Sub("root/moved"));
+  EXPECT_EQ(renamed, !kWindows);
+  NewFile f;
+  bool exists = false;
+  ASSERT_EQ(f.Create(sub, "x", exists), 0);
+  EXPECT_EQ(f.Id(), sub.Inspect("x").id);
+  ASSERT_EQ(f.Close(), 0);
+  EXPECT_TRUE(FileExists(dir.Sub(renamed ? "root/moved/x" : "root/sub/x")));
+  PropertyList ro;
+  ro.PutByte(kInfoReadOnly, 1, 1);
+  ASSERT_EQ(ApplyFileInformation(dir.Sub(renamed ? "root/moved/x" : "root/sub/x"), &ro), 0);
+  EXPECT_TRUE(sub.Inspect("x").read_only);
+  EXPECT_EQ(sub.Remove("x", f.Id()), 0) << "a read-only file too";
+  EXPECT_TRUE(sub.MakeFolder("made"));
+  EXPECT_FALSE(sub.MakeFolder("made"));
+  EXPECT_EQ(sub.Remove("made", sub.Inspect("made").id), 0);
 }
 
 }  // namespace

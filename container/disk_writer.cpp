@@ -1,0 +1,295 @@
+#include "container/disk_writer.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "core/result.h"
+#include "fs/path.h"
+
+namespace qef {
+
+namespace {
+
+// Folders held at once before those off the current path are let go (and opened
+// again, checked, when they are needed): far below the usual limit of 1,024 open
+// descriptors on POSIX, so that a tree of many folders cannot exhaust them.
+const int32_t kMaxHeld = 200;
+
+}  // namespace
+
+DiskWriter::DiskWriter() { Close(); }
+
+DiskWriter::~DiskWriter() { Close(); }
+
+void DiskWriter::Close() {
+  folders_.clear();
+  buckets_.clear();
+  target_ = -1;
+  held_ = 0;
+  limit_ = kMaxHeld;
+}
+
+int32_t DiskWriter::OpenTarget(const Text& folder) {
+  Close();
+  changes_.clear();
+  auto root = std::make_unique<Folder>();
+  if (root->Open(folder) != 0) return kTargetMissing;
+  FolderEntry entry;
+  entry.name = folder;
+  entry.id = root->Id();
+  entry.held = std::move(root);
+  folders_.push_back(std::move(entry));
+  held_ = 1;
+  target_ = 0;
+  target_path_ = folder;
+  Index(target_);
+  return 0;
+}
+
+int32_t DiskWriter::MakeTarget(const Text& name, int32_t failure) {
+  int32_t code = 0;
+  Folder* at = Hold(target_, code);
+  if (at == nullptr) return failure;
+  bool made = at->MakeFolder(name);
+  auto folder = std::make_unique<Folder>();
+  if (folder->OpenIn(*at, name) != 0) return failure;  // made by someone else, as a link
+  int32_t index = AddFolder(target_, name, std::move(folder));
+  if (made) changes_.push_back(Change{kMadeFolder, index, name, folders_[index].id, Text(), FileId()});
+  target_ = index;
+  target_path_ = AddTrailingSeparator(Text::Concat(target_path_, name));
+  folders_[index].key = Text();
+  buckets_.clear();  // the folders above the target are no item's
+  Index(target_);
+  return 0;
+}
+
+namespace {
+
+uint32_t HashOf(const Text& key) {
+  uint32_t h = 2166136261u;  // FNV-1a
+  for (const char* p = key.Str(); *p != 0; ++p) h = (h ^ static_cast<unsigned char>(*p)) * 16777619u;
+  return h;
+}
+
+}  // namespace
+
+int32_t DiskWriter::Known(const Text& key) const {
+  if (buckets_.empty()) return -1;
+  int32_t i = buckets_[HashOf(key) & (buckets_.size() - 1)];
+  while (i >= 0 && Text::Compare(folders_[i].key.Str(), key.Str()) != 0) i = folders_[i].next;
+  return i;
+}
+
+void DiskWriter::Index(int32_t folder) {
+  auto link = [this](int32_t i) {
+    size_t b = HashOf(folders_[i].key) & (buckets_.size() - 1);
+    folders_[i].next = buckets_[b];
+    buckets_[b] = i;
+  };
+  // The folders from the target on are the ones below it; there are never fewer
+  // buckets than those.
+  size_t count = folders_.size() - static_cast<size_t>(target_);
+  if (count > buckets_.size()) {
+    buckets_.assign(buckets_.empty() ? 64 : 2 * buckets_.size(), -1);
+    for (int32_t i = target_; i < static_cast<int32_t>(folders_.size()); ++i) {
+      if (i != folder) link(i);
+    }
+  }
+  link(folder);
+}
+
+int32_t DiskWriter::AddFolder(int32_t parent, const Text& name, std::unique_ptr<Folder> folder) {
+  FolderEntry entry;
+  entry.parent = parent;
+  entry.name = name;
+  entry.id = folder->Id();
+  entry.held = std::move(folder);
+  folders_.push_back(std::move(entry));
+  ++held_;
+  int32_t index = static_cast<int32_t>(folders_.size()) - 1;
+  LimitHeld(index);
+  return index;
+}
+
+void DiskWriter::LimitHeld(int32_t keep) {
+  if (held_ <= limit_) return;
+  std::vector<bool> kept(folders_.size(), false);
+  for (int32_t i = keep; i >= 0; i = folders_[i].parent) kept[i] = true;
+  for (size_t i = 0; i < folders_.size(); ++i) {
+    if (!kept[i] && folders_[i].held != nullptr) {
+      folders_[i].held.reset();
+      --held_;
+    }
+  }
+  // A path deeper than the limit stays held whole: the next round waits until as many
+  // again are held, so that letting go never costs more than holding did.
+  limit_ = held_ > kMaxHeld ? 2 * held_ : kMaxHeld;
+}
+
+Folder* DiskWriter::Hold(int32_t folder, int32_t& code) {
+  code = kCannotOpen;
+  if (folder < 0 || folder >= static_cast<int32_t>(folders_.size())) return nullptr;
+  std::vector<int32_t> chain;
+  int32_t i = folder;
+  for (; i >= 0 && folders_[i].held == nullptr; i = folders_[i].parent) chain.push_back(i);
+  if (i < 0) return nullptr;  // the root has been let go: the run is over
+  for (size_t k = chain.size(); k-- > 0;) {
+    FolderEntry& entry = folders_[chain[k]];
+    auto opened = std::make_unique<Folder>();
+    int32_t r = opened->OpenIn(*folders_[entry.parent].held, entry.name);
+    // Another folder under a known name is as foreign as a link.
+    if (r == 0 && opened->Id() != entry.id) r = kUnsafeName;
+    if (r != 0) {
+      code = r == kUnsafeName ? kUnsafeName : kCannotOpen;
+      return nullptr;
+    }
+    entry.held = std::move(opened);
+    ++held_;
+  }
+  LimitHeld(folder);
+  return folders_[folder].held.get();
+}
+
+int32_t DiskWriter::FindFolder(const Text& relative, bool create, int32_t& folder) {
+  folder = target_;
+  if (target_ < 0) return kCannotOpen;
+  // The path is taken one component at a time; empty and "." components name the
+  // folder they are in.
+  Text key;
+  int32_t start = 0;
+  while (start < relative.GetLength()) {
+    int32_t end = relative.Find('/', start);
+    if (end < 0) end = relative.GetLength();
+    Text name = relative.Mid(start, end - start);
+    start = end + 1;
+    if (name.IsEmpty() || name.Equals(".")) continue;
+    if (name.Equals("..")) return kUnsafeName;  // the name check lets none through
+    key.Append(name);
+    key.AppendChar('/');
+    int32_t known = Known(key);
+    if (known >= 0) {
+      folder = known;
+      continue;
+    }
+    int32_t code = 0;
+    Folder* at = Hold(folder, code);
+    if (at == nullptr) return code;
+    auto opened = std::make_unique<Folder>();
+    int32_t r = opened->OpenIn(*at, name);
+    bool made = false;
+    if (r == kFolderMissing && create) {
+      made = at->MakeFolder(name);
+      r = opened->OpenIn(*at, name);  // one made by someone else meanwhile counts as found
+      if (r == kFolderMissing) r = kFailed;
+    }
+    if (r == kFolderMissing) r = kCannotOpen;
+    if (r != 0) return r;
+    folder = AddFolder(folder, name, std::move(opened));
+    folders_[folder].key = key;
+    Index(folder);
+    if (made) changes_.push_back(Change{kMadeFolder, folder, name, folders_[folder].id, Text(), FileId()});
+  }
+  return 0;
+}
+
+int32_t DiskWriter::ApplyToFolder(int32_t folder, const PropertyList* info) {
+  int32_t code = 0;
+  Folder* at = Hold(folder, code);
+  return at != nullptr ? at->ApplyInformation(info) : kFailed;
+}
+
+Text DiskWriter::TemporaryName() {
+  // The temporary names of one run share a random part, so that no item can be
+  // stored under such a name on purpose. Should the generator fail, the identity
+  // checks still keep every removal to what this run made.
+  if (run_tag_[0] == 0) {
+    unsigned char random[8] = {};
+    UnforeseeableBytes(random, sizeof random);
+    for (int i = 0; i < 8; ++i) std::snprintf(run_tag_ + 2 * i, 3, "%02x", random[i]);
+  }
+  Text name;
+  name.Format("~qef-%s-%lu.tmp", run_tag_, static_cast<unsigned long>(names_made_++));
+  return name;
+}
+
+int32_t DiskWriter::BeginFile(int32_t folder, const Text& name, bool keep_existing, NewFile& out,
+                              PendingFile& file) {
+  int32_t code = 0;
+  Folder* at = Hold(folder, code);
+  if (at == nullptr) return code;
+  file.folder = folder;
+  file.name = name;
+  file.written = name;
+  bool exists = false;
+  if (out.Create(*at, name, exists) != 0) {
+    if (!exists || keep_existing) return kCannotOpen;
+    // A folder is never replaced, nor a file its owner made read-only; anything else
+    // (a link too: it is renamed, never followed) gets its new content beside it.
+    EntryInfo old = at->Inspect(name);
+    if (old.kind == EntryInfo::kMissing || old.kind == EntryInfo::kFolder || old.read_only) return kCannotOpen;
+    file.written = TemporaryName();
+    if (out.Create(*at, file.written, exists) != 0) return kCannotOpen;
+  }
+  file.id = out.Id();
+  changes_.push_back(Change{kMadeFile, folder, file.written, file.id, Text(), FileId()});
+  return 0;
+}
+
+int32_t DiskWriter::PlaceFile(const PendingFile& file) {
+  if (file.written.Equals(file.name.Str())) return 0;
+  int32_t code = 0;
+  Folder* at = Hold(file.folder, code);
+  if (at == nullptr) return code;
+  Text backup = TemporaryName();
+  if (!at->Rename(file.name, backup)) return kCannotOpen;
+  // Noted before the new file takes the name: should that fail, undoing the run puts
+  // the old one back.
+  changes_.push_back(Change{kReplacedFile, file.folder, file.name, file.id, backup, at->Inspect(backup).id});
+  return at->Rename(file.written, file.name) ? 0 : kCannotOpen;
+}
+
+void DiskWriter::Undo(const Change& change) {
+  int32_t code = 0;
+  if (change.kind == kMadeFolder) {
+    FolderEntry& entry = folders_[change.folder];
+    if (entry.held != nullptr) {
+      entry.held.reset();  // Windows removes no folder that is held open
+      --held_;
+    }
+    Folder* parent = Hold(entry.parent, code);
+    if (parent != nullptr) parent->Remove(entry.name, entry.id);  // only while empty
+    return;
+  }
+  Folder* at = Hold(change.folder, code);
+  if (at == nullptr) return;
+  if (change.kind == kMadeFile) {
+    at->Remove(change.name, change.id);
+    return;
+  }
+  EntryInfo old = at->Inspect(change.backup);
+  if (old.kind == EntryInfo::kMissing || old.id != change.old_id) return;
+  // What has the name now is this run's file, or nothing; anything else stays, and
+  // the old file with it, under its temporary name.
+  EntryInfo now = at->Inspect(change.name);
+  if (now.kind != EntryInfo::kMissing && (now.id != change.id || at->Remove(change.name, change.id) != 0)) return;
+  at->Rename(change.backup, change.name);
+}
+
+void DiskWriter::Rollback() {
+  for (auto it = changes_.rbegin(); it != changes_.rend(); ++it) Undo(*it);
+  changes_.clear();
+  Close();
+}
+
+void DiskWriter::Commit() {
+  for (const Change& change : changes_) {
+    if (change.kind != kReplacedFile) continue;
+    int32_t code = 0;
+    Folder* at = Hold(change.folder, code);
+    if (at != nullptr) at->Remove(change.backup, change.old_id);
+  }
+  changes_.clear();
+  Close();
+}
+
+}  // namespace qef
