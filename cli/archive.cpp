@@ -48,6 +48,15 @@ int32_t ReadWholeFile(const Text& path, std::vector<unsigned char>& bytes) {
   return ReadPart(path, FilePart(), static_cast<size_t>(size), bytes);
 }
 
+const char* WhyNotAFile(const Text& path) {
+  if (FolderExists(AddTrailingSeparator(path))) return "it is a folder";
+  if (!FileExists(path)) return "it does not exist";
+  uint64_t size = 0;
+  if (!RegularFileSize(path, size)) return "it is not a regular file (a device, pipe or socket)";
+  if (size >> 32 != 0) return "it is 4 GiB or larger";
+  return "it cannot be read";
+}
+
 OutputFile::~OutputFile() {
   if (!temp_.IsEmpty()) {
     file_.Close();
@@ -94,7 +103,8 @@ int32_t ArchiveInput::Open(const Text& path, Text& message) {
   path_ = path;
   part_ = FilePart();
   if (!FileExists(path)) {
-    message.Format("%s does not exist", path.Str());
+    bool folder = FolderExists(AddTrailingSeparator(path));
+    message.Format(folder ? "%s is a folder, not an archive" : "%s does not exist", path.Str());
     return kContainerMissing;
   }
   unsigned char start[2] = {0, 0};
@@ -119,6 +129,11 @@ int32_t ArchiveInput::Open(const Text& path, Text& message) {
   int32_t r = ReadPart(path, FilePart(), head_size, head);
   uint32_t offset = 0, length = 0;
   if (r == kOk) r = InspectPeImage(head.data(), head.size(), static_cast<uint64_t>(size), image_, message);
+  if (r != kOk) {
+    Text about;
+    about.Format("%s: %s", path.Str(), message.Str());
+    message = about;
+  }
   if (r == kOk)
     r = FindSectionInFile(head.data(), head.size(), static_cast<uint64_t>(size), kPayloadRva, &offset, &length,
                           message);

@@ -20,6 +20,10 @@ namespace qef {
 // kContainerMissing when it does not exist, kUnsupported for 4 GiB or more,
 // kOutOfMemory, or the file stream's code.
 int32_t ReadWholeFile(const Text& path, std::vector<unsigned char>& bytes);
+// Why a path the user named cannot be read as a file, for a message: "it does not
+// exist", "it is a folder", "it is not a regular file (a device, pipe or socket)",
+// "it is 4 GiB or larger", else "it cannot be read".
+const char* WhyNotAFile(const Text& path);
 
 // A file written aside under a temporary name beside its destination, created only
 // where nothing had that name (so no planted file or link is followed), and put in

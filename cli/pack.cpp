@@ -54,7 +54,7 @@ int32_t ReadText(const char* what, const Text& file, const CodePage& page, Bytes
   Bytes bytes;
   int32_t r = ReadWholeFile(file, bytes);
   if (r != kOk) {
-    message.Format("cannot read the %s file %s", what, file.Str());
+    message.Format("cannot read the %s file %s: %s", what, file.Str(), WhyNotAFile(file));
     return r;
   }
   size_t skip = bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF ? 3 : 0;
@@ -102,7 +102,7 @@ int32_t ReadStub(const Text& given, int32_t windows, Bytes& stub, Text& message)
     }
     int32_t r = ReadWholeFile(path, stub);
     if (r != kOk) {
-      message.Format("cannot read the stub %s", path.Str());
+      message.Format("cannot read the stub %s: %s", path.Str(), WhyNotAFile(path));
       return r;
     }
     // A trial append with a one-byte block runs every check the real one will.
@@ -267,7 +267,7 @@ int RunPack(const PackRequest& q) {
     if (r == kOk && !q.picture_file.IsEmpty()) {
       r = ReadWholeFile(q.picture_file, payload.picture);
       Text why;
-      if (r != kOk) message.Format("cannot read the picture %s", q.picture_file.Str());
+      if (r != kOk) message.Format("cannot read the picture %s: %s", q.picture_file.Str(), WhyNotAFile(q.picture_file));
       else if ((r = CheckBitmap(payload.picture.data(), payload.picture.size(), why)) != kOk)
         message.Format("%s: %s", q.picture_file.Str(), why.Str());
     }
@@ -286,6 +286,9 @@ int RunPack(const PackRequest& q) {
     return Fail(r, message);
   }
   for (const Skip& s : skips) Warn(Text::Concat(s.path, Text::Concat(" skipped: ", s.why)));
+  Totals totals = Count(content);
+  if (totals.files == 0 && totals.folders == 0)
+    return Fail(kBadArgument, Text("nothing to pack: every source was skipped (see the warnings above)"));
   r = StoreNames(content, page, message);
   if (r == kOk) r = CheckTopLevelNames(content, message);
   if (r != kOk) return Fail(r, message);
@@ -304,7 +307,6 @@ int RunPack(const PackRequest& q) {
     Warn("the password is shorter than 10 characters; the key is derived with a single unsalted SHA-1, "
          "so only a long password resists guessing");
 
-  Totals totals = Count(content);
   ProgressView progress(q.common.quiet);
   progress.Start(totals.bytes);
   PackOptions options;

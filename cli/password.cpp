@@ -3,6 +3,8 @@
 #include "cli/console.h"
 #include "core/heap.h"
 #include "core/result.h"
+#include "fs/fs.h"
+#include "fs/path.h"
 
 namespace qef {
 
@@ -12,6 +14,11 @@ const size_t kMaxLine = 4096;
 
 int32_t ReadPasswordFile(const char* path, Text& password, Text& message) {
   bool standard_input = path[0] == '-' && path[1] == 0;
+  // A folder opens like a file on some systems and then reads as nothing.
+  if (!standard_input && FolderExists(AddTrailingSeparator(Text(path)))) {
+    message.Format("the password file %s is a folder", path);
+    return kCannotOpen;
+  }
   std::FILE* f = standard_input ? stdin : std::fopen(path, "rb");
   if (f == nullptr) {
     message.Format("cannot open the password file %s", path);

@@ -13,8 +13,12 @@ namespace qef {
 namespace pe {
 
 int32_t ParseHeaders(const unsigned char* p, size_t size, Headers& h, Text& message) {
-  if (size < 64 || p[0] != 'M' || p[1] != 'Z') {
+  if (size < 2 || p[0] != 'M' || p[1] != 'Z') {
     message = "not a Windows program (no MZ header)";
+    return kBadArgument;
+  }
+  if (size < 64) {
+    message.Format("too short to be a Windows program (%u bytes)", static_cast<unsigned>(size));
     return kBadArgument;
   }
   uint32_t pe = Read32(p + kDosNewHeader);

@@ -226,6 +226,12 @@ TEST_F(ToolPosix, WarnsOfAShortPasswordAndSkipsLinksAndSpecialFiles) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(Contains(r.out, "src/a.txt")) << r.out;
   EXPECT_FALSE(Contains(r.out, "link") || Contains(r.out, "pipe") || Contains(r.out, "alias")) << r.out;
+
+  // Sources that all are skipped pack nothing, and the run says so and fails.
+  r = test::RunProgram(tool, {"pack", At("alias"), "-o", At("none.qef"), "--password-file", At("pw.txt")});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(Contains(r.err, "nothing to pack") && Contains(r.err, "(code 30)")) << r.err;
+  EXPECT_FALSE(FileExists(dir_.Sub("none.qef")));
 }
 
 // Everything the terminal shows within `ms` milliseconds.

@@ -235,6 +235,7 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
   WriteFileBytes(dir_.Sub("wrong.txt"), "not the password\n");
   WriteFileBytes(dir_.Sub("omega.txt"), "\xCE\xA9 is not in code page 1252\n");
   WriteFileBytes(dir_.Sub("latin1.txt"), "a\xE4 is not UTF-8\n");
+  WriteFileBytes(dir_.Sub("mz.exe"), "MZ");
   WriteFileBytes(dir_.Sub("other.zip"), "PK not an archive of ours");
   ASSERT_EQ(CreateFolder(dir_.Sub("other/")), 0);
   WriteFileBytes(dir_.Sub("other/READONLY.txt"), "the same name in other letters");
@@ -272,6 +273,13 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
        "password: the text is not valid UTF-8 at character 2"},
       {{"pack", At("src/readonly.txt"), At("other/READONLY.txt"), "-o", At("o7.qef"), "--password-file", pw},
        kBadArgument, "o7.qef", "two sources"},
+      // Each names what it is about and why.
+      {{"info", At("mz.exe")}, kBadArgument, "", "mz.exe: too short to be a Windows program (2 bytes)"},
+      {{"test", At("src"), "--password-file", pw}, kContainerMissing, "", "is a folder, not an archive"},
+      {{"pack", At("src"), "-o", At("o10.qef"), "--password-file", At("src")}, kCannotOpen, "o10.qef",
+       "is a folder"},
+      {{"pack", At("src"), "-o", At("o11.exe"), "--stub", stub, "--info", At("src"), "--password-file", pw},
+       kContainerMissing, "o11.exe", "it is a folder"},
       {{"pack", At("src"), "-o", At("o9.exe"), "--stub", stub, "--password-file", At("longer.txt")}, kBadArgument,
        "o9.exe", "256 bytes"},
   };
