@@ -102,7 +102,7 @@ Text ListLine(const ListedItem& item, const CodePage& page) {
 Text JsonItem(const ListedItem& item, const CodePage& page) {
   Text json;
   json.Format("{\"name\": %s, \"kind\": \"%s\", \"size\": %lu, \"attributes\": [",
-              JsonString(Utf8DisplayName(PathOf(item), page)).Str(), item.kind == 1 ? "folder" : "file",
+              JsonString(Utf8ExactName(PathOf(item), page)).Str(), item.kind == 1 ? "folder" : "file",
               static_cast<unsigned long>(item.size));
   bool first = true;
   for (const Attribute& a : kAttributes) {

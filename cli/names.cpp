@@ -116,12 +116,20 @@ Text LocalDisplayName(const Text& stored, const CodePage& page) {
   return Escaped(stored, true);
 }
 
-Text Utf8DisplayName(const Text& stored, const CodePage& page) {
+namespace {
+
+Text Utf8Name(const Text& stored, const CodePage& page, bool escape_controls) {
   CodePage from = page;
   if (from.raw) from = CodePage{false, kUtf8CodePage};  // raw names are shown as UTF-8 when they are
   Text utf8, why;
-  if (ToUtf8(stored, from, utf8, why) == kOk) return Escaped(utf8, false);
+  if (ToUtf8(stored, from, utf8, why) == kOk) return escape_controls ? Escaped(utf8, false) : utf8;
   return Escaped(stored, true);
 }
+
+}  // namespace
+
+Text Utf8DisplayName(const Text& stored, const CodePage& page) { return Utf8Name(stored, page, true); }
+
+Text Utf8ExactName(const Text& stored, const CodePage& page) { return Utf8Name(stored, page, false); }
 
 }  // namespace qef

@@ -58,5 +58,8 @@ Text Escaped(const Text& text, bool escape_high);
 // not convert are shown as \xNN; control characters always are.
 Text LocalDisplayName(const Text& stored, const CodePage& page);
 Text Utf8DisplayName(const Text& stored, const CodePage& page);
+// A stored name in UTF-8 exactly as extraction creates it, control characters too
+// (JSON escapes those itself); only bytes that do not convert are shown as \xNN.
+Text Utf8ExactName(const Text& stored, const CodePage& page);
 
 }  // namespace qef

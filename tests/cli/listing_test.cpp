@@ -64,6 +64,12 @@ TEST(Listing, LinesAndJsonObjects) {
                "\"attributes\": [\"read-only\", \"archive\"], \"modified\": \"2024-12-31T23:59:59Z\"}");
   EXPECT_STREQ(JsonItem(folder, page).Str(),
                "{\"name\": \"docs/empty/\", \"kind\": \"folder\", \"size\": 0, \"attributes\": []}");
+  // JSON names the file as extraction creates it: DEL is one character there, while
+  // the terminal's line shows it escaped.
+  ListedItem del = Item(0, 1, "", "\x7F" "del");
+  EXPECT_STREQ(JsonItem(del, page).Str(),
+               "{\"name\": \"\\u007Fdel\", \"kind\": \"file\", \"size\": 1, \"attributes\": []}");
+  EXPECT_NE(std::string(ListLine(del, page).Str()).find("\\x7Fdel"), std::string::npos);
   EXPECT_STREQ(AttributeLetters(file.info).Str(), "R--A");
   std::string line = ListLine(folder, page).Str();
   EXPECT_EQ(line.substr(0, 4), "----");
