@@ -95,7 +95,7 @@ int RunEngine(const ReadRequest& q, const Text& target, ExtractOptions& options)
   progress.Start(header.GetDWord(kHeaderProgressTotal, 0));
   ExtractEngine engine;
   r = ExtractContainer(engine, archive.Path(), password, target, nullptr, nullptr, progress.Callback(), &options);
-  progress.Finish();
+  progress.Finish(r == kOk);
   if (r == kUnsafeName && !names.Refusal().IsEmpty()) message = names.Refusal();
   // The engine never replaces a read-only file, and with --keep-existing no file.
   if (r == kCannotOpen && options.action == ItemAction::kExtract)

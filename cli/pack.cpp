@@ -318,7 +318,7 @@ int RunPack(const PackRequest& q) {
     r = WriteProgram(q, password, content, options, payload, stub, message);
   else
     r = WriteContainer(q.output, password, content, options);
-  progress.Finish();
+  progress.Finish(r == kOk);
   if (r != kOk) return Fail(r, message);
 
   Text summary;

@@ -87,9 +87,9 @@ void ProgressBar::Update(int32_t percent) {
   if (percent_ != drawn_percent_ || now - last_draw_ >= kRedrawSeconds) Draw(now);
 }
 
-void ProgressBar::Finish() {
+void ProgressBar::Finish(bool completed) {
   if (!enabled_ || drawn_percent_ < 0) return;
-  percent_ = 100;
+  if (completed) percent_ = 100;
   Draw(clock_());
   std::fputc('\n', out_);
   std::fflush(out_);

@@ -26,8 +26,9 @@ class ProgressBar {
   // Redraws when the percent changed or a quarter second has passed since the last
   // drawing; values outside 0..100 are clamped.
   void Update(int32_t percent);
-  // Draws the final state and ends the line (only when something was drawn).
-  void Finish();
+  // Draws the final state and ends the line (only when something was drawn): 100 %
+  // for work that completed, else where the work stopped (a cancel, a wrong password).
+  void Finish(bool completed);
 
  private:
   void Draw(double now);

@@ -51,7 +51,7 @@ class ProgressView {
   ProgressView& operator=(const ProgressView&) = delete;
 
   void Start(uint64_t total_bytes);
-  void Finish() { bar_.Finish(); }
+  void Finish(bool completed) { bar_.Finish(completed); }
   const ProgressCallback* Callback() const { return &callback_; }
 
  private:

@@ -45,7 +45,7 @@ TEST(ProgressBar, RedrawsInPlaceOnlyWhenSomethingChanged) {
   g_now = 100.5;
   bar.Update(0);     // a quarter second passed: rate and time left may have changed
   bar.Update(50);
-  bar.Finish();
+  bar.Finish(true);
   std::string s = Drawn(f);
   std::fclose(f);
   size_t draws = 0;
@@ -54,6 +54,22 @@ TEST(ProgressBar, RedrawsInPlaceOnlyWhenSomethingChanged) {
   EXPECT_NE(s.find("\r 50% ["), std::string::npos) << s;
   EXPECT_EQ(s.substr(s.size() - 1), "\n");
   EXPECT_NE(s.rfind("\r100% ["), std::string::npos) << s;
+}
+
+// A run that stopped (a cancel, a wrong password) leaves the bar where the work was.
+TEST(ProgressBar, StopsWhereTheWorkStopped) {
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  g_now = 0;
+  ProgressBar bar(true, f, FakeClock);
+  bar.Start(1000);
+  bar.Update(37);
+  bar.Finish(false);
+  std::string s = Drawn(f);
+  std::fclose(f);
+  EXPECT_EQ(s.find("100%"), std::string::npos) << s;
+  EXPECT_NE(s.rfind("\r 37% ["), std::string::npos) << s;
+  EXPECT_EQ(s.substr(s.size() - 1), "\n");
 }
 
 TEST(ProgressBar, ClearsWhatALongerLineLeft) {
@@ -80,7 +96,7 @@ TEST(ProgressBar, QuietWhenDisabled) {
   ProgressBar bar(false, f, FakeClock);
   bar.Start(10);
   bar.Update(30);
-  bar.Finish();
+  bar.Finish(true);
   EXPECT_EQ(Drawn(f), "");
   std::fclose(f);
 }
