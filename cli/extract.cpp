@@ -106,20 +106,30 @@ int RunEngine(const ReadRequest& q, const Text& target, ExtractOptions& options)
 
 }  // namespace
 
-int RunExtract(const ReadRequest& q, const Text& directory, bool keep_existing) {
+int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   Text archive = WithFolder(q.archive);
   Text target = directory.IsEmpty()
                     ? UniqueFolderName(Text::Concat(FolderOf(archive), Text::Concat(TitleOf(archive), "/")))
                     : WithFolder(AddTrailingSeparator(directory));
   Tally tally;
   ExtractOptions options;
-  options.keep_existing = keep_existing;
+  options.keep_existing = existing == Existing::kKeep;
+  options.skip_existing = existing == Existing::kSkip;
+  uint32_t skipped = 0;
+  options.skipped_existing = &skipped;
   options.observer = &CountItem;
   options.observer_user = &tally;
   int status = RunEngine(q, target, options);
   if (status == kExitOk) {
+    tally.files -= skipped;  // the tally counts every file item read
     Text summary;
     summary.Format("Extracted %s into %s", tally.Describe().Str(), Escaped(target, false).Str());
+    if (skipped != 0) {
+      Text more;
+      more.Format("; %lu existing %s left as %s", static_cast<unsigned long>(skipped), skipped == 1 ? "file" : "files",
+                  skipped == 1 ? "it was" : "they were");
+      summary.Append(more);
+    }
     Say(q.common.quiet, summary);
   }
   return status;

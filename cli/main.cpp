@@ -113,13 +113,14 @@ int main(int argc, char** argv) {
   AddCommon(pack, common, true);
 
   std::string archive, directory;
-  bool keep_existing = false, json = false;
+  bool keep_existing = false, skip_existing = false, json = false;
   int threads = 2;
   CLI::App* extract = app.add_subcommand("extract", "extract a container or a program");
   extract->add_option("ARCHIVE", archive, "a .qef container or a self-extracting program")->required();
   extract->add_option("-C,--directory", directory,
                       "target folder (default: a new folder named after the archive, beside it)");
-  extract->add_flag("--keep-existing", keep_existing, "refuse to replace files that exist");
+  CLI::Option* keep = extract->add_flag("--keep-existing", keep_existing, "refuse to replace files that exist");
+  extract->add_flag("--skip-existing", skip_existing, "leave files that exist as they are and go on")->excludes(keep);
   CLI::App* list = app.add_subcommand("list", "list the names, sizes, times and attributes of the items");
   list->add_option("ARCHIVE", archive, "a .qef container or a self-extracting program")->required();
   list->add_flag("--json", json, "one JSON array of items");
@@ -189,7 +190,10 @@ int main(int argc, char** argv) {
     q.archive = ToInternalForm(Text(archive.c_str()));
     q.common = options;
     q.threads = threads;
-    if (command == "extract") return RunExtract(q, ToInternalForm(Text(directory.c_str())), keep_existing);
+    if (command == "extract") return RunExtract(q, ToInternalForm(Text(directory.c_str())),
+                                                   keep_existing   ? Existing::kKeep
+                                                   : skip_existing ? Existing::kSkip
+                                                                   : Existing::kReplace);
     if (command == "list") return RunList(q, json);
     return RunTest(q);
   };

@@ -85,7 +85,10 @@ struct ReadRequest {
 
 int RunPack(const PackRequest& request);
 // `directory` empty: a new folder named after the archive, beside it.
-int RunExtract(const ReadRequest& request, const Text& directory, bool keep_existing);
+// What extraction does with a file that exists: replace it (as the stub does), refuse
+// it and fail (--keep-existing), or leave it and go on (--skip-existing).
+enum class Existing { kReplace, kKeep, kSkip };
+int RunExtract(const ReadRequest& request, const Text& directory, Existing existing);
 int RunList(const ReadRequest& request, bool json);
 int RunTest(const ReadRequest& request);
 int RunInfo(const Text& archive, const CodePage& page);

@@ -235,6 +235,14 @@ int32_t DiskWriter::BeginFile(int32_t folder, const Text& name, bool keep_existi
   return 0;
 }
 
+bool DiskWriter::FileThere(int32_t folder, const Text& name) {
+  int32_t code = 0;
+  Folder* at = Hold(folder, code);
+  if (at == nullptr) return false;
+  EntryInfo entry = at->Inspect(name);
+  return entry.kind != EntryInfo::kMissing && entry.kind != EntryInfo::kFolder;
+}
+
 int32_t DiskWriter::PlaceFile(const PendingFile& file) {
   if (file.written.Equals(file.name.Str())) return 0;
   int32_t code = 0;

@@ -56,6 +56,8 @@ class DiskWriter {
   // else, unless keep_existing is set or the entry is a folder or a read-only file,
   // beside it under a temporary name, to replace it once complete. 0, or 204.
   int32_t BeginFile(int32_t folder, const Text& name, bool keep_existing, NewFile& out, PendingFile& file);
+  // Whether a file (not a folder) has the name `name` in a folder.
+  bool FileThere(int32_t folder, const Text& name);
   // Puts a finished, closed file in place: an existing entry of its name is renamed
   // aside (kept until Commit), the new file takes the name. 0, or 204.
   int32_t PlaceFile(const PendingFile& file);

@@ -108,6 +108,7 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
   ItemContext context;
   context.action = options->action;
   context.keep_existing = options->keep_existing;
+  context.skip_existing = options->skip_existing;
   context.observer = options->observer;
   context.observer_user = options->observer_user;
   context.name_mapper = options->name_mapper;
@@ -136,6 +137,7 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
     context.disk.Rollback();
   else
     context.disk.Commit();
+  if (options->skipped_existing != nullptr) *options->skipped_existing = context.skipped_existing;
   if (header_out != nullptr) *header_out = engine.HeaderList();
   if (content_out != nullptr) *content_out = engine.ContentList();
   engine.Finish();

@@ -29,6 +29,8 @@ using NameMapper = bool (*)(const Text& stored, Text& on_disk, void* user);
 struct ExtractOptions {
   ItemAction action = ItemAction::kExtract;
   bool keep_existing = false;  // refuse (204) instead of replacing an existing file
+  bool skip_existing = false;  // leave an existing file as it is and go on
+  uint32_t* skipped_existing = nullptr;  // when given: how many files were left so
   int32_t decode_threads = 1;  // 2 or more: a second thread reads and decodes ahead
   ItemObserver observer = nullptr;
   void* observer_user = nullptr;

@@ -73,7 +73,11 @@ int32_t ReadFileData(FsItem& item, Stream& s, ItemContext& ctx, uint32_t& size) 
   int32_t r = ctx.disk.FindFolder(where, false, at);
   NewFile out;
   PendingFile file;
-  if (r == 0) r = ctx.disk.BeginFile(at, leaf, ctx.keep_existing, out, file);
+  if (r == 0) r = ctx.disk.BeginFile(at, leaf, ctx.keep_existing || ctx.skip_existing, out, file);
+  if (r == kCannotOpen && ctx.skip_existing && ctx.disk.FileThere(at, leaf)) {
+    ++ctx.skipped_existing;
+    return CopyData(s, size, nullptr, buffer, ItemContext::kBufferSize);
+  }
   if (r != 0) return r == kUnsafeName ? kUnsafeName : kCannotOpen;
   r = CopyData(s, size, &out, buffer, ItemContext::kBufferSize);
   PropertyList info = item.GetList(kItemInfo);

@@ -27,6 +27,8 @@ class ItemContext {
 
   ItemAction action = ItemAction::kExtract;
   bool keep_existing = false;
+  bool skip_existing = false;      // leave an existing file as it is and go on
+  uint32_t skipped_existing = 0;   // how many were left so
   ItemObserver observer = nullptr;
   void* observer_user = nullptr;
   NameMapper name_mapper = nullptr;

@@ -46,7 +46,7 @@ TEST(ToolPasswordHygiene, NoCopyAfterPackAndExtract) {
     ReadRequest read;
     read.archive = dir.Sub("c.qef");
     read.common = pack.common;
-    ASSERT_EQ(RunExtract(read, dir.Sub("out/"), false), kExitOk);
+    ASSERT_EQ(RunExtract(read, dir.Sub("out/"), Existing::kReplace), kExitOk);
     ASSERT_EQ(RunTest(read), kExitOk);
   }
   ASSERT_EQ(RemoveFile(dir.Sub("password.txt")), 0);
@@ -114,7 +114,7 @@ TEST(ToolMemory, ProgramsAreReadAndWrittenInPieces) {
   growth = PeakGrowthMiB([&] { status = RunTest(read); });
   EXPECT_EQ(status, kExitOk);
   EXPECT_LT(growth, kBoundMiB) << "test";
-  growth = PeakGrowthMiB([&] { status = RunExtract(read, dir.Sub("out/"), false); });
+  growth = PeakGrowthMiB([&] { status = RunExtract(read, dir.Sub("out/"), Existing::kReplace); });
   EXPECT_EQ(status, kExitOk);
   EXPECT_LT(growth, kBoundMiB) << "extract";
 
