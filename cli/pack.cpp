@@ -164,7 +164,30 @@ struct Totals {
   uint64_t bytes = 0;
 };
 
-Totals Count(const PropertyList& content) {
+// A source file whose size is not the one it had when the sources were collected, for
+// the message of a run that ended because a file changed as it was read. Empty when
+// none is found (it changed and changed back).
+Text ChangedSource(const PropertyList& content, const std::vector<uint64_t>& sizes) {
+  Text message;
+  size_t file = 0;
+  for (int32_t i = 0; i < content.GetCount() && message.IsEmpty(); ++i) {
+    const FsItem* item = content.At(i).GetFsItem();
+    if (item == nullptr || item->GetByte(kItemKind, 0) != 0 || file >= sizes.size()) continue;
+    uint64_t now = 0;
+    bool present = RegularFileSize(item->GetSourcePath(), now);
+    if (!present)
+      message.Format("%s: file changed as we read it (it is gone)", item->GetSourcePath().Str());
+    else if (now != sizes[file])
+      message.Format("%s: file changed as we read it (%llu bytes when packing began, %llu now)",
+                     item->GetSourcePath().Str(), static_cast<unsigned long long>(sizes[file]),
+                     static_cast<unsigned long long>(now));
+    ++file;
+  }
+  return message;
+}
+
+// The totals of the collected sources, and each file's size in order.
+Totals Count(const PropertyList& content, std::vector<uint64_t>& sizes) {
   Totals t;
   for (int32_t i = 0; i < content.GetCount(); ++i) {
     const FsItem* item = content.At(i).GetFsItem();
@@ -175,6 +198,7 @@ Totals Count(const PropertyList& content) {
     } else {
       ++t.files;
       if (RegularFileSize(item->GetSourcePath(), size)) t.bytes += size;
+      sizes.push_back(size);
     }
   }
   return t;
@@ -286,7 +310,8 @@ int RunPack(const PackRequest& q) {
     return Fail(r, message);
   }
   for (const Skip& s : skips) Warn(Text::Concat(s.path, Text::Concat(" skipped: ", s.why)));
-  Totals totals = Count(content);
+  std::vector<uint64_t> sizes;
+  Totals totals = Count(content, sizes);
   if (totals.files == 0 && totals.folders == 0)
     return Fail(kBadArgument, Text("nothing to pack: every source was skipped (see the warnings above)"));
   r = StoreNames(content, page, message);
@@ -319,6 +344,10 @@ int RunPack(const PackRequest& q) {
   else
     r = WriteContainer(q.output, password, content, options);
   progress.Finish(r == kOk);
+  if (r == kShortRead) {
+    message = ChangedSource(content, sizes);
+    if (message.IsEmpty()) message = "a source file changed as it was read (it grew or shrank)";
+  }
   if (r != kOk) return Fail(r, message);
 
   Text summary;

@@ -156,8 +156,9 @@ int32_t WriteItem(FsItem& item, Stream& s) {
     std::fclose(f);
     return s.Fail(kOutOfMemory);
   }
-  // Exactly the size announced is copied: a file that changes meanwhile cannot make
-  // the stored size and the stored data disagree.
+  // Exactly the size announced is copied, so the stored size and the stored data
+  // always agree; a file that shrinks or grows meanwhile ends the run with 208, as a
+  // copy cut short or cut off would not be the file.
   s.WriteU32(static_cast<uint32_t>(size));
   uint32_t left = static_cast<uint32_t>(size);
   while (left > 0 && s.GetError() == 0) {
@@ -169,6 +170,7 @@ int32_t WriteItem(FsItem& item, Stream& s) {
     s.Write(buffer, n);
     left -= n;
   }
+  if (s.GetError() == 0 && std::fgetc(f) != EOF) s.Fail(kShortRead);
   std::fclose(f);
   return s.GetError();
 }

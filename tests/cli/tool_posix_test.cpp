@@ -227,6 +227,13 @@ TEST_F(ToolPosix, WarnsOfAShortPasswordAndSkipsLinksAndSpecialFiles) {
   EXPECT_TRUE(Contains(r.out, "src/a.txt")) << r.out;
   EXPECT_FALSE(Contains(r.out, "link") || Contains(r.out, "pipe") || Contains(r.out, "alias")) << r.out;
 
+  // A file that has more to read than its size said changed as it was read (a /proc
+  // file reads as more than the nothing it claims): the run fails and leaves nothing.
+  r = test::RunProgram(tool, {"pack", "/proc/version", "-o", At("changed.qef"), "--password-file", At("pw.txt")});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(Contains(r.err, "changed as it was read") && Contains(r.err, "(code 208)")) << r.err;
+  EXPECT_FALSE(FileExists(dir_.Sub("changed.qef")));
+
   // Sources that all are skipped pack nothing, and the run says so and fails.
   r = test::RunProgram(tool, {"pack", At("alias"), "-o", At("none.qef"), "--password-file", At("pw.txt")});
   EXPECT_EQ(r.status, 1) << r.err;
