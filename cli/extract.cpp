@@ -1,5 +1,6 @@
 // qef extract, list and test: one run of the extraction engine each, writing the
 // items (extract) or only decrypting and decoding them (list, test).
+#include <functional>
 #include <string>
 
 #include "cli/archive.h"
@@ -49,13 +50,20 @@ struct Listing {
   bool json = false;
   std::string out;
   Tally tally;
+  uint32_t refused = 0;
 };
 
 void ListItem(const FsItem& item, int32_t kind, uint32_t size, void* user) {
   Listing& l = *static_cast<Listing*>(user);
   CountItem(item, kind, size, &l.tally);
+  bool refused = kind >= kRefusedItem;
+  if (refused) {
+    kind -= kRefusedItem;
+    ++l.refused;
+  }
   if (kind != 0 && kind != 1) return;
   ListedItem listed;
+  listed.refused = refused;
   listed.kind = kind;
   listed.size = size;
   listed.folder = item.GetString(kItemFolder, "");
@@ -72,8 +80,10 @@ void ListItem(const FsItem& item, int32_t kind, uint32_t size, void* user) {
 
 // One run of the engine on the archive: opens it (a program's container is read in
 // place), asks for the password, follows progress and answers the exit status, with
-// the error line printed.
-int RunEngine(const ReadRequest& q, const Text& target, ExtractOptions& options) {
+// the error line printed; `before_result`, when given, runs once the engine has run,
+// before that line.
+int RunEngine(const ReadRequest& q, const Text& target, ExtractOptions& options,
+              const std::function<void(int32_t)>& before_result = nullptr) {
   ArchiveInput archive;
   Text message;
   int32_t r = archive.Open(q.archive, message);
@@ -96,7 +106,11 @@ int RunEngine(const ReadRequest& q, const Text& target, ExtractOptions& options)
   ExtractEngine engine;
   r = ExtractContainer(engine, archive.Path(), password, target, nullptr, nullptr, progress.Callback(), &options);
   progress.Finish(r == kOk);
-  if (r == kUnsafeName && !names.Refusal().IsEmpty()) message = names.Refusal();
+  if (before_result) before_result(r);
+  if (r == kUnsafeName && options.go_on_after_refused_names)
+    message = "items whose names extraction refuses are marked above; extract stops at the first";
+  else if (r == kUnsafeName && !names.Refusal().IsEmpty())
+    message = names.Refusal();
   // The engine never replaces a read-only file, and with --keep-existing no file.
   if (r == kCannotOpen && options.action == ItemAction::kExtract)
     message = options.keep_existing ? "a file could not be created, or it exists and --keep-existing keeps it"
@@ -143,14 +157,17 @@ int RunList(const ReadRequest& q, bool json) {
   options.action = ItemAction::kVerify;
   options.observer = &ListItem;
   options.observer_user = &listing;
-  int status = RunEngine(q, Text(), options);
-  if (status != kExitOk) return status;
-  if (json)
-    listing.out += listing.out.empty() ? "[]\n" : "\n]\n";
-  else
-    listing.out = std::string(ListHeading().Str()) + "\n" + listing.out;
-  std::fwrite(listing.out.data(), 1, listing.out.size(), stdout);
-  return kExitOk;
+  options.go_on_after_refused_names = true;
+  // Everything read is shown, also when a refused name fails the run.
+  return RunEngine(q, Text(), options, [&](int32_t r) {
+    if (r != kOk && r != kUnsafeName) return;
+    if (json)
+      listing.out += listing.out.empty() ? "[]\n" : "\n]\n";
+    else
+      listing.out = std::string(ListHeading().Str()) + "\n" + listing.out;
+    std::fwrite(listing.out.data(), 1, listing.out.size(), stdout);
+    std::fflush(stdout);
+  });
 }
 
 int RunTest(const ReadRequest& q) {
@@ -159,6 +176,7 @@ int RunTest(const ReadRequest& q) {
   options.action = ItemAction::kVerify;
   options.observer = &CountItem;
   options.observer_user = &tally;
+  options.go_on_after_refused_names = true;
   int status = RunEngine(q, Text(), options);
   if (status == kExitOk) Say(q.common.quiet, Text::Concat(Text("OK: "), tally.Describe()));
   return status;

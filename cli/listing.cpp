@@ -96,6 +96,7 @@ Text ListLine(const ListedItem& item, const CodePage& page) {
   if (item.kind == 0) size.Format("%lu", static_cast<unsigned long>(item.size));
   line.Format("%s %12s  %-19s  %s", AttributeLetters(item.info).Str(), size.Str(),
               written != 0 ? FormatFileTime(written, false).Str() : "", LocalDisplayName(PathOf(item), page).Str());
+  if (item.refused) line.Append("  (refused: unsafe name, not extracted)");
   return line;
 }
 
@@ -113,6 +114,7 @@ Text JsonItem(const ListedItem& item, const CodePage& page) {
     first = false;
   }
   json.AppendChar(']');
+  if (item.refused) json.Append(", \"refused\": \"unsafe name\"");
   for (const Time& t : kTimes) {
     uint64_t value = TimeOf(item.info, t.key);
     if (value == 0) continue;

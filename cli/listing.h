@@ -11,6 +11,7 @@ namespace qef {
 // One item as the extraction engine reports it; names as stored.
 struct ListedItem {
   int32_t kind = 0;  // 0 file, 1 folder
+  bool refused = false;  // extraction would refuse its name
   uint32_t size = 0;
   Text folder;       // key 201
   Text name;         // key 200

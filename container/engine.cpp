@@ -109,6 +109,7 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
   context.action = options->action;
   context.keep_existing = options->keep_existing;
   context.skip_existing = options->skip_existing;
+  context.go_on_after_refused_names = options->go_on_after_refused_names;
   context.observer = options->observer;
   context.observer_user = options->observer_user;
   context.name_mapper = options->name_mapper;
@@ -131,6 +132,7 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
   }
   if (r == 0) r = engine.GetKind() == kKindContainer ? ExtractKind1(engine, password, target, progress, context, options->decode_threads)
                                                      : kUnsupported;
+  if (r == 0 && context.refused_names != 0) r = kUnsafeName;
   // A failed run leaves the target as it found it; a successful one drops the old
   // files it replaced.
   if (r != 0)

@@ -19,7 +19,10 @@ enum class ItemAction {
 };
 
 // Called once per item as it is read (after its data has been handled).
-// kind: 0 file, 1 folder, other values items without effect; size: file size.
+// kind: 0 file, 1 folder, other values items without effect; size: file size. With
+// ExtractOptions::go_on_after_refused_names, kRefusedItem is added to the kind of an
+// item whose name extraction would refuse.
+const int32_t kRefusedItem = 0x100;
 using ItemObserver = void (*)(const FsItem& item, int32_t kind, uint32_t size, void* user);
 
 // Turns a stored name (a folder part or a name, in the container's code page) into the
@@ -30,6 +33,9 @@ struct ExtractOptions {
   ItemAction action = ItemAction::kExtract;
   bool keep_existing = false;  // refuse (204) instead of replacing an existing file
   bool skip_existing = false;  // leave an existing file as it is and go on
+  // Verifying only: an item whose name extraction would refuse is reported to the
+  // observer (kRefusedItem) and the run goes on through every item; it ends with 240.
+  bool go_on_after_refused_names = false;
   uint32_t* skipped_existing = nullptr;  // when given: how many files were left so
   int32_t decode_threads = 1;  // 2 or more: a second thread reads and decodes ahead
   ItemObserver observer = nullptr;

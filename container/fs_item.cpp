@@ -59,12 +59,24 @@ int32_t CopyData(Stream& s, uint32_t size, NewFile* out, unsigned char* buffer, 
   return 0;
 }
 
+// A refused name ends the run, but for a verifying run asked to go on: that one notes
+// the item as refused and reads on.
+bool RefusedNameGoesOn(ItemContext& ctx) {
+  if (ctx.action != ItemAction::kVerify || !ctx.go_on_after_refused_names) return false;
+  ctx.item_refused = true;
+  ++ctx.refused_names;
+  return true;
+}
+
 int32_t ReadFileData(FsItem& item, Stream& s, ItemContext& ctx, uint32_t& size) {
   unsigned char* buffer = ctx.Buffer();
   if (buffer == nullptr) return kOutOfMemory;
   if (s.ReadU32(size) != 0) return s.GetError();
   Text folder, name;
-  if (ItemNames(item, ctx, folder, name) != 0) return kUnsafeName;
+  if (ItemNames(item, ctx, folder, name) != 0) {
+    if (!RefusedNameGoesOn(ctx)) return kUnsafeName;
+    return CopyData(s, size, nullptr, buffer, ItemContext::kBufferSize);
+  }
   if (ctx.action == ItemAction::kVerify) return CopyData(s, size, nullptr, buffer, ItemContext::kBufferSize);
 
   Text where, leaf;
@@ -89,7 +101,7 @@ int32_t ReadFileData(FsItem& item, Stream& s, ItemContext& ctx, uint32_t& size) 
 
 int32_t MakeFolderItem(FsItem& item, ItemContext& ctx) {
   Text folder, name;
-  if (ItemNames(item, ctx, folder, name) != 0) return kUnsafeName;
+  if (ItemNames(item, ctx, folder, name) != 0) return RefusedNameGoesOn(ctx) ? 0 : kUnsafeName;
   if (ctx.action == ItemAction::kVerify) return 0;
   int32_t at = 0;
   int32_t r = ctx.disk.FindFolder(AddTrailingSeparator(RelativePath(folder, name)), true, at);
@@ -122,6 +134,7 @@ int32_t ReadItem(FsItem& item, Stream& s) {
   uint8_t kind = item.GetByte(kItemKind, 0);
   uint32_t size = 0;
   int32_t r = 0;
+  ctx.item_refused = false;
   if (kind == 0) {
     r = ReadFileData(item, s, ctx, size);
   } else if (kind == 1) {
@@ -130,7 +143,8 @@ int32_t ReadItem(FsItem& item, Stream& s) {
   if (alone && r == 0) ctx.disk.Commit();
   if (alone && r != 0) ctx.disk.Rollback();
   if (r != 0) return s.Fail(r);
-  if (ctx.observer != nullptr && s.GetError() == 0) ctx.observer(item, kind, size, ctx.observer_user);
+  if (ctx.observer != nullptr && s.GetError() == 0)
+    ctx.observer(item, kind + (ctx.item_refused ? kRefusedItem : 0), size, ctx.observer_user);
   return s.GetError();
 }
 

@@ -28,6 +28,9 @@ class ItemContext {
   ItemAction action = ItemAction::kExtract;
   bool keep_existing = false;
   bool skip_existing = false;      // leave an existing file as it is and go on
+  bool go_on_after_refused_names = false;  // verifying: see ExtractOptions
+  bool item_refused = false;       // the item being read has a name extraction refuses
+  uint32_t refused_names = 0;
   uint32_t skipped_existing = 0;   // how many were left so
   ItemObserver observer = nullptr;
   void* observer_user = nullptr;

@@ -424,6 +424,34 @@ TEST_F(Tool, HostileNamesAreRefused) {
   }
 }
 
+// list and test read every item: a refused name is marked, the items after it are
+// still shown, and the exit status says that something is wrong.
+TEST_F(Tool, ListAndTestShowEveryItemAndMarkRefusedNames) {
+  WriteFileBytes(dir_.Sub("data.txt"), "payload");
+  PropertyList content;
+  for (const char* name : {"before.txt", "../escape.txt", "after.txt"}) {
+    Value v;
+    v.SetType(kFsItem);
+    FsItem* item = v.GetFsItem();
+    item->PutByte(kItemKind, 0, 1);
+    item->PutString(kItemName, name, 1);
+    item->PutString(kItemFolder, "", 1);
+    item->SetSourcePath(dir_.Sub("data.txt").Str());
+    content.Append(v);
+  }
+  ASSERT_EQ(WriteContainer(dir_.Sub("h.qef"), Text(kPassword), content, PackOptions()), 0);
+  RunResult r = Qef({"list", At("h.qef"), "--password-file", At("pw.txt")});
+  EXPECT_TRUE(OneErrorLine(r, kUnsafeName)) << r.err;
+  EXPECT_TRUE(Contains(r.out, "before.txt") && Contains(r.out, "after.txt")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "../escape.txt  (refused: unsafe name, not extracted)")) << r.out;
+  r = Qef({"list", At("h.qef"), "--json", "--password-file", At("pw.txt")});
+  EXPECT_TRUE(Contains(r.out, "\"name\": \"../escape.txt\", \"kind\": \"file\", \"size\": 7, \"attributes\": [], "
+                              "\"refused\": \"unsafe name\"")) << r.out;
+  r = Qef({"test", At("h.qef"), "--password-file", At("pw.txt")});
+  EXPECT_TRUE(OneErrorLine(r, kUnsafeName)) << r.err;
+  EXPECT_FALSE(Contains(r.out, "OK")) << r.out;
+}
+
 TEST_F(Tool, UsageErrorsExitWith2AndAHint) {
   MakeSource(dir_);
   std::string src = At("src");
