@@ -77,6 +77,19 @@ void MakeSource(const TempDir& dir) {
   ASSERT_EQ(ApplyFileInformation(dir.Sub("src/readonly.txt"), &info), 0);
 }
 
+// A file item as a hostile author would write it: names stored as given, data from
+// `source`.
+Value FileItem(const char* folder, const char* name, const Text& source) {
+  Value v;
+  v.SetType(kFsItem);
+  FsItem* item = v.GetFsItem();
+  item->PutByte(kItemKind, 0, 1);
+  item->PutString(kItemName, name, 1);
+  item->PutString(kItemFolder, folder, 1);
+  item->SetSourcePath(source.Str());
+  return v;
+}
+
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 bool Exists(const Text& path) { return FileExists(path) || FolderExists(Text::Concat(path, "/")); }
@@ -407,15 +420,8 @@ TEST_F(Tool, HostileNamesAreRefused) {
   test::Snapshot area = TakeSnapshot(dir_.Sub("area/"), test::FolderTimes::kCompared);
   for (const test::HostileName& c : test::kHostileNames) {
     if (!(kWindows ? c.refused_windows : c.refused_posix)) continue;
-    Value v;
-    v.SetType(kFsItem);
-    FsItem* item = v.GetFsItem();
-    item->PutByte(kItemKind, 0, 1);
-    item->PutString(kItemName, c.name, 1);
-    item->PutString(kItemFolder, c.folder, 1);
-    item->SetSourcePath(dir_.Sub("data.txt").Str());
     PropertyList content;
-    content.Append(v);
+    content.Append(FileItem(c.folder, c.name, dir_.Sub("data.txt")));
     ASSERT_EQ(WriteContainer(dir_.Sub("h.qef"), Text(kPassword), content, PackOptions()), 0);
     RunResult r = Qef({"extract", At("h.qef"), "-C", At("area/t"), "--codepage", "raw", "--password-file", At("pw.txt")});
     EXPECT_TRUE(OneErrorLine(r, kUnsafeName)) << "[" << c.folder << "][" << c.name << "]";
@@ -429,16 +435,8 @@ TEST_F(Tool, HostileNamesAreRefused) {
 TEST_F(Tool, ListAndTestShowEveryItemAndMarkRefusedNames) {
   WriteFileBytes(dir_.Sub("data.txt"), "payload");
   PropertyList content;
-  for (const char* name : {"before.txt", "../escape.txt", "after.txt"}) {
-    Value v;
-    v.SetType(kFsItem);
-    FsItem* item = v.GetFsItem();
-    item->PutByte(kItemKind, 0, 1);
-    item->PutString(kItemName, name, 1);
-    item->PutString(kItemFolder, "", 1);
-    item->SetSourcePath(dir_.Sub("data.txt").Str());
-    content.Append(v);
-  }
+  for (const char* name : {"before.txt", "../escape.txt", "after.txt"})
+    content.Append(FileItem("", name, dir_.Sub("data.txt")));
   ASSERT_EQ(WriteContainer(dir_.Sub("h.qef"), Text(kPassword), content, PackOptions()), 0);
   RunResult r = Qef({"list", At("h.qef"), "--password-file", At("pw.txt")});
   EXPECT_TRUE(OneErrorLine(r, kUnsafeName)) << r.err;
