@@ -11,4 +11,6 @@ Text ErrorLine(int32_t code, const char* detail) {
   return line;
 }
 
+Text ErrorLine(const ErrorInfo& error) { return ErrorLine(error.code, DescribeError(error).Str()); }
+
 }  // namespace qef

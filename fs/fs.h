@@ -169,6 +169,13 @@ class FolderSearch {
   State* state_ = nullptr;
 };
 
+// The system's error number for the last call that failed on this thread (errno, or
+// GetLastError); take it right after the failing call, before another call replaces it.
+int32_t LastNativeError();
+// The system's own words for an error number ("Permission denied"), without a line end;
+// empty for 0.
+Text SystemErrorText(int32_t native);
+
 // Fills `length` bytes from the system's generator, for names of temporary files that
 // nothing can foresee: true, or false (the bytes then all zero).
 bool UnforeseeableBytes(unsigned char* out, uint32_t length);

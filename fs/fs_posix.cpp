@@ -370,3 +370,26 @@ void FolderSearch::Close() {
 }
 
 }  // namespace qef
+
+namespace qef {
+
+namespace {
+
+// strerror_r comes in two kinds: the XSI one fills the buffer and answers a number, the
+// GNU one answers the text, which may lie elsewhere.
+[[maybe_unused]] const char* PickErrorText(int answer, const char* buffer) { return answer == 0 ? buffer : ""; }
+[[maybe_unused]] const char* PickErrorText(const char* answer, const char*) {
+  return answer != nullptr ? answer : "";
+}
+
+}  // namespace
+
+int32_t LastNativeError() { return errno; }
+
+Text SystemErrorText(int32_t native) {
+  if (native == 0) return Text();
+  char buffer[256] = {0};
+  return Text(PickErrorText(strerror_r(native, buffer, sizeof buffer), buffer));
+}
+
+}  // namespace qef

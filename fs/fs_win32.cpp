@@ -445,4 +445,22 @@ void FolderSearch::Close() {
   state_ = nullptr;
 }
 
+int32_t LastNativeError() { return static_cast<int32_t>(GetLastError()); }
+
+Text SystemErrorText(int32_t native) {
+  if (native == 0) return Text();
+  char buffer[512] = {0};
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           static_cast<DWORD>(native), 0, buffer, sizeof buffer, nullptr);
+  // The system's sentences end in ".\r\n"; a message puts its own end after them.
+  while (n > 0 && (buffer[n - 1] == '\r' || buffer[n - 1] == '\n' || buffer[n - 1] == ' ' || buffer[n - 1] == '.'))
+    buffer[--n] = 0;
+  if (n == 0) {
+    Text number;
+    number.Format("system error %lu", static_cast<unsigned long>(native));
+    return number;
+  }
+  return Text(buffer);
+}
+
 }  // namespace qef
