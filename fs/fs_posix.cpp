@@ -369,10 +369,6 @@ void FolderSearch::Close() {
   state_ = nullptr;
 }
 
-}  // namespace qef
-
-namespace qef {
-
 namespace {
 
 // strerror_r comes in two kinds: the XSI one fills the buffer and answers a number, the
