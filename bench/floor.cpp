@@ -68,7 +68,7 @@ class ChunkSource {
  public:
   ChunkSource(std::FILE* f, int cipher, const unsigned char key[16], const unsigned char* iv)
       : f_(f), block_(cipher == 2 ? 16 : 8), data_(cipher, key, iv), lengths_(cipher, key, iv),
-        buffer_(block_ * 65536) {}
+        buffer_(static_cast<size_t>(block_) * 65536) {}
   // Copies the next stored chunk into raw; false at the end of the file.
   bool Next(unsigned char* raw, uint8_t& flag, uint32_t& stored) {
     unsigned char head[5];

@@ -18,10 +18,6 @@
 #include "sfx/payload.h"
 #include "sfx/pe_image.h"
 
-#ifndef QEF_BUILD_TREE
-#define QEF_BUILD_TREE ""
-#endif
-
 namespace qef {
 
 namespace {
@@ -29,11 +25,9 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 const int32_t kShortPassword = 10;
-// The built-in stubs beside the tool, and in a build tree, by kind.
+// The built-in stubs beside the tool, by kind.
 const char kStubName32[] = "qef-stub.exe";
 const char kStubName64[] = "qef-stub64.exe";
-const char kBuildTreeStub32[] = "/win32/app/stub.exe";
-const char kBuildTreeStub64[] = "/win64/app/stub.exe";
 
 struct Skip {
   Text path;
@@ -81,8 +75,9 @@ int32_t ReadText(const char* what, const Text& file, const CodePage& page, Bytes
 }
 
 // The stub: --stub (either kind), else the built-in stub of the kind asked for:
-// qef-stub.exe (32-bit) or qef-stub64.exe (64-bit) beside this program, else the stub
-// of the win32 or win64 build in the build tree this tool was configured in.
+// qef-stub.exe (32-bit) or qef-stub64.exe (64-bit) beside this program. The tool knows
+// no build tree: a Windows build places its stub beside its qef.exe; a native tool
+// gets one with --stub or a copy put beside it.
 int32_t ReadStub(const Text& given, int32_t windows, Bytes& stub, Text& message) {
   std::vector<Text> candidates;
   if (!given.IsEmpty()) {
@@ -90,8 +85,6 @@ int32_t ReadStub(const Text& given, int32_t windows, Bytes& stub, Text& message)
   } else {
     Text self = ExecutablePath();
     if (!self.IsEmpty()) candidates.push_back(Text::Concat(FolderOf(self), windows == 64 ? kStubName64 : kStubName32));
-    if (*QEF_BUILD_TREE != 0)
-      candidates.push_back(Text::Concat(Text(QEF_BUILD_TREE), windows == 64 ? kBuildTreeStub64 : kBuildTreeStub32));
   }
   Text tried;
   for (const Text& path : candidates) {
@@ -121,7 +114,7 @@ int32_t ReadStub(const Text& given, int32_t windows, Bytes& stub, Text& message)
     }
     return kOk;
   }
-  message.Format("no %d-bit stub found (looked for %s); build the %s preset or give --stub FILE",
+  message.Format("no %d-bit stub found (looked for %s); give --stub FILE, or put the %s preset's stub there",
                  static_cast<int>(windows), tried.Str(), windows == 64 ? "win64" : "win32");
   return kCannotOpen;
 }

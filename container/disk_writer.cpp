@@ -205,7 +205,7 @@ Text DiskWriter::TemporaryName() {
   if (run_tag_[0] == 0) {
     unsigned char random[8] = {};
     UnforeseeableBytes(random, sizeof random);
-    for (int i = 0; i < 8; ++i) std::snprintf(run_tag_ + 2 * i, 3, "%02x", random[i]);
+    for (size_t i = 0; i < 8; ++i) std::snprintf(run_tag_ + 2 * i, 3, "%02x", random[i]);
   }
   Text name;
   name.Format("~qef-%s-%lu.tmp", run_tag_, static_cast<unsigned long>(names_made_++));

@@ -288,6 +288,8 @@ bool Value::operator==(const Value& other) const {
     case kInt:
       return payload_.u32 == other.payload_.u32;
     case kDouble:
+      // The same bits, so that a value read back equals the one written, a NaN too.
+      // NOLINTNEXTLINE(bugprone-suspicious-memory-comparison)
       return std::memcmp(&payload_.f64, &other.payload_.f64, sizeof(double)) == 0;
     case kPointer:
       return payload_.ptr == other.payload_.ptr && size_ == other.size_;

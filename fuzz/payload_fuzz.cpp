@@ -52,7 +52,7 @@ std::vector<std::string> FuzzSeeds() {
   pe[0x44] = 0x4C;
   pe[0x45] = 0x01;
   pe[0x46] = 1;     // one section
-  pe[0x54] = 0xE0;  // optional header size
+  pe[0x54] = static_cast<char>(0xE0);  // optional header size
   pe[0x58] = 0x0B;
   pe[0x59] = 0x01;  // PE32
   seeds.push_back(pe);

@@ -71,13 +71,14 @@ show_tree "$work/sample"
 
 step "qef pack: the sample into a self-extracting program"
 t0=$(now)
+# The native tool has no stub of its own: it is given the one the win32 (or win64) build made.
 pack() {
   "$qef" pack "$work/sample" -o "$1" --password-file "$work/password.txt" \
     --info examples/info.txt --link "$(cat examples/link.txt)" \
     --disclaimer examples/disclaimer.txt --picture examples/picture.bmp "${@:2}" ||
     fail "qef pack failed (its message is above)"
 }
-pack "$work/sample.exe"
+pack "$work/sample.exe" --stub "$root/build/win32/app/stub.exe"
 t1=$(now)
 "$qef" info "$work/sample.exe" || fail "qef info failed (its message is above)"
 
@@ -116,9 +117,9 @@ program=$work/sample.exe
 if [ "$windows" = 64 ]; then
   step "a 64-bit program of the same sample, for wine64"
   echo "The 32-bit program cannot run here: $qef_32bit_why."
-  echo "So the demo also packs $work/sample64.exe with --windows 64 and runs that one."
+  echo "So the demo also packs $work/sample64.exe with the 64-bit stub and runs that one."
   program=$work/sample64.exe
-  pack "$program" --windows 64
+  pack "$program" --stub "$root/build/win64/app/stub.exe"
   "$qef" info "$program" | grep '^Kind:' || fail "qef info failed on $program"
 fi
 step "the program under Wine ($windows-bit)"

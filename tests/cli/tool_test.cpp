@@ -611,29 +611,40 @@ TEST_F(Tool, InfoNamesTheKindOfProgram) {
   }
 }
 
-// Without --stub, --windows picks the built-in stub of its kind (32 by default): the
-// one beside qef.exe in a Windows build, the build tree's for the native tool. A kind
-// that was not built is skipped.
+// Without --stub, --windows picks the built-in stub of its kind (32 by default) beside
+// the tool, and nowhere else: a copy of the tool in a folder of its own finds none and
+// says where it looked, then finds the stubs this tree's builds made once they are put
+// beside it. A kind that was not built is skipped.
 TEST_F(Tool, PacksTheDefaultStubWithoutStub) {
   struct Case {
     const char* windows;
     const char* stub;
+    const char* name;
     const char* kind;
   } cases[] = {
-      {"32", QEF_DEFAULT_STUB32, "32-bit Windows (PE32)"},
-      {"64", QEF_DEFAULT_STUB64, "64-bit Windows (PE32+)"},
+      {"32", QEF_DEFAULT_STUB32, "qef-stub.exe", "32-bit Windows (PE32)"},
+      {"64", QEF_DEFAULT_STUB64, "qef-stub64.exe", "64-bit Windows (PE32+)"},
   };
   WriteFileBytes(dir_.Sub("f.txt"), "f");
+  ASSERT_EQ(CreateFolder(dir_.Sub("bin/")), 0);
+  std::string tool = At("bin/") + tool_.substr(tool_.find_last_of("\\/") + 1);
+  std::error_code ec;
+  std::filesystem::copy_file(tool_, tool, ec);
+  ASSERT_FALSE(ec) << ec.message();
+  RunResult alone = test::RunProgram(tool, {"pack", At("f.txt"), "-o", At("d.exe"), "--password-file", At("pw.txt")});
+  EXPECT_TRUE(OneErrorLine(alone, kCannotOpen));
+  EXPECT_TRUE(Contains(alone.err, "qef-stub.exe") && Contains(alone.err, "--stub")) << alone.err;
+
   int built = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.windows);
-    std::string stub = test::BuiltPath(c.stub);
-    std::string bytes = test::ReadFileBytes(Text(stub.c_str()));
+    std::string bytes = test::ReadFileBytes(Text(test::BuiltPath(c.stub).c_str()));
     if (bytes == "<missing>") continue;
     ++built;
+    ASSERT_TRUE(WriteFileBytes(Text::Concat(dir_.Sub("bin/"), c.name), bytes));
     std::vector<std::string> args = {"pack", At("f.txt"), "-o", At("d.exe"), "--password-file", At("pw.txt")};
     if (c.windows[0] == '6') args.insert(args.end(), {"--windows", "64"});
-    RunResult r = Qef(args);
+    RunResult r = test::RunProgram(tool, args);
     ASSERT_EQ(r.status, 0) << r.err;
     r = Qef({"info", At("d.exe")});
     EXPECT_TRUE(Contains(r.out, "Stub:           " + std::to_string(bytes.size()) + " bytes")) << r.out;
