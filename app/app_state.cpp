@@ -4,7 +4,7 @@ namespace qef {
 
 namespace {
 
-// Built by static initialisation, before WinMain: the progress tracker is ready
+// Built by static initialisation, before WinMain: the lock and the progress tracker are ready
 // before any run, and nothing needs a thread-safe first-use guard.
 AppState g_app;
 

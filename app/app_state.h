@@ -10,6 +10,7 @@
 
 #include "core/progress.h"
 #include "core/text.h"
+#include "core/thread.h"
 #include "sfx/payload.h"
 
 namespace qef {
@@ -19,7 +20,7 @@ const int kTargetFolderSize = 261;
 
 struct AppState {
   HINSTANCE instance = nullptr;
-  CRITICAL_SECTION lock;
+  Mutex lock;
   char* target_folder = nullptr;  // kTargetFolderSize bytes, zero-filled
   Text container_file;            // the current run's container file, empty once it is gone
   HANDLE container_out = INVALID_HANDLE_VALUE;  // that file, open, handed to the worker to fill
@@ -50,13 +51,10 @@ inline uint32_t ContainerLength(const AppState& app) { return app.payload.contai
 // Holds the application lock for its own lifetime.
 class LockHolder {
  public:
-  explicit LockHolder(AppState& app) : lock_(&app.lock) { EnterCriticalSection(lock_); }
-  ~LockHolder() { LeaveCriticalSection(lock_); }
-  LockHolder(const LockHolder&) = delete;
-  LockHolder& operator=(const LockHolder&) = delete;
+  explicit LockHolder(AppState& app) : hold_(app.lock) {}
 
  private:
-  CRITICAL_SECTION* lock_;
+  MutexLock hold_;
 };
 
 }  // namespace qef

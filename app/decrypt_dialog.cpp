@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include "app/dialog_support.h"
 #include "app/job.h"
 #include "app/messages.h"
 #include "app/res/resource.h"
@@ -29,17 +30,6 @@ void EnableRunControls(HWND window, BOOL enable) {
 
 void ShowProgressBar(HWND window, bool show) {
   ShowWindow(GetDlgItem(window, IDC_PROGRESS), show ? SW_SHOWNORMAL : SW_HIDE);
-}
-
-char* NewPasswordBuffer() {
-  char* buffer = static_cast<char*>(HeapBlockAlloc(kPasswordBufferSize));
-  if (buffer != nullptr) ZeroMemory(buffer, kPasswordBufferSize);
-  return buffer;
-}
-
-void FreePasswordBuffer(char* buffer) {
-  SecureWipe(buffer, kPasswordBufferSize);
-  HeapBlockFree(buffer);
 }
 
 // Empties the password field: when a run takes the password, and when the dialog
@@ -80,12 +70,10 @@ HANDLE CreateContainerFile(AppState& app) {
   return file;
 }
 
-// A field's text when it fits `size` bytes with its terminating zero; false for an
-// empty field and for one that holds more, which a cut read would silently shorten
-// (the fields are limited to what is read, but a text can be set around the limit).
+// The fields are limited to what is read from them, but a text can be set around the
+// limit: one that does not fit whole is refused, never cut.
 bool ReadField(HWND window, int id, char* buffer, int size) {
-  if (GetWindowTextLengthA(GetDlgItem(window, id)) >= size) return false;
-  return GetDlgItemTextA(window, id, buffer, size) > 0;
+  return ReadWindowText(GetDlgItem(window, id), buffer, size);
 }
 
 void FocusControl(HWND window, int id) {
@@ -106,23 +94,21 @@ void OnDecrypt(DecryptDialog& dialog) {
   HWND window = dialog.window;
   if (app.worker != INVALID_HANDLE_VALUE) return;  // a run is going on
 
-  char* password = NewPasswordBuffer();
+  SecretBlock password(kPasswordBufferSize);
   app.busy = 0;
   app.cancel = 0;
   app.progress = 0;
-  if (password == nullptr) {
+  if (password.Data() == nullptr) {
     ErrorBox(window, LoadText(IDS_PREPARE_FAILED));
     return;
   }
   // No program is made with a longer password than the field takes: a longer one is
   // not the password.
-  if (!ReadField(window, IDC_PASSWORD, password, kPasswordBufferSize)) {
+  if (!ReadField(window, IDC_PASSWORD, password.Data(), kPasswordBufferSize)) {
     ErrorBox(window, LoadText(IDS_WRONG_PASSWORD));
-    FreePasswordBuffer(password);
     return;
   }
   if (!ReadField(window, IDC_TARGET, app.target_folder, kTargetFolderSize)) {
-    FreePasswordBuffer(password);
     ErrorBox(window, LoadText(IDS_BAD_TARGET));
     return;
   }
@@ -130,7 +116,6 @@ void OnDecrypt(DecryptDialog& dialog) {
   ForgetContainerFile(app);
   HANDLE file = CreateContainerFile(app);
   if (file == INVALID_HANDLE_VALUE) {
-    FreePasswordBuffer(password);
     ErrorBox(window, LoadText(IDS_TEMP_FILE_FAILED));
     return;
   }
@@ -154,17 +139,17 @@ void OnDecrypt(DecryptDialog& dialog) {
   app.container_out = file;
   app.container_write = kOk;
   DWORD thread_id = 0;
-  HANDLE thread = CreateThread(nullptr, 0, WorkerThread, password, 0, &thread_id);
+  HANDLE thread = CreateThread(nullptr, 0, WorkerThread, password.Data(), 0, &thread_id);
   if (thread == nullptr) {
     app.busy = 0;
     CloseHandle(app.container_out);
     app.container_out = INVALID_HANDLE_VALUE;
     ForgetContainerFile(app);
-    FreePasswordBuffer(password);
     EndRun(window);
     ErrorBox(window, LoadText(IDS_PREPARE_FAILED));
     return;
   }
+  password.Release();  // the worker wipes and frees it
   app.worker = thread;
   SetTimer(window, kPollTimer, kPollPeriodMs, nullptr);
 }
@@ -279,21 +264,17 @@ void OnInitDialog(DecryptDialog& dialog) {
 INT_PTR ShowDecryptDialog(AppState& app, HWND owner) {
   DecryptDialog dialog;
   dialog.app = &app;
-  INT_PTR result = DialogBoxParamA(app.instance, MAKEINTRESOURCEA(IDD_DECRYPT), owner, DecryptDialogProc,
-                                   reinterpret_cast<LPARAM>(&dialog));
+  INT_PTR result = RunDialog(app.instance, IDD_DECRYPT, owner, DecryptDialogProc, &dialog);
   if (dialog.browse_bitmap != nullptr) DeleteObject(dialog.browse_bitmap);
   return result;
 }
 
 INT_PTR CALLBACK DecryptDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_INITDIALOG) {
-    DecryptDialog* dialog = reinterpret_cast<DecryptDialog*>(lparam);
-    SetWindowLongPtrA(window, DWLP_USER, lparam);
-    dialog->window = window;
-    OnInitDialog(*dialog);
+    OnInitDialog(*BindDialogState<DecryptDialog>(window, lparam));
     return FALSE;  // the focus stays on the password field
   }
-  DecryptDialog* dialog = reinterpret_cast<DecryptDialog*>(GetWindowLongPtrA(window, DWLP_USER));
+  DecryptDialog* dialog = DialogState<DecryptDialog>(window);
   if (dialog == nullptr) return FALSE;
   switch (message) {
     case WM_COMMAND:

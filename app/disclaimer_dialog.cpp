@@ -1,15 +1,12 @@
 #include "app/disclaimer_dialog.h"
 
+#include "app/dialog_support.h"
 #include "app/messages.h"
 #include "app/res/resource.h"
 
 namespace qef {
 
 namespace {
-
-DisclaimerDialog* DialogOf(HWND window) {
-  return reinterpret_cast<DisclaimerDialog*>(GetWindowLongPtrA(window, DWLP_USER));
-}
 
 // Enables Accept once the field's view has reached the end of the text. Accept is
 // never disabled again. The view is measured in lines, the units of the field's
@@ -38,7 +35,7 @@ void CheckScrolled(DisclaimerDialog& dialog) {
 // dialog checks after every message the field has handled.
 LRESULT CALLBACK ScrollWatchProc(HWND field, UINT message, WPARAM wparam, LPARAM lparam) {
   HWND window = GetParent(field);
-  DisclaimerDialog* dialog = DialogOf(window);
+  DisclaimerDialog* dialog = DialogState<DisclaimerDialog>(window);
   if (dialog == nullptr || dialog->edit_proc == nullptr) return DefWindowProcA(field, message, wparam, lparam);
   WNDPROC edit_proc = dialog->edit_proc;
   if (message == WM_NCDESTROY) {
@@ -58,13 +55,11 @@ LRESULT CALLBACK ScrollWatchProc(HWND field, UINT message, WPARAM wparam, LPARAM
 void OnInitDialog(DisclaimerDialog& dialog) {
   AppState& app = *dialog.app;
   HWND window = dialog.window;
-  SetClassLongPtrA(window, GCLP_HICON,
-                   reinterpret_cast<LONG_PTR>(LoadIconA(app.instance, MAKEINTRESOURCEA(IDI_PROGRAM))));
+  SetProgramIcon(window, app.instance);
   EnableWindow(GetDlgItem(window, IDOK), FALSE);
   HWND field = GetDlgItem(window, IDC_DISCLAIMER);
   if (field != nullptr) {
-    SendMessageA(field, EM_SETLIMITTEXT, 0, 0);  // a long licence must not be cut
-    SetWindowTextA(field, WithWindowsLineBreaks(app.payload.disclaimer).Str());
+    SetLongText(field, app.payload.disclaimer);
     // Shown from its top with nothing selected (the dialog manager would select it
     // all); a new text may leave the field's scroll bar at its end.
     SendMessageA(field, EM_SETSEL, 0, 0);
@@ -83,19 +78,15 @@ void OnInitDialog(DisclaimerDialog& dialog) {
 INT_PTR ShowDisclaimerDialog(AppState& app) {
   DisclaimerDialog dialog;
   dialog.app = &app;
-  return DialogBoxParamA(app.instance, MAKEINTRESOURCEA(IDD_DISCLAIMER), nullptr, DisclaimerDialogProc,
-                         reinterpret_cast<LPARAM>(&dialog));
+  return RunDialog(app.instance, IDD_DISCLAIMER, nullptr, DisclaimerDialogProc, &dialog);
 }
 
 INT_PTR CALLBACK DisclaimerDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_INITDIALOG) {
-    DisclaimerDialog* dialog = reinterpret_cast<DisclaimerDialog*>(lparam);
-    SetWindowLongPtrA(window, DWLP_USER, lparam);
-    dialog->window = window;
-    OnInitDialog(*dialog);
+    OnInitDialog(*BindDialogState<DisclaimerDialog>(window, lparam));
     return FALSE;  // the focus was put on the text
   }
-  DisclaimerDialog* dialog = DialogOf(window);
+  DisclaimerDialog* dialog = DialogState<DisclaimerDialog>(window);
   if (dialog == nullptr) return FALSE;
   switch (message) {
     case kScrollCheckMessage:

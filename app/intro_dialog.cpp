@@ -1,6 +1,7 @@
 #include "app/intro_dialog.h"
 
 #include "app/decrypt_dialog.h"
+#include "app/dialog_support.h"
 #include "app/messages.h"
 #include "app/picture.h"
 #include "app/res/resource.h"
@@ -40,8 +41,7 @@ void ShowBlockContent(IntroDialog& dialog) {
     else
       SetWindowTextA(link, app.payload.link.Str());
   }
-  SendDlgItemMessageA(window, IDC_INFO, EM_SETLIMITTEXT, 0, 0);  // a long text must not be cut
-  SetDlgItemTextA(window, IDC_INFO, WithWindowsLineBreaks(app.payload.info).Str());
+  SetLongText(GetDlgItem(window, IDC_INFO), app.payload.info);
   HGDIOBJ old = reinterpret_cast<HGDIOBJ>(SendDlgItemMessageA(window, IDC_PICTURE, STM_SETIMAGE, IMAGE_BITMAP,
                                                              reinterpret_cast<LPARAM>(app.picture)));
   if (old != nullptr && old != app.picture) DeleteObject(old);
@@ -49,8 +49,7 @@ void ShowBlockContent(IntroDialog& dialog) {
 
 void OnInitDialog(IntroDialog& dialog) {
   AppState& app = *dialog.app;
-  SetClassLongPtrA(dialog.window, GCLP_HICON,
-                   reinterpret_cast<LONG_PTR>(LoadIconA(app.instance, MAKEINTRESOURCEA(IDI_PROGRAM))));
+  SetProgramIcon(dialog.window, app.instance);
   if (app.block_present) ShowBlockContent(dialog);
 }
 
@@ -77,19 +76,15 @@ bool OnCommand(IntroDialog& dialog, int id) {
 INT_PTR ShowIntroDialog(AppState& app) {
   IntroDialog dialog;
   dialog.app = &app;
-  return DialogBoxParamA(app.instance, MAKEINTRESOURCEA(app.intro_dialog), nullptr, IntroDialogProc,
-                         reinterpret_cast<LPARAM>(&dialog));
+  return RunDialog(app.instance, app.intro_dialog, nullptr, IntroDialogProc, &dialog);
 }
 
 INT_PTR CALLBACK IntroDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_INITDIALOG) {
-    IntroDialog* dialog = reinterpret_cast<IntroDialog*>(lparam);
-    SetWindowLongPtrA(window, DWLP_USER, lparam);
-    dialog->window = window;
-    OnInitDialog(*dialog);
+    OnInitDialog(*BindDialogState<IntroDialog>(window, lparam));
     return TRUE;
   }
-  IntroDialog* dialog = reinterpret_cast<IntroDialog*>(GetWindowLongPtrA(window, DWLP_USER));
+  IntroDialog* dialog = DialogState<IntroDialog>(window);
   if (dialog == nullptr) return FALSE;
   switch (message) {
     case WM_COMMAND:

@@ -77,21 +77,4 @@ void OpenAddress(const Text& address) {
 
 void OpenWebPage(UINT string_id) { OpenAddress(LoadText(string_id)); }
 
-Text WithWindowsLineBreaks(const Text& text) {
-  const char* from = text.Str();
-  int32_t added = 0;
-  for (int32_t i = 0; from[i] != 0; ++i)
-    if (from[i] == '\n' && (i == 0 || from[i - 1] != '\r')) ++added;
-  if (added == 0) return text;
-  Text result;
-  char* to = result.GetBuffer(text.GetLength() + added);
-  if (to == nullptr) return text;
-  for (int32_t i = 0; from[i] != 0; ++i) {
-    if (from[i] == '\n' && (i == 0 || from[i - 1] != '\r')) *to++ = '\r';
-    *to++ = from[i];
-  }
-  result.ReleaseBuffer();
-  return result;
-}
-
 }  // namespace qef

@@ -22,8 +22,5 @@ Text ErrorCodeText(int32_t code);
 // Opens an address with the shell; a missing browser or network is not our concern.
 void OpenAddress(const Text& address);
 void OpenWebPage(UINT string_id);
-// The text with every line break as "\r\n", the only one a multi-line edit field
-// shows: texts written on other systems end their lines with '\n' alone.
-Text WithWindowsLineBreaks(const Text& text);
 
 }  // namespace qef

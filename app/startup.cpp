@@ -72,7 +72,6 @@ int RunStub(AppState& app) {
   app.intro_dialog = IDD_INTRO;
   app.instance = GetModuleHandleA(nullptr);
   CoInitialize(nullptr);
-  InitializeCriticalSection(&app.lock);
   app.target_folder = static_cast<char*>(HeapBlockAlloc(kTargetFolderSize));
   if (app.target_folder != nullptr) {
     ZeroMemory(app.target_folder, kTargetFolderSize);

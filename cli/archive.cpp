@@ -57,48 +57,6 @@ const char* WhyNotAFile(const Text& path) {
   return "it cannot be read";
 }
 
-OutputFile::~OutputFile() {
-  if (!temp_.IsEmpty()) {
-    file_.Close();
-    RemoveFile(temp_);
-  }
-}
-
-int32_t OutputFile::Create(const Text& destination) {
-  destination_ = destination;
-  Text folder = FolderOf(destination);
-  if (!folder.IsEmpty() && !FolderExists(folder)) CreateFolder(folder);  // as the writer does
-  for (uint32_t n = 0; n < 1000; ++n) {
-    Text name;
-    name.Format("%s.qef-%lu-%lu.partial", folder.Str(), static_cast<unsigned long>(ProcessNumber()),
-                static_cast<unsigned long>(n));
-    bool exists = false;
-    if (file_.Create(name, exists) == kOk) {
-      temp_ = name;
-      return kOk;
-    }
-    if (!exists) break;
-  }
-  return kCannotOpen;
-}
-
-int32_t OutputFile::Write(const unsigned char* data, size_t size) {
-  int32_t r = kOk;
-  for (size_t done = 0; r == kOk && done < size;) {
-    uint32_t n = size - done < kPiece ? static_cast<uint32_t>(size - done) : kPiece;
-    r = file_.Write(data + done, n);
-    done += n;
-  }
-  return r;
-}
-
-int32_t OutputFile::Keep() {
-  int32_t r = file_.Close();
-  if (r == kOk && !MoveIntoPlace(temp_, destination_)) r = kCannotOpen;
-  if (r == kOk) temp_ = "";
-  return r;
-}
-
 int32_t ArchiveInput::Open(const Text& path, Text& message) {
   path_ = path;
   part_ = FilePart();

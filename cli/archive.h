@@ -2,7 +2,7 @@
 // Archives as the tool reads and writes them: a container file (.qef), or a
 // self-extracting program whose payload block holds the container. A program's
 // container is read where it lies in the program, so that memory stays bounded
-// whatever the archive's size; outputs are written aside and put in place whole.
+// whatever the archive's size; outputs are written aside (fs/temp_file.h) and put in place whole.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -11,6 +11,7 @@
 #include "core/value.h"
 #include "fs/file_stream.h"
 #include "fs/fs.h"
+#include "fs/temp_file.h"
 #include "sfx/payload.h"
 #include "sfx/pe_image.h"
 
@@ -24,35 +25,6 @@ int32_t ReadWholeFile(const Text& path, std::vector<unsigned char>& bytes);
 // exist", "it is a folder", "it is not a regular file (a device, pipe or socket)",
 // "it is 4 GiB or larger", else "it cannot be read".
 const char* WhyNotAFile(const Text& path);
-
-// A file written aside under a temporary name beside its destination, created only
-// where nothing had that name (so no planted file or link is followed), and put in
-// place by Keep alone, replacing an existing file in one step. Dropped when not kept.
-class OutputFile {
- public:
-  OutputFile() = default;
-  ~OutputFile();
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-
-  // Creates the destination's folder when it is missing, then the temporary file. 0,
-  // or kCannotOpen when no temporary file can be made beside the destination.
-  int32_t Create(const Text& destination);
-  // 0, or kShortWrite (a full disk).
-  int32_t Write(const unsigned char* data, size_t size);
-  // Closes the file and puts it in the destination's place: 0, or kShortWrite when the
-  // last bytes cannot be written, kCannotOpen when the rename fails.
-  int32_t Keep();
-  // Closes the file without putting it in place; it is still removed at the end.
-  int32_t Close() { return file_.Close(); }
-  // The temporary file's name.
-  const Text& Name() const { return temp_; }
-
- private:
-  NewFile file_;
-  Text temp_;
-  Text destination_;
-};
 
 // An archive opened for reading.
 class ArchiveInput {

@@ -1,5 +1,6 @@
 #include "cli/bitmap.h"
 
+#include "core/endian.h"
 #include "core/result.h"
 
 namespace qef {
@@ -8,11 +9,6 @@ namespace {
 
 const size_t kFileHeaderSize = 14;
 
-uint16_t Get16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Get32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
 
 int32_t Refuse(Text& message, const char* why) {
   message.Format("the picture is not a usable BMP file: %s", why);
@@ -24,9 +20,9 @@ int32_t Refuse(Text& message, const char* why) {
 int32_t CheckBitmap(const unsigned char* data, size_t size, Text& message, BitmapFacts* facts) {
   if (data == nullptr || size < kFileHeaderSize + 12) return Refuse(message, "too short");
   if (data[0] != 'B' || data[1] != 'M') return Refuse(message, "it does not start with BM");
-  uint32_t file_size = Get32(data + 2);
-  uint32_t pixels_at = Get32(data + 10);
-  uint32_t info_size = Get32(data + 14);
+  uint32_t file_size = LoadLe32(data + 2);
+  uint32_t pixels_at = LoadLe32(data + 10);
+  uint32_t info_size = LoadLe32(data + 14);
   if (file_size != 0 && file_size > size) return Refuse(message, "the file is shorter than its header says");
   if (info_size != 12 && info_size != 40 && info_size != 52 && info_size != 56 && info_size != 108 &&
       info_size != 124)
@@ -39,16 +35,16 @@ int32_t CheckBitmap(const unsigned char* data, size_t size, Text& message, Bitma
   int64_t width, height;
   uint32_t planes, bits, compression = 0;
   if (info_size == 12) {
-    width = Get16(info + 4);
-    height = Get16(info + 6);
-    planes = Get16(info + 8);
-    bits = Get16(info + 10);
+    width = LoadLe16(info + 4);
+    height = LoadLe16(info + 6);
+    planes = LoadLe16(info + 8);
+    bits = LoadLe16(info + 10);
   } else {
-    width = static_cast<int32_t>(Get32(info + 4));
-    height = static_cast<int32_t>(Get32(info + 8));
-    planes = Get16(info + 12);
-    bits = Get16(info + 14);
-    compression = Get32(info + 16);
+    width = static_cast<int32_t>(LoadLe32(info + 4));
+    height = static_cast<int32_t>(LoadLe32(info + 8));
+    planes = LoadLe16(info + 12);
+    bits = LoadLe16(info + 14);
+    compression = LoadLe32(info + 16);
   }
   if (height < 0) height = -height;  // rows stored top-down
   if (width < 1 || width > 32767 || height < 1 || height > 32767) return Refuse(message, "implausible size");

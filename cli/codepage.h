@@ -31,9 +31,6 @@ int32_t FromUtf8(const Text& utf8, const CodePage& page, Text& out, Text& messag
 // kUnsupported as above.
 int32_t ToUtf8(const Text& bytes, const CodePage& page, Text& out, Text& message);
 
-// Every line end ("\n", "\r" or "\r\n") becomes "\r\n", as Windows edit fields want.
-Text ToCrlf(const Text& text);
-
 // The system's converter on a whole text (no zero bytes inside; code pages whose
 // text may hold zero bytes are not offered). `out` is replaced only on success;
 // working buffers are wiped, because passwords pass through. 0; kUnsupported when

@@ -32,8 +32,6 @@ Text TemporaryFolder();
 Text CurrentFolder();
 // The running program's file, internal form; empty when it cannot be found.
 Text ExecutablePath();
-// A number that no other running process has, for temporary file names.
-uint32_t ProcessNumber();
 
 // The code page of the names the file system hands out and of command-line texts:
 // UTF-8 (65001) on POSIX, the ANSI code page on Windows.

@@ -182,8 +182,6 @@ Text ExecutablePath() {
   return Text(buffer);
 }
 
-uint32_t ProcessNumber() { return static_cast<uint32_t>(getpid()); }
-
 uint32_t LocalCodePage() { return 65001; }
 
 }  // namespace qef

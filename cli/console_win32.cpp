@@ -139,8 +139,6 @@ Text ExecutablePath() {
   return ToInternalForm(Text(buffer));
 }
 
-uint32_t ProcessNumber() { return GetCurrentProcessId(); }
-
 uint32_t LocalCodePage() { return GetACP(); }
 
 }  // namespace qef

@@ -201,7 +201,7 @@ Totals Count(const PropertyList& content, std::vector<uint64_t>& sizes) {
 // copied from its file in pieces, the block's tail and the padding after the block.
 // With `out` null the pieces only go into the checksum.
 int32_t EmitProgram(const Bytes& image, const Bytes& head, const Text& container, const Bytes& tail,
-                    uint32_t padding, PeChecksumSum* sum, OutputFile* out) {
+                    uint32_t padding, PeChecksumSum* sum, TempFile* out) {
   const size_t kPiece = 1u << 20;
   Bytes piece;
   try {
@@ -237,7 +237,7 @@ int32_t EmitProgram(const Bytes& image, const Bytes& head, const Text& container
 int32_t WriteProgram(const PackRequest& q, const Text& password, PropertyList& content, const PackOptions& options,
                      const PayloadContent& payload, Bytes& stub, Text& message) {
   // A name of our own beside the output: the writer replaces the empty file there.
-  OutputFile container;
+  TempFile container;
   int32_t r = container.Create(q.output);
   if (r == kOk) r = container.Close();
   const Text& temp = container.Name();
@@ -255,7 +255,7 @@ int32_t WriteProgram(const PackRequest& q, const Text& password, PropertyList& c
   PeChecksumSum sum;
   if (r == kOk) r = EmitProgram(stub, head, temp, tail, padding, &sum, nullptr);
   if (r == kOk) StorePeChecksum(stub, sum.Value());
-  OutputFile program;
+  TempFile program;
   if (r == kOk) r = program.Create(q.output);
   if (r == kOk) r = EmitProgram(stub, head, temp, tail, padding, nullptr, &program);
   if (r == kOk) r = program.Keep();

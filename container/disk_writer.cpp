@@ -198,19 +198,10 @@ int32_t DiskWriter::ApplyToFolder(int32_t folder, const PropertyList* info) {
   return at != nullptr ? at->ApplyInformation(info) : kFailed;
 }
 
-Text DiskWriter::TemporaryName() {
-  // The temporary names of one run share a random part, so that no item can be
-  // stored under such a name on purpose. Should the generator fail, the identity
-  // checks still keep every removal to what this run made.
-  if (run_tag_[0] == 0) {
-    unsigned char random[8] = {};
-    UnforeseeableBytes(random, sizeof random);
-    for (size_t i = 0; i < 8; ++i) std::snprintf(run_tag_ + 2 * i, 3, "%02x", random[i]);
-  }
-  Text name;
-  name.Format("~qef-%s-%lu.tmp", run_tag_, static_cast<unsigned long>(names_made_++));
-  return name;
-}
+// The temporary names of one run share a random part, so that no item can be stored
+// under such a name on purpose. Should the generator fail, the identity checks still
+// keep every removal to what this run made.
+Text DiskWriter::TemporaryName() { return names_.Next(); }
 
 int32_t DiskWriter::BeginFile(int32_t folder, const Text& name, bool keep_existing, NewFile& out,
                               PendingFile& file) {

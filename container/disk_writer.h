@@ -15,6 +15,7 @@
 #include "core/text.h"
 #include "core/value.h"
 #include "fs/fs.h"
+#include "fs/temp_file.h"
 
 namespace qef {
 
@@ -113,8 +114,7 @@ class DiskWriter {
   int32_t held_ = 0;
   int32_t limit_ = 0;  // held folders that make LimitHeld let go
   Text target_path_;
-  char run_tag_[17] = {};
-  uint32_t names_made_ = 0;
+  TemporaryNames names_;  // one random part for the run's names
 };
 
 }  // namespace qef

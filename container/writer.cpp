@@ -14,6 +14,7 @@
 #include "fs/file_stream.h"
 #include "fs/fs.h"
 #include "fs/path.h"
+#include "fs/temp_file.h"
 
 namespace qef {
 
@@ -161,23 +162,13 @@ int32_t WriteContainer(const Text& out_path, const Text& password, PropertyList&
   header.PutByte(kHeaderCompression, options.compression, 1);
   header.PutByte(kHeaderCipher, options.cipher_id, 1);
 
-  // Written under a name beside the output and renamed into place when complete. The
-  // name is taken by creating the file where nothing had that name, so that a file or
-  // link planted under it is never written through.
-  Text temp;
-  Text parent = FolderOf(out_path);
-  if (!parent.IsEmpty() && !FolderExists(parent)) CreateFolder(parent);
-  int32_t r = kCannotOpen;
-  for (uint32_t n = 0; r != 0 && n < 1000; ++n) {
-    temp.Format("%s.partial-%lu", out_path.Str(), static_cast<unsigned long>(n));
-    NewFile reserved;
-    bool exists = false;
-    r = reserved.Create(temp, exists);
-    if (r != 0 && !exists) break;
-  }
+  // Written aside and put in place only when complete; the stream opens the file the
+  // aside name was reserved with.
+  TempFile aside;
+  int32_t r = aside.Create(out_path);
+  if (r == 0) r = aside.Close();
   FileStream file;
-  if (r == 0) r = file.Open(kModeWriting, temp, &params);
-  else temp = "";
+  if (r == 0) r = file.Open(kModeWriting, aside.Name(), &params);
   if (r == 0) r = SerialiseValue(header, file);
   ContentStream content_stream;
   if (r == 0) r = content_stream.SetUp(&file, password, &vector, options.cipher_id, options.compression);
@@ -196,8 +187,7 @@ int32_t WriteContainer(const Text& out_path, const Text& password, PropertyList&
   if (r == 0) r = closed;
   closed = file.Close();
   if (r == 0) r = closed;
-  if (r == 0 && !MoveIntoPlace(temp, out_path)) r = kCannotOpen;
-  if (r != 0 && !temp.IsEmpty()) RemoveFile(temp);
+  if (r == 0) r = aside.Keep();
   return r;
 }
 

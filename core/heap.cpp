@@ -18,4 +18,19 @@ char* HeapCopyText(const char* text) {
   return copy;
 }
 
+SecretBlock::SecretBlock(size_t size) : data_(static_cast<char*>(HeapBlockAlloc(size))), size_(size) {
+  if (data_ != nullptr) std::memset(data_, 0, size_);
+}
+
+SecretBlock::~SecretBlock() {
+  SecureWipe(data_, Size());
+  HeapBlockFree(data_);
+}
+
+char* SecretBlock::Release() {
+  char* data = data_;
+  data_ = nullptr;
+  return data;
+}
+
 }  // namespace qef

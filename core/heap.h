@@ -18,4 +18,24 @@ void SecureWipe(void* data, size_t size);
 // (nullptr in, nullptr out; nullptr when no block can be had).
 char* HeapCopyText(const char* text);
 
+// A zero-filled block for a secret (a password as it is typed), wiped and freed with
+// its owner on every path. Release hands the block to a new owner, which must wipe it
+// before freeing it too.
+class SecretBlock {
+ public:
+  explicit SecretBlock(size_t size);
+  ~SecretBlock();
+  SecretBlock(const SecretBlock&) = delete;
+  SecretBlock& operator=(const SecretBlock&) = delete;
+
+  // The block; null when none could be had.
+  char* Data() const { return data_; }
+  size_t Size() const { return data_ != nullptr ? size_ : 0; }
+  char* Release();
+
+ private:
+  char* data_;
+  size_t size_;
+};
+
 }  // namespace qef

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/endian.h"
 #include "core/heap.h"
 #include "core/result.h"
 
@@ -95,41 +96,44 @@ int32_t Stream::ReadU8(uint8_t& v) { return Read(&v, 1); }
 int32_t Stream::ReadU16(uint16_t& v) {
   unsigned char b[2] = {0, 0};
   int32_t r = Read(b, 2);
-  v = static_cast<uint16_t>(b[0] | (b[1] << 8));
+  v = LoadLe16(b);
   return r;
 }
 
 int32_t Stream::ReadU32(uint32_t& v) {
   unsigned char b[4] = {0, 0, 0, 0};
   int32_t r = Read(b, 4);
-  v = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-      (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+  v = LoadLe32(b);
   return r;
 }
 
 int32_t Stream::ReadDouble(double& v) {
   unsigned char b[8] = {0};
   int32_t r = Read(b, 8);
-  std::memcpy(&v, b, 8);
+  uint64_t bits = LoadLe64(b);
+  std::memcpy(&v, &bits, 8);
   return r;
 }
 
 int32_t Stream::WriteU8(uint8_t v) { return Write(&v, 1); }
 
 int32_t Stream::WriteU16(uint16_t v) {
-  unsigned char b[2] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)};
+  unsigned char b[2];
+  StoreLe16(b, v);
   return Write(b, 2);
 }
 
 int32_t Stream::WriteU32(uint32_t v) {
-  unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                        static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+  unsigned char b[4];
+  StoreLe32(b, v);
   return Write(b, 4);
 }
 
 int32_t Stream::WriteDouble(double v) {
+  uint64_t bits = 0;
+  std::memcpy(&bits, &v, 8);
   unsigned char b[8];
-  std::memcpy(b, &v, 8);
+  StoreLe64(b, bits);
   return Write(b, 8);
 }
 

@@ -281,4 +281,24 @@ Text Text::HexDump(const void* bytes, int32_t n, const char* separator, int lowe
   return t;
 }
 
+Text ToCrlf(const Text& text) {
+  const char* s = text.Str();
+  int32_t n = text.GetLength();
+  int32_t extra = 0;
+  for (int32_t i = 0; i < n; ++i)
+    if ((s[i] == '\n' && (i == 0 || s[i - 1] != '\r')) || (s[i] == '\r' && s[i + 1] != '\n')) ++extra;
+  if (extra == 0) return text;
+  Text out;
+  char* d = out.GetBuffer(n + extra);
+  if (d == nullptr) return text;
+  for (int32_t i = 0; i < n; ++i) {
+    if (s[i] == '\n' && (i == 0 || s[i - 1] != '\r')) *d++ = '\r';
+    *d++ = s[i];
+    if (s[i] == '\r' && s[i + 1] != '\n') *d++ = '\n';
+  }
+  *d = 0;
+  out.ReleaseBuffer();
+  return out;
+}
+
 }  // namespace qef

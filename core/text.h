@@ -87,4 +87,9 @@ class Text {
   int32_t capacity_ = 0;
 };
 
+// Every line end ("\n", "\r" or "\r\n") becomes "\r\n", the only one a multi-line
+// Windows edit field shows: texts written on other systems end their lines with '\n'
+// alone. The text unchanged when no storage can be had for the longer one.
+Text ToCrlf(const Text& text);
+
 }  // namespace qef

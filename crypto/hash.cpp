@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "core/endian.h"
 #include "core/result.h"
 
 namespace qef {
@@ -55,7 +56,7 @@ uint16_t PasswordCheckValue(const Text& password) {
   Sha1Digest digest;
   digest.Hash(password);
   const unsigned char* d = digest.GetBytes();
-  return static_cast<uint16_t>(d[0] | (d[1] << 8));
+  return LoadLe16(d);
 }
 
 CipherKey::~CipherKey() { OPENSSL_cleanse(bytes, sizeof(bytes)); }

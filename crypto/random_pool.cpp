@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "core/endian.h"
 #include "crypto/hash.h"
 #include "crypto/system_random.h"
 
@@ -29,9 +30,8 @@ Value RandomPool::Generate(int32_t n) {
   }
   unsigned char* out = static_cast<unsigned char*>(result.GetData());
   for (uint32_t done = 0; done < static_cast<uint32_t>(n); done += Sha1Digest::kSize) {
-    const unsigned char counter[4] = {
-        static_cast<unsigned char>(counter_), static_cast<unsigned char>(counter_ >> 8),
-        static_cast<unsigned char>(counter_ >> 16), static_cast<unsigned char>(counter_ >> 24)};
+    unsigned char counter[4];
+    StoreLe32(counter, counter_);
     Sha1Digest digest;
     digest.Hash(pool_, kPoolSize, counter, sizeof(counter));
     ++counter_;

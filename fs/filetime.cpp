@@ -1,5 +1,7 @@
 #include "fs/filetime.h"
 
+#include "core/endian.h"
+
 namespace qef {
 
 uint64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds) {
@@ -19,14 +21,8 @@ void UnixFromFileTime(uint64_t filetime, int64_t& seconds, int64_t& nanoseconds)
   nanoseconds = rem * 100;
 }
 
-void PutFileTimeBytes(uint64_t filetime, unsigned char bytes[8]) {
-  for (int i = 0; i < 8; ++i) bytes[i] = static_cast<unsigned char>(filetime >> (8 * i));
-}
+void PutFileTimeBytes(uint64_t filetime, unsigned char bytes[8]) { StoreLe64(bytes, filetime); }
 
-uint64_t GetFileTimeBytes(const unsigned char bytes[8]) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | bytes[i];
-  return v;
-}
+uint64_t GetFileTimeBytes(const unsigned char bytes[8]) { return LoadLe64(bytes); }
 
 }  // namespace qef

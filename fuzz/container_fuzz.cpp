@@ -17,6 +17,7 @@
 #include "container/fs_item.h"
 #include "container/value_record.h"
 #include "container/writer.h"
+#include "core/endian.h"
 #include "core/memory_stream.h"
 #include "crypto/cipher.h"
 #include "crypto/hash.h"
@@ -99,7 +100,7 @@ std::string Build(uint8_t control, const std::string& header_bytes, const std::s
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3) return 0;
   uint8_t control = data[0];
-  size_t header_size = data[1] | (data[2] << 8);
+  size_t header_size = qef::LoadLe16(data + 1);
   if (header_size > size - 3) header_size = size - 3;
   std::string header(reinterpret_cast<const char*>(data) + 3, header_size);
   std::string content(reinterpret_cast<const char*>(data) + 3 + header_size, size - 3 - header_size);

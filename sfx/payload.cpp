@@ -4,16 +4,12 @@
 
 #include <cstring>
 
+#include "core/endian.h"
 #include "core/result.h"
 
 namespace qef {
 
 namespace {
-
-uint32_t ReadU32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 // True when [offset, offset + length) lies inside a block of `size` bytes.
 bool Fits(uint32_t offset, uint32_t length, uint32_t size) {
@@ -48,7 +44,7 @@ int32_t ParsePayloadLayout(const unsigned char* head, uint32_t size, PayloadLayo
   if (size < 8) return kBadChunk;
   int32_t header_length = static_cast<signed char>(head[0]);
   if (header_length < 8) return kBadChunk;
-  uint32_t container_length = ReadU32(head + 4);
+  uint32_t container_length = LoadLe32(head + 4);
   if (!Fits(static_cast<uint32_t>(header_length), container_length, size)) return kBadChunk;
   if (header_length != static_cast<int32_t>(kPayloadHeaderLength)) {
     layout.header_length = static_cast<uint32_t>(header_length);
@@ -56,12 +52,12 @@ int32_t ParsePayloadLayout(const unsigned char* head, uint32_t size, PayloadLayo
     return kOk;
   }
   PayloadLayout full;
-  full.picture_length = ReadU32(head + 12);
-  full.picture_offset = ReadU32(head + 28);
+  full.picture_length = LoadLe32(head + 12);
+  full.picture_offset = LoadLe32(head + 28);
   if (full.picture_length != 0 && !Fits(full.picture_offset, full.picture_length, size)) return kBadChunk;
   for (int i = 0; i < 3; ++i) {
-    full.text_length[i] = ReadU32(head + 16 + 4 * i);
-    full.text_offset[i] = ReadU32(head + 32 + 4 * i);
+    full.text_length[i] = LoadLe32(head + 16 + 4 * i);
+    full.text_offset[i] = LoadLe32(head + 32 + 4 * i);
     if (full.text_length[i] != 0 && !Fits(full.text_offset[i], full.text_length[i], size)) return kBadChunk;
   }
   full.full_header = true;

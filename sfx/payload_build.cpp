@@ -2,20 +2,10 @@
 // which only reads, links none of it.
 #include <cstring>
 
+#include "core/endian.h"
 #include "sfx/payload.h"
 
 namespace qef {
-
-namespace {
-
-void WriteU32(unsigned char* p, uint32_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-  p[2] = static_cast<unsigned char>(v >> 16);
-  p[3] = static_cast<unsigned char>(v >> 24);
-}
-
-}  // namespace
 
 // Layout written: header, container data at 44, then picture, info, link and
 // disclaimer in that order. Each text carries its terminating zero (so a text of
@@ -32,21 +22,21 @@ bool BuildPayloadParts(const PayloadContent& content, uint64_t container_length,
   tail.assign(static_cast<size_t>(tail_size), 0);
   unsigned char* h = head.data();
   h[0] = static_cast<unsigned char>(kPayloadHeaderLength);
-  WriteU32(h + 4, static_cast<uint32_t>(container_length));
+  StoreLe32(h + 4, static_cast<uint32_t>(container_length));
   uint32_t pos = kPayloadHeaderLength + static_cast<uint32_t>(container_length);
   const uint32_t tail_start = pos;  // block offset pos lies at tail[pos - tail_start]
 
-  WriteU32(h + 12, static_cast<uint32_t>(content.picture.size()));
+  StoreLe32(h + 12, static_cast<uint32_t>(content.picture.size()));
   if (!content.picture.empty()) {
-    WriteU32(h + 28, pos);
+    StoreLe32(h + 28, pos);
     std::memcpy(tail.data() + (pos - tail_start), content.picture.data(), content.picture.size());
     pos += static_cast<uint32_t>(content.picture.size());
   }
   // Lengths at 16, 20, 24 and offsets at 32, 36, 40, in the order info, link, disclaimer.
   for (int i = 0; i < 3; ++i) {
     const std::vector<unsigned char>& text = *texts[i];
-    WriteU32(h + 16 + 4 * i, static_cast<uint32_t>(text.size() + 1));
-    WriteU32(h + 32 + 4 * i, pos);
+    StoreLe32(h + 16 + 4 * i, static_cast<uint32_t>(text.size() + 1));
+    StoreLe32(h + 32 + 4 * i, pos);
     if (!text.empty()) std::memcpy(tail.data() + (pos - tail_start), text.data(), text.size());
     pos += static_cast<uint32_t>(text.size() + 1);  // the zero is already there
   }

@@ -1,9 +1,10 @@
 #pragma once
 // Inside sfx only: the few PE32 and PE32+ structures, read and written field by field
-// in little-endian order, and the header checks that reading and editing share.
+// in little-endian order (core/endian.h), and the header checks that reading and editing share.
 #include <cstddef>
 #include <cstdint>
 
+#include "core/endian.h"
 #include "core/text.h"
 
 namespace qef::pe {
@@ -35,22 +36,6 @@ const size_t kOptMinimumSize64 = 112;
 const uint32_t kCertificateDirectory = 4;
 const uint32_t kSectionInitializedData = 0x00000040;
 const uint32_t kSectionRead = 0x40000000;
-
-inline uint16_t Read16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-inline uint32_t Read32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-inline void Write16(unsigned char* p, uint16_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-}
-inline void Write32(unsigned char* p, uint32_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-  p[2] = static_cast<unsigned char>(v >> 16);
-  p[3] = static_cast<unsigned char>(v >> 24);
-}
 
 inline bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 // `alignment` is a power of two; the result may not fit 32 bits, hence 64.

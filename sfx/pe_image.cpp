@@ -21,38 +21,37 @@ int32_t ParseHeaders(const unsigned char* p, size_t size, Headers& h, Text& mess
     message.Format("too short to be a Windows program (%u bytes)", static_cast<unsigned>(size));
     return kBadArgument;
   }
-  uint32_t pe = Read32(p + kDosNewHeader);
+  uint32_t pe = LoadLe32(p + kDosNewHeader);
   if (static_cast<uint64_t>(pe) + 4 + kFileHeaderSize > size || std::memcmp(p + pe, "PE\0\0", 4) != 0) {
     message = "not a Windows program (no PE header)";
     return kBadArgument;
   }
   h.file_header = pe + 4;
-  uint16_t machine = Read16(p + h.file_header);
+  uint16_t machine = LoadLe16(p + h.file_header);
   if (machine != kMachineI386 && machine != kMachineAmd64) {
     message.Format("not an x86 or x86-64 program (machine 0x%X)", machine);
     return kBadArgument;
   }
   h.pe32_plus = machine == kMachineAmd64;
-  h.section_count = Read16(p + h.file_header + 2);
-  h.optional_size = Read16(p + h.file_header + 16);
+  h.section_count = LoadLe16(p + h.file_header + 2);
+  h.optional_size = LoadLe16(p + h.file_header + 16);
   h.optional_header = h.file_header + kFileHeaderSize;
   size_t minimum = h.pe32_plus ? kOptMinimumSize64 : kOptMinimumSize;
   uint16_t magic = h.pe32_plus ? kMagicPe32Plus : kMagicPe32;
   if (h.optional_size < minimum || h.optional_header + h.optional_size > size ||
-      Read16(p + h.optional_header) != magic) {
+      LoadLe16(p + h.optional_header) != magic) {
     message = h.pe32_plus ? "not a PE32+ program (its optional header is missing or not the 64-bit kind)"
                           : "not a PE32 program (its optional header is missing or not the 32-bit kind)";
     return kBadArgument;
   }
   const unsigned char* o = p + h.optional_header;
-  h.image_base = h.pe32_plus ? Read32(o + kOptImageBase64) | static_cast<uint64_t>(Read32(o + kOptImageBase64 + 4)) << 32
-                             : Read32(o + kOptImageBase);
-  h.section_alignment = Read32(o + kOptSectionAlignment);
-  h.file_alignment = Read32(o + kOptFileAlignment);
-  h.image_size = Read32(o + kOptImageSize);
-  h.headers_size = Read32(o + kOptHeadersSize);
+  h.image_base = h.pe32_plus ? LoadLe64(o + kOptImageBase64) : LoadLe32(o + kOptImageBase);
+  h.section_alignment = LoadLe32(o + kOptSectionAlignment);
+  h.file_alignment = LoadLe32(o + kOptFileAlignment);
+  h.image_size = LoadLe32(o + kOptImageSize);
+  h.headers_size = LoadLe32(o + kOptHeadersSize);
   h.directories = h.pe32_plus ? kOptDirectories64 : kOptDirectories;
-  h.directory_count = Read32(o + (h.pe32_plus ? kOptDirectoryCount64 : kOptDirectoryCount));
+  h.directory_count = LoadLe32(o + (h.pe32_plus ? kOptDirectoryCount64 : kOptDirectoryCount));
   if (h.directory_count > (h.optional_size - h.directories) / 8)
     h.directory_count = static_cast<uint32_t>((h.optional_size - h.directories) / 8);
   h.section_table = h.optional_header + h.optional_size;
@@ -69,7 +68,7 @@ int32_t CheckSectionTable(const Headers& h, size_t size, Text& message) {
 
 Section ReadSection(const unsigned char* p, const Headers& h, uint32_t index) {
   const unsigned char* s = p + h.section_table + index * kSectionHeaderSize;
-  return Section{Read32(s + 8), Read32(s + 12), Read32(s + 16), Read32(s + 20)};
+  return Section{LoadLe32(s + 8), LoadLe32(s + 12), LoadLe32(s + 16), LoadLe32(s + 20)};
 }
 
 int32_t ParseFile(const unsigned char* head, size_t head_size, uint64_t file_size, Headers& h, Text& message) {
@@ -101,7 +100,7 @@ void PeChecksumSum::Add(const unsigned char* data, size_t size) {
     odd_ = false;
     i = 1;
   }
-  for (; i + 1 < size; i += 2) AddWord(static_cast<uint32_t>(data[i] | data[i + 1] << 8));
+  for (; i + 1 < size; i += 2) AddWord(LoadLe16(data + i));
   if (i < size) {
     low_ = data[i];
     odd_ = true;
@@ -127,7 +126,7 @@ uint32_t PeChecksumSum::Value() const {
 // no word is the field, and every word counts.
 uint32_t PeChecksum(const unsigned char* file, size_t size) {
   if (file == nullptr || size < 64 || file[0] != 'M' || file[1] != 'Z') return 0;
-  uint64_t field = static_cast<uint64_t>(Read32(file + kDosNewHeader)) + 4 + kFileHeaderSize + kOptCheckSum;
+  uint64_t field = static_cast<uint64_t>(LoadLe32(file + kDosNewHeader)) + 4 + kFileHeaderSize + kOptCheckSum;
   if (field + 4 > size) return 0;
   PeChecksumSum sum;
   if (field % 2 != 0) {

@@ -62,8 +62,10 @@ TEST(ShortWrite, ADiskThatFillsUpEndsTheRunWith205) {
     FileSizeLimit full(1000);
     EXPECT_EQ(WriteContainer(dir.Sub("out.qef"), Text("pw"), content, PackOptions()), kShortWrite);
   }
-  for (const auto& entry : test::TakeSnapshot(dir.Path()))
+  for (const auto& entry : test::TakeSnapshot(dir.Path())) {
     EXPECT_NE(entry.first.rfind("out.qef", 0), 0u) << entry.first;
+    EXPECT_EQ(entry.first.find("~qef-"), std::string::npos) << entry.first;
+  }
 }
 
 }  // namespace

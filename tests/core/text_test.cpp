@@ -115,5 +115,22 @@ TEST(Text, BufferAccess) {
   EXPECT_EQ(t.GetLength(), 7);
 }
 
+TEST(Text, LineEndsBecomeCrlf) {
+  struct Case {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"", ""},
+      {"a\nb", "a\r\nb"},
+      {"a\r\nb", "a\r\nb"},
+      {"a\rb", "a\r\nb"},
+      {"\n\n", "\r\n\r\n"},
+      {"\r\r\n\n", "\r\n\r\n\r\n"},
+      {"end\r", "end\r\n"},
+      {"\nstart", "\r\nstart"},
+  };
+  for (const Case& c : cases) EXPECT_STREQ(ToCrlf(c.in).Str(), c.out) << c.in;
+}
+
 }  // namespace
 }  // namespace qef
