@@ -110,11 +110,16 @@ class InflatingStream : public FilterStream {
   // Reads one stored chunk (flag, length, bytes) from the next stream into raw.
   int32_t FetchChunk(unsigned char* raw, uint8_t& flag, uint32_t& stored);
   int32_t Refill();
+  // Reading ahead (read_ahead.cpp): false when the second thread cannot be had.
+  bool StartAhead();
   int32_t RefillAhead();
   void StopAhead();
   static void AheadThread(void* self);
+  // The packing ring (packing_ring.cpp).
   void SubmitSlot();
   int32_t WriteOldest();
+  int32_t FinishRing();
+  void FreeRing();
   bool EnsureBuffers();
   bool EnsureSlots();
 

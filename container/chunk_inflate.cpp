@@ -1,0 +1,87 @@
+// Reading one chunk at a time on the reader's own thread: fetch a stored chunk,
+// inflate it, hand out its bytes. Also the inflater every reading thread uses.
+#include <zlib.h>
+
+#include <cstring>
+
+#include "container/chunk_bytes.h"
+#include "container/chunk_streams.h"
+#include "core/heap.h"
+#include "core/result.h"
+
+namespace qef {
+
+using chunk_bytes::CopyFromChunks;
+using chunk_bytes::FreeBlock;
+using chunk_bytes::LoadLe32;
+
+InflatingStream::Inflater::Inflater() { std::memset(&z, 0, sizeof z); }
+
+InflatingStream::Inflater::~Inflater() {
+  if (ready) inflateEnd(&z);
+}
+
+int32_t InflatingStream::Inflater::Run(const unsigned char* raw, uint32_t stored, uint8_t flag, uint8_t setting,
+                                       unsigned char* plain, const unsigned char** content, uint32_t* length) {
+  if (flag != 0 && setting != 0) {
+    if (!ready) {
+      if (inflateInit(&z) != Z_OK) return kOutOfMemory;
+      ready = true;
+    } else if (inflateReset(&z) != Z_OK) {
+      return kBadChunk;
+    }
+    // One byte more than a chunk may hold, so that an oversized result shows.
+    z.next_in = const_cast<unsigned char*>(raw);
+    z.avail_in = stored;
+    z.next_out = plain;
+    z.avail_out = kMaxPlainChunk + 1;
+    if (inflate(&z, Z_FINISH) != Z_STREAM_END) return kBadChunk;
+    *content = plain;
+    *length = kMaxPlainChunk + 1 - z.avail_out;
+  } else {
+    *content = raw;
+    *length = stored;
+  }
+  return *length == 0 || *length > kMaxPlainChunk ? kBadChunk : 0;
+}
+
+bool InflatingStream::EnsureBuffers() {
+  if (raw_ == nullptr) raw_ = static_cast<unsigned char*>(HeapBlockAlloc(kCompressedBound));
+  if (plain_ == nullptr) plain_ = static_cast<unsigned char*>(HeapBlockAlloc(kMaxPlainChunk + 1));
+  return raw_ != nullptr && plain_ != nullptr;
+}
+
+int32_t InflatingStream::FetchChunk(unsigned char* raw, uint8_t& flag, uint32_t& stored) {
+  unsigned char head[5];
+  int32_t r = next_->Read(head, 5);
+  if (r != 0) return r;
+  flag = head[0];
+  stored = LoadLe32(head + 1);
+  if (stored > kMaxPlainChunk) return kBadChunk;
+  if (stored > 0) r = next_->Read(raw, stored);
+  return r;
+}
+
+int32_t InflatingStream::Refill() {
+  // Without a second thread (no memory, no thread) reading goes on alone.
+  if (read_ahead_ > 1 && ahead_ == nullptr && !StartAhead()) read_ahead_ = 1;
+  if (ahead_ != nullptr) return RefillAhead();
+  if (!EnsureBuffers()) return error_ = kOutOfMemory;
+  uint8_t flag = 0;
+  uint32_t stored = 0;
+  int32_t r = FetchChunk(raw_, flag, stored);
+  if (r == 0) r = inflater_.Run(raw_, stored, flag, setting_, plain_, &chunk_, &chunk_length_);
+  if (r != 0) return error_ = r;
+  position_ = 0;
+  ++counter_;
+  return 0;
+}
+
+int32_t InflatingStream::Read(void* buffer, uint32_t length) {
+  if (!BeginRead(buffer, length)) return error_;
+  CopyFromChunks(static_cast<unsigned char*>(buffer), length, chunk_, position_, chunk_length_,
+                 [this] { return Refill(); });
+  return error_;
+}
+
+}  // namespace qef
