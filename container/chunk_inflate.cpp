@@ -1,8 +1,6 @@
 // Reading one chunk at a time on the reader's own thread: fetch a stored chunk,
 // inflate it, hand out its bytes. Also the inflater every reading thread uses.
-#include <zlib.h>
-
-#include <cstring>
+#include <libdeflate.h>
 
 #include "container/chunk_bytes.h"
 #include "container/chunk_streams.h"
@@ -15,29 +13,22 @@ using chunk_bytes::CopyFromChunks;
 using chunk_bytes::FreeBlock;
 using chunk_bytes::LoadLe32;
 
-InflatingStream::Inflater::Inflater() { std::memset(&z, 0, sizeof z); }
-
-InflatingStream::Inflater::~Inflater() {
-  if (ready) inflateEnd(&z);
-}
+InflatingStream::Inflater::~Inflater() { libdeflate_free_decompressor(decompressor); }
 
 int32_t InflatingStream::Inflater::Run(const unsigned char* raw, uint32_t stored, uint8_t flag, uint8_t setting,
                                        unsigned char* plain, const unsigned char** content, uint32_t* length) {
   if (flag != 0 && setting != 0) {
-    if (!ready) {
-      if (inflateInit(&z) != Z_OK) return kOutOfMemory;
-      ready = true;
-    } else if (inflateReset(&z) != Z_OK) {
+    if (decompressor == nullptr) decompressor = libdeflate_alloc_decompressor();
+    if (decompressor == nullptr) return kOutOfMemory;
+    // One byte more than a chunk may hold, so that an oversized result shows. Bytes
+    // after the stream's end are ignored, as zlib's inflate ignores them.
+    size_t in_used = 0;
+    size_t out_made = 0;
+    if (libdeflate_zlib_decompress_ex(decompressor, raw, stored, plain, kMaxPlainChunk + 1, &in_used, &out_made) !=
+        LIBDEFLATE_SUCCESS)
       return kBadChunk;
-    }
-    // One byte more than a chunk may hold, so that an oversized result shows.
-    z.next_in = const_cast<unsigned char*>(raw);
-    z.avail_in = stored;
-    z.next_out = plain;
-    z.avail_out = kMaxPlainChunk + 1;
-    if (inflate(&z, Z_FINISH) != Z_STREAM_END) return kBadChunk;
     *content = plain;
-    *length = kMaxPlainChunk + 1 - z.avail_out;
+    *length = static_cast<uint32_t>(out_made);
   } else {
     *content = raw;
     *length = stored;
