@@ -3,14 +3,19 @@
 // the content list and write the files and folders — and none of the engine's layers
 // (no stream chain, no property lists, no progress, no journal, no attributes or times).
 // With 2 threads a second thread reads, decrypts and inflates ahead while the first
-// inflates too when it would wait, and writes the files.
+// inflates too when it would wait, and writes the files. Built twice: `floor` inflates
+// with zlib, `floor_libdeflate` with libdeflate.
 //
 //   floor CONTAINER PASSWORD TARGET_FOLDER THREADS
 #include <openssl/blowfish.h>
 #include <openssl/evp.h>
 #include <openssl/sha.h>
 #include <sys/stat.h>
+#ifdef FLOOR_LIBDEFLATE
+#include <libdeflate.h>
+#else
 #include <zlib.h>
+#endif
 
 #include <condition_variable>
 #include <cstdint>
@@ -119,16 +124,45 @@ struct Slot {
   const unsigned char* content = nullptr;
 };
 
-void Inflate(z_stream& z, Slot& s, int setting) {
+// One inflater per thread: zlib's inflate, or libdeflate's when built as floor_libdeflate.
+#ifdef FLOOR_LIBDEFLATE
+class Inflater {
+ public:
+  Inflater() : d_(libdeflate_alloc_decompressor()) {}
+  ~Inflater() { libdeflate_free_decompressor(d_); }
+  uint32_t Run(const unsigned char* in, uint32_t n, unsigned char* out) {
+    size_t made = 0;
+    if (libdeflate_zlib_decompress(d_, in, n, out, 65536, &made) != LIBDEFLATE_SUCCESS) Die("bad zlib data");
+    return static_cast<uint32_t>(made);
+  }
+
+ private:
+  libdeflate_decompressor* d_;
+};
+#else
+class Inflater {
+ public:
+  Inflater() { inflateInit(&z_); }
+  ~Inflater() { inflateEnd(&z_); }
+  uint32_t Run(const unsigned char* in, uint32_t n, unsigned char* out) {
+    inflateReset(&z_);
+    z_.next_in = const_cast<unsigned char*>(in);
+    z_.avail_in = n;
+    z_.next_out = out;
+    z_.avail_out = 65536;
+    if (inflate(&z_, Z_FINISH) != Z_STREAM_END) Die("bad zlib data");
+    return 65536 - z_.avail_out;
+  }
+
+ private:
+  z_stream z_{};
+};
+#endif
+
+void Inflate(Inflater& z, Slot& s, int setting) {
   if (s.flag != 0 && setting != 0) {
-    inflateReset(&z);
-    z.next_in = s.raw.data();
-    z.avail_in = s.stored;
-    z.next_out = s.plain.data();
-    z.avail_out = 65536;
-    if (inflate(&z, Z_FINISH) != Z_STREAM_END) Die("bad zlib data");
     s.content = s.plain.data();
-    s.length = 65536 - z.avail_out;
+    s.length = z.Run(s.raw.data(), s.stored, s.plain.data());
   } else {
     s.content = s.raw.data();
     s.length = s.stored;
@@ -139,7 +173,6 @@ void Inflate(z_stream& z, Slot& s, int setting) {
 class Content {
  public:
   Content(ChunkSource& source, int setting, int threads) : source_(source), setting_(setting), ring_(16) {
-    inflateInit(&z_);
     if (threads > 1) ahead_ = std::thread([this] { Ahead(); });
   }
   ~Content() {
@@ -149,7 +182,6 @@ class Content {
     }
     cv_.notify_all();
     if (ahead_.joinable()) ahead_.join();
-    inflateEnd(&z_);
   }
   void Read(unsigned char* out, uint32_t n) {
     while (n > 0) {
@@ -212,8 +244,7 @@ class Content {
     }
   }
   void Ahead() {
-    z_stream z{};
-    inflateInit(&z);
+    Inflater z;
     std::unique_lock<std::mutex> l(m_);
     bool end = false;
     while (!stop_) {
@@ -242,12 +273,11 @@ class Content {
       }
       cv_.wait(l);
     }
-    inflateEnd(&z);
   }
 
   ChunkSource& source_;
   int setting_;
-  z_stream z_{};
+  Inflater z_;
   std::vector<Slot> ring_;
   std::mutex m_;
   std::condition_variable cv_;
