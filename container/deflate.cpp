@@ -12,7 +12,7 @@ namespace {
 // The levels were chosen by measurement on chunks of source, text, shared libraries and
 // random bytes (see the README): "best" stores less than zlib's level 9 in a fraction
 // of its time, "fast" less than zlib's level 3 in less time.
-const int kBestLevel = 9;
+const int kBestLevel = 6;
 const int kFastLevel = 4;
 
 class DeflateCompressor : public ChunkCompressor {
