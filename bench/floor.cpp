@@ -3,14 +3,19 @@
 // the content list and write the files and folders — and none of the engine's layers
 // (no stream chain, no property lists, no progress, no journal, no attributes or times).
 // With 2 threads a second thread reads, decrypts and inflates ahead while the first
-// inflates too when it would wait, and writes the files.
+// inflates too when it would wait, and writes the files. Built twice: `floor` inflates
+// with zlib, `floor_libdeflate` with libdeflate.
 //
 //   floor CONTAINER PASSWORD TARGET_FOLDER THREADS
 #include <openssl/blowfish.h>
 #include <openssl/evp.h>
 #include <openssl/sha.h>
 #include <sys/stat.h>
+#ifdef FLOOR_LIBDEFLATE
+#include <libdeflate.h>
+#else
 #include <zlib.h>
+#endif
 
 #include <condition_variable>
 #include <cstdint>
@@ -21,9 +26,12 @@
 #include <thread>
 #include <vector>
 
-namespace {
+#include "core/endian.h"
 
-uint32_t Le32(const unsigned char* b) { return b[0] | (b[1] << 8) | (b[2] << 16) | (uint32_t(b[3]) << 24); }
+using qef::LoadLe16;
+using qef::LoadLe32;
+
+namespace {
 
 [[noreturn]] void Die(const char* what) {
   std::fprintf(stderr, "floor: %s\n", what);
@@ -74,7 +82,7 @@ class ChunkSource {
     unsigned char head[5];
     if (!Take(head, 5)) return false;
     flag = head[0];
-    stored = Le32(head + 1);
+    stored = LoadLe32(head + 1);
     if (stored > 65535 || !Take(raw, stored)) Die("damaged chunk");
     return true;
   }
@@ -95,7 +103,7 @@ class ChunkSource {
     unsigned char block[16];
     if (std::fread(block, 1, block_, f_) != block_) return false;
     lengths_.Decrypt(block, block_);
-    uint32_t n = Le32(block);
+    uint32_t n = LoadLe32(block);
     uint32_t padded = (n + block_ - 1) / block_ * block_;
     if (padded > buffer_.size() || std::fread(buffer_.data(), 1, padded, f_) != padded) Die("damaged chunk");
     data_.Decrypt(buffer_.data(), padded);
@@ -119,16 +127,45 @@ struct Slot {
   const unsigned char* content = nullptr;
 };
 
-void Inflate(z_stream& z, Slot& s, int setting) {
+// One inflater per thread: zlib's inflate, or libdeflate's when built as floor_libdeflate.
+#ifdef FLOOR_LIBDEFLATE
+class Inflater {
+ public:
+  Inflater() : d_(libdeflate_alloc_decompressor()) {}
+  ~Inflater() { libdeflate_free_decompressor(d_); }
+  uint32_t Run(const unsigned char* in, uint32_t n, unsigned char* out) {
+    size_t made = 0;
+    if (libdeflate_zlib_decompress(d_, in, n, out, 65536, &made) != LIBDEFLATE_SUCCESS) Die("bad zlib data");
+    return static_cast<uint32_t>(made);
+  }
+
+ private:
+  libdeflate_decompressor* d_;
+};
+#else
+class Inflater {
+ public:
+  Inflater() { inflateInit(&z_); }
+  ~Inflater() { inflateEnd(&z_); }
+  uint32_t Run(const unsigned char* in, uint32_t n, unsigned char* out) {
+    inflateReset(&z_);
+    z_.next_in = const_cast<unsigned char*>(in);
+    z_.avail_in = n;
+    z_.next_out = out;
+    z_.avail_out = 65536;
+    if (inflate(&z_, Z_FINISH) != Z_STREAM_END) Die("bad zlib data");
+    return 65536 - z_.avail_out;
+  }
+
+ private:
+  z_stream z_{};
+};
+#endif
+
+void Inflate(Inflater& z, Slot& s, int setting) {
   if (s.flag != 0 && setting != 0) {
-    inflateReset(&z);
-    z.next_in = s.raw.data();
-    z.avail_in = s.stored;
-    z.next_out = s.plain.data();
-    z.avail_out = 65536;
-    if (inflate(&z, Z_FINISH) != Z_STREAM_END) Die("bad zlib data");
     s.content = s.plain.data();
-    s.length = 65536 - z.avail_out;
+    s.length = z.Run(s.raw.data(), s.stored, s.plain.data());
   } else {
     s.content = s.raw.data();
     s.length = s.stored;
@@ -139,7 +176,6 @@ void Inflate(z_stream& z, Slot& s, int setting) {
 class Content {
  public:
   Content(ChunkSource& source, int setting, int threads) : source_(source), setting_(setting), ring_(16) {
-    inflateInit(&z_);
     if (threads > 1) ahead_ = std::thread([this] { Ahead(); });
   }
   ~Content() {
@@ -149,7 +185,6 @@ class Content {
     }
     cv_.notify_all();
     if (ahead_.joinable()) ahead_.join();
-    inflateEnd(&z_);
   }
   void Read(unsigned char* out, uint32_t n) {
     while (n > 0) {
@@ -212,8 +247,7 @@ class Content {
     }
   }
   void Ahead() {
-    z_stream z{};
-    inflateInit(&z);
+    Inflater z;
     std::unique_lock<std::mutex> l(m_);
     bool end = false;
     while (!stop_) {
@@ -242,12 +276,11 @@ class Content {
       }
       cv_.wait(l);
     }
-    inflateEnd(&z);
   }
 
   ChunkSource& source_;
   int setting_;
-  z_stream z_{};
+  Inflater z_;
   std::vector<Slot> ring_;
   std::mutex m_;
   std::condition_variable cv_;
@@ -266,7 +299,7 @@ struct Record {
 Record ReadHead(Content& c) {
   unsigned char h[8];
   c.Read(h, 8);
-  return Record{uint16_t(h[0] | h[1] << 8), uint16_t(h[2] | h[3] << 8), Le32(h + 4)};
+  return Record{LoadLe16(h), LoadLe16(h + 2), LoadLe32(h + 4)};
 }
 
 // Reads the nested property list of an item: kind (100), name (200), folder (201).
@@ -275,7 +308,7 @@ void ReadItemList(Content& c, int& kind, std::string& name, std::string& folder)
   if (list.tag != 2) Die("item without a list");
   unsigned char n4[4];
   c.Read(n4, 4);
-  uint32_t count = Le32(n4);
+  uint32_t count = LoadLe32(n4);
   std::vector<unsigned char> skip;
   for (uint32_t i = 0; i < count; ++i) {
     Record r = ReadHead(c);
@@ -311,14 +344,14 @@ int main(int argc, char** argv) {
   // The header: a list of small records in plain.
   unsigned char h[12];
   if (std::fread(h, 1, 12, f) != 12) Die("short header");
-  uint32_t count = Le32(h + 8);
+  uint32_t count = LoadLe32(h + 8);
   int cipher = 0, setting = 0;
   std::vector<unsigned char> iv(16, 0);
   for (uint32_t i = 0; i < count; ++i) {
     unsigned char r[8];
     if (std::fread(r, 1, 8, f) != 8) Die("short header");
     uint16_t tag = r[0] | r[1] << 8, key = r[2] | r[3] << 8;
-    std::vector<unsigned char> payload(Le32(r + 4));
+    std::vector<unsigned char> payload(LoadLe32(r + 4));
     if (std::fread(payload.data(), 1, payload.size(), f) != payload.size()) Die("short header");
     if (tag == 10 && key == 20) cipher = payload[0];
     if (tag == 10 && key == 21) setting = payload[0];
@@ -339,7 +372,7 @@ int main(int argc, char** argv) {
   if (list.tag != 2) Die("no content list");
   unsigned char n4[4];
   content.Read(n4, 4);
-  uint32_t items = Le32(n4);
+  uint32_t items = LoadLe32(n4);
   for (uint32_t i = 0; i < items; ++i) {
     Record item = ReadHead(content);
     if (item.tag != 3100) Die("not an item");
@@ -351,7 +384,7 @@ int main(int argc, char** argv) {
       mkdir(path.c_str(), 0777);
     } else if (kind == 0) {
       content.Read(n4, 4);
-      uint32_t size = Le32(n4);
+      uint32_t size = LoadLe32(n4);
       std::FILE* out = std::fopen(path.c_str(), "wb");
       if (out == nullptr) Die("cannot create a file");
       while (size > 0) {

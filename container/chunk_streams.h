@@ -11,13 +11,15 @@
 // Compressed chunk: flag (1 byte: 1 passed through compression, 0 stored), length L
 // (4 bytes, at most 65,535), L bytes: one zlib stream whose inflated size is 1 to
 // 65,535 bytes when the flag is 1 and the setting is 1 or 2, else the plain bytes.
+// libdeflate writes and reads the zlib streams; they are what zlib itself reads and
+// writes, so containers from either library read alike.
 #include <cstdint>
-
-#include <zlib.h>
 
 #include "core/stream.h"
 #include "crypto/cipher.h"
 #include "fs/file_stream.h"
+
+struct libdeflate_decompressor;
 
 namespace qef {
 
@@ -95,12 +97,13 @@ class InflatingStream : public FilterStream {
   // `plain` (kMaxPlainChunk + 1 bytes), or the stored bytes as they are. 600 for
   // anything but 1 to 65,535 bytes of content or a zlib stream that does not end.
   struct Inflater {
-    Inflater();
+    Inflater() = default;
     ~Inflater();
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
     int32_t Run(const unsigned char* raw, uint32_t stored, uint8_t flag, uint8_t setting, unsigned char* plain,
                 const unsigned char** content, uint32_t* length);
-    z_stream z;
-    bool ready = false;
+    libdeflate_decompressor* decompressor = nullptr;  // made at the first compressed chunk
   };
 
  private:
@@ -110,11 +113,16 @@ class InflatingStream : public FilterStream {
   // Reads one stored chunk (flag, length, bytes) from the next stream into raw.
   int32_t FetchChunk(unsigned char* raw, uint8_t& flag, uint32_t& stored);
   int32_t Refill();
+  // Reading ahead (read_ahead.cpp): false when the second thread cannot be had.
+  bool StartAhead();
   int32_t RefillAhead();
   void StopAhead();
   static void AheadThread(void* self);
+  // The packing ring (packing_ring.cpp).
   void SubmitSlot();
   int32_t WriteOldest();
+  int32_t FinishRing();
+  void FreeRing();
   bool EnsureBuffers();
   bool EnsureSlots();
 

@@ -1,10 +1,10 @@
 #pragma once
-// The zlib compressor of the container writer.
+// The chunk compressor of the container writer: zlib streams made by libdeflate.
 #include "container/chunk_streams.h"
 
 namespace qef {
 
-// A new compressor for one chunk at a time (settings 1: level 9, 2: level 3, 0: stored).
+// A new compressor for one chunk at a time (settings 1: best, 2: fast, 0: stored).
 ChunkCompressor* NewDeflateCompressor();
 
 }  // namespace qef

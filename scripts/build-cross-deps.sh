@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Cross-builds libcrypto for 32-bit and 64-bit Windows from Debian's own openssl
-# source package and installs each into its own folder of a cache outside the source
-# tree (openssl-mingw32, openssl-mingw64). Does nothing for a kind the cache already
-# holds. The deb-src entry is derived from the machine's own apt sources, so no
-# registry address is written down here.
+# Cross-builds libcrypto and libdeflate for 32-bit and 64-bit Windows from Debian's own
+# openssl and libdeflate source packages and installs each into its own folder of a
+# cache outside the source tree (openssl-mingw32, openssl-mingw64, libdeflate-mingw32,
+# libdeflate-mingw64). Does nothing for a library and kind the cache already holds.
+# The deb-src entry is derived from the machine's own apt sources, so no registry
+# address is written down here.
 set -euo pipefail
 
 cache=${QEF_CACHE:-$HOME/.cache/qef}
@@ -21,7 +22,18 @@ for k in "${kinds[@]}"; do
   set -- $k
   have "$1" || todo+=("$k")
 done
-[ ${#todo[@]} -gt 0 ] || exit 0
+# libdeflate's kinds: cache folder, cross-compiler prefix.
+deflate_kinds=(
+  "libdeflate-mingw32 i686-w64-mingw32-"
+  "libdeflate-mingw64 x86_64-w64-mingw32-"
+)
+have_deflate() { [ -f "$cache/$1/lib/libdeflate.a" ] && [ -f "$cache/$1/include/libdeflate.h" ]; }
+deflate_todo=()
+for k in "${deflate_kinds[@]}"; do
+  set -- $k
+  have_deflate "$1" || deflate_todo+=("$k")
+done
+[ ${#todo[@]} -gt 0 ] || [ ${#deflate_todo[@]} -gt 0 ] || exit 0
 
 # 1. A deb-src entry for every deb entry the machine already uses.
 srcfile=/etc/apt/sources.list.d/qef-deb-src.sources
@@ -46,35 +58,42 @@ if ! apt-cache showsrc openssl 2>/dev/null | grep -q '^Package: openssl'; then
   $sudo apt-get update -qq
 fi
 
-# 2. Fetch the source; fall back to older versions when the newest one's files are gone.
+# 2. Fetches a source package into $work/$1-src; falls back to older versions when
+#    the newest one's files are gone.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cd "$work"
-got=""
-if apt-get source --download-only -qq openssl >/dev/null 2>&1; then
-  got=yes
-else
-  for v in $(apt-cache showsrc openssl | awk '/^Version:/{print $2}'); do
-    rm -f ./*
-    if apt-get source --download-only -qq "openssl=$v" >/dev/null 2>&1; then got=yes; break; fi
-  done
-fi
-[ -n "$got" ] || { echo "build-cross-deps: cannot download the openssl source package" >&2; exit 1; }
-dsc=$(ls openssl_*.dsc | head -n 1)
-dpkg-source -x --no-check "$dsc" src >/dev/null
-# Debian's pic patch emits ELF GOT relocations into the x86 assembly, which a COFF
-# target cannot represent; the cross build uses the upstream form of those files.
-if [ -f src/debian/patches/pic.patch ]; then
-  (cd src && patch -R -p1 -s < debian/patches/pic.patch)
-fi
+fetch() {
+  local pkg=$1 got="" v
+  mkdir -p "$work/$pkg-dl"
+  cd "$work/$pkg-dl"
+  if apt-get source --download-only -qq "$pkg" >/dev/null 2>&1; then
+    got=yes
+  else
+    for v in $(apt-cache showsrc "$pkg" | awk '/^Version:/{print $2}'); do
+      rm -f ./*
+      if apt-get source --download-only -qq "$pkg=$v" >/dev/null 2>&1; then got=yes; break; fi
+    done
+  fi
+  [ -n "$got" ] || { echo "build-cross-deps: cannot download the $pkg source package" >&2; exit 1; }
+  dpkg-source -x --no-check "$(ls "${pkg}"_*.dsc | head -n 1)" "$work/$pkg-src" >/dev/null
+  cd "$work"
+}
 
-# 3. Configure and build only the library, once for each kind that is missing, each
-#    in a fresh copy of the unpacked source.
+# 3. libcrypto: configure and build only the library, once for each kind that is
+#    missing, each in a fresh copy of the unpacked source.
+if [ ${#todo[@]} -gt 0 ]; then
+  fetch openssl
+  # Debian's pic patch emits ELF GOT relocations into the x86 assembly, which a COFF
+  # target cannot represent; the cross build uses the upstream form of those files.
+  if [ -f openssl-src/debian/patches/pic.patch ]; then
+    (cd openssl-src && patch -R -p1 -s < debian/patches/pic.patch)
+  fi
+fi
 for k in "${todo[@]}"; do
   set -- $k
   prefix="$cache/$1"
   rm -rf "$work/build"
-  cp -a "$work/src" "$work/build"
+  cp -a "$work/openssl-src" "$work/build"
   cd "$work/build"
   echo "build-cross-deps: building libcrypto for ${3%-} (a few minutes)"
   ./Configure "$2" no-shared no-tests no-engine no-dso \
@@ -87,4 +106,31 @@ for k in "${todo[@]}"; do
   cp -r include/openssl "$prefix/include/"
   echo "build-cross-deps: libcrypto installed in $prefix"
   cd "$work"
+done
+
+# 4. libdeflate: its library sources compiled straight into a static archive, one object
+#    per source file and one section per function, so that a program which only
+#    decompresses links none of the compressor.
+if [ ${#deflate_todo[@]} -gt 0 ]; then
+  fetch libdeflate
+fi
+for k in "${deflate_todo[@]}"; do
+  set -- $k
+  prefix="$cache/$1"
+  echo "build-cross-deps: building libdeflate for ${2%-}"
+  rm -rf "$work/deflate-build"
+  mkdir -p "$work/deflate-build"
+  src="$work/libdeflate-src"
+  for c in "$src"/lib/*.c "$src"/lib/x86/*.c; do
+    o="$work/deflate-build/$(basename "$(dirname "$c")")_$(basename "${c%.c}").o"
+    "${2}gcc" -O2 -std=c99 -fomit-frame-pointer -ffunction-sections -fdata-sections \
+      -I "$src" -c "$c" -o "$o"
+  done
+  rm -f "$work/deflate-build/libdeflate.a"
+  "${2}ar" rcs "$work/deflate-build/libdeflate.a" "$work/deflate-build"/*.o
+  rm -rf "$prefix"
+  mkdir -p "$prefix/lib" "$prefix/include"
+  cp "$work/deflate-build/libdeflate.a" "$prefix/lib/"
+  cp "$src/libdeflate.h" "$prefix/include/"
+  echo "build-cross-deps: libdeflate installed in $prefix"
 done

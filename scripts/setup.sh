@@ -10,7 +10,7 @@ sudo=""
 
 need_pkgs=(
   build-essential cmake ninja-build pkg-config git python3
-  libssl-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+  libssl-dev zlib1g-dev libdeflate-dev pigz libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   clang libclang-rt-14-dev llvm clang-format-14 clang-tidy-14
   g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   libz-mingw-w64-dev
