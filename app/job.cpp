@@ -60,8 +60,12 @@ ExtractionJob::ExtractionJob(const Text& container, const Text& target, const ch
 int32_t ExtractionJob::Run() {
   ProgressCallback callback;
   callback.function = JobProgress;
+  // A second thread decrypts and inflates the next chunks while this one writes files,
+  // as the tool does, within the same bounded buffers.
+  ExtractOptions options;
+  options.decode_threads = 2;
   ExtractEngine engine;
-  return ExtractContainer(engine, container_file, password, target_folder, nullptr, nullptr, &callback);
+  return ExtractContainer(engine, container_file, password, target_folder, nullptr, nullptr, &callback, &options);
 }
 
 int32_t RunJob(const Text& container_file, const Text& target_folder, const char* password) {

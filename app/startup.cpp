@@ -11,6 +11,7 @@
 #include "app/target_folder.h"
 #include "core/heap.h"
 #include "core/result.h"
+#include "core/system_library.h"
 #include "fs/fs.h"
 #include "sfx/pe_image.h"
 
@@ -30,14 +31,10 @@ void RestrictDllSearch() {
 }
 
 void LoadCommonControls() {
-  char path[MAX_PATH + 16];
-  UINT n = GetSystemDirectoryA(path, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return;
-  lstrcatA(path, "\\comctl32.dll");
-  HMODULE controls = LoadLibraryA(path);
+  HMODULE controls = LoadSystemLibrary("comctl32.dll");
   if (controls == nullptr) return;
   using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-  auto init = reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(controls, "InitCommonControlsEx")));
+  auto init = SystemFunction<InitFn>(controls, "InitCommonControlsEx");
   INITCOMMONCONTROLSEX classes = {sizeof(classes), ICC_PROGRESS_CLASS};
   if (init != nullptr) init(&classes);
 }

@@ -1,5 +1,5 @@
 // The cipher framework and the AES engine's checks, the same on every build. The
-// library calls live in blowfish_engine.cpp and in aes_lowlevel.cpp or aes_evp.cpp.
+// library calls live in blowfish_engine.cpp and in aes_evp.cpp or aes_cng.cpp.
 #include "crypto/cipher.h"
 
 #include "core/result.h"

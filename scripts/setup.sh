@@ -15,6 +15,8 @@ need_pkgs=(
   g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   libz-mingw-w64-dev
   wine wine32:i386 wine64 xvfb xauth imagemagick locales
+  # Wine's bcrypt does AES through GnuTLS, loaded at run time: one for each kind of program.
+  libgnutls30 libgnutls30:i386
   dpkg-dev perl
 )
 
