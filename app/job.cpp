@@ -61,7 +61,7 @@ int32_t ExtractionJob::Run() {
   ProgressCallback callback;
   callback.function = JobProgress;
   ExtractEngine engine;
-  return ExtractContainer(engine, container_file, password, target_folder, nullptr, nullptr, &callback);
+  return ExtractContainer(engine, container_file, password, target_folder, &callback);
 }
 
 int32_t RunJob(const Text& container_file, const Text& target_folder, const char* password) {

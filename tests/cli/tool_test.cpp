@@ -547,12 +547,12 @@ struct Seen {
 int32_t VerifyAsTheStub(const Text& container, const char* password, Seen& seen) {
   ExtractOptions verify;
   verify.action = ItemAction::kVerify;
-  verify.observer = [](const FsItem& item, int32_t, uint32_t, void* user) {
-    static_cast<Seen*>(user)->names.push_back(item.GetString(kItemName, "").Str());
+  verify.observer = [](const ItemHeader& item, bool, void* user) {
+    static_cast<Seen*>(user)->names.push_back(item.name.Str());
   };
   verify.observer_user = &seen;
   ExtractEngine engine;
-  return ExtractContainer(engine, container, Text(password), Text(), nullptr, nullptr, nullptr, &verify);
+  return ExtractContainer(engine, container, Text(password), Text(), nullptr, &verify);
 }
 
 // Names, texts and the password are typed as UTF-8 and reach the stub in its code
