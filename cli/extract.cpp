@@ -2,6 +2,7 @@
 // items (extract) or only decrypting and decoding them (list, test).
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "cli/archive.h"
 #include "cli/console.h"
@@ -123,6 +124,29 @@ int RunEngine(const ReadRequest& q, const Text& target, ExtractOptions& options,
 
 }  // namespace
 
+// The folders an extraction could not make, told once the run is over (not across
+// the progress bar); a hostile archive's thousands are summed up after the first ones.
+struct FoldersNotMade {
+  static const size_t kShown = 20;
+  std::vector<Text> lines;
+  uint32_t count = 0;
+  static void Note(const ErrorInfo& why, void* user) {
+    auto& self = *static_cast<FoldersNotMade*>(user);
+    if (self.count++ >= kShown) return;
+    ErrorInfo shown = why;
+    shown.path = Escaped(AddTrailingSeparator(why.path), false);
+    self.lines.push_back(Text::Concat(DescribeError(shown), "; the folder was not made"));
+  }
+  void Tell() const {
+    for (const Text& line : lines) Warn(line);
+    if (count > kShown) {
+      Text more;
+      more.Format("%lu more folders were not made", static_cast<unsigned long>(count - kShown));
+      Warn(more);
+    }
+  }
+};
+
 int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   Text archive = WithFolder(q.archive);
   Text target = directory.IsEmpty()
@@ -136,9 +160,13 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   options.skipped_existing = &skipped;
   options.observer = &CountItem;
   options.observer_user = &tally;
-  int status = RunEngine(q, target, options);
+  FoldersNotMade not_made;
+  options.folder_not_made = &FoldersNotMade::Note;
+  options.folder_not_made_user = &not_made;
+  int status = RunEngine(q, target, options, [&](int32_t) { not_made.Tell(); });
   if (status == kExitOk) {
     tally.files -= skipped;  // the tally counts every file item read
+    tally.folders -= not_made.count;
     Text summary;
     summary.Format("Extracted %s into %s", tally.Describe().Str(), Escaped(target, false).Str());
     if (skipped != 0) {

@@ -310,7 +310,13 @@ int32_t DiskWriter::MakeFolderItem(const ItemHeader& item) {
   // As with the folder creation it stands for, a folder that cannot be made is not an
   // error here: the items inside it fail when they are written. A link is.
   if (r == kUnsafeName) return ItemFailed(r, item_path_);
-  if (r == 0) ApplyToFolder(at, &item.info);
+  if (r == 0) {
+    ApplyToFolder(at, &item.info);
+  } else if (folder_not_made_ != nullptr) {
+    ErrorInfo why;
+    why.Set(r, item_path_, why_, SystemErrorText(native_));
+    folder_not_made_(why, folder_not_made_user_);
+  }
   return 0;
 }
 

@@ -37,6 +37,10 @@ struct ItemNaming {
 // tester) asks the same question as the disk writer.
 int32_t CheckedItemNames(const ItemHeader& item, const ItemNaming& naming, Text& folder, Text& name);
 
+// Told of a folder item whose folder could not be made (a file of its name is in the
+// way): the run goes on, as the items inside it fail when they are written.
+using FolderNotMade = void (*)(const ErrorInfo& why, void* user);
+
 // What an error says when a file exists and existing files are to be kept.
 extern const char kExistsAndKept[];
 
@@ -107,6 +111,10 @@ class DiskWriter {
   // failure of ending.
   int32_t EndFileItem(const ItemHeader& item, int32_t r);
   uint32_t SkippedExisting() const { return skipped_existing_; }
+  void SetFolderNotMade(FolderNotMade tell, void* user) {
+    folder_not_made_ = tell;
+    folder_not_made_user_ = user;
+  }
   // The first failure of an item, with its path and what the system said.
   const ErrorInfo& Error() const { return error_; }
 
@@ -176,6 +184,8 @@ class DiskWriter {
   bool keep_existing_ = false;
   bool skip_existing_ = false;
   uint32_t skipped_existing_ = 0;
+  FolderNotMade folder_not_made_ = nullptr;
+  void* folder_not_made_user_ = nullptr;
   NewFile out_;
   PendingFile pending_;
   Text item_path_;  // the current item's relative path on disk

@@ -46,6 +46,10 @@ struct ExtractOptions {
   // When given: the first failure with its context (the item's path, what was being
   // done, the system's words), as far as they are known.
   ErrorInfo* error = nullptr;
+  // Extracting: told of each folder that could not be made (a file of its name in the
+  // way); the run goes on and its result does not change.
+  FolderNotMade folder_not_made = nullptr;
+  void* folder_not_made_user = nullptr;
 };
 
 // The engine state for one extraction: created by its caller, prepared and finished by

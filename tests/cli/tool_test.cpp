@@ -588,6 +588,31 @@ TEST_F(Tool, ExtractFailuresNameTheItemAndWhy) {
   }
 }
 
+// A file and a folder of the same name: the folder after the file cannot be made,
+// which the run tells, naming it; the file after the folder fails the run.
+TEST_F(Tool, AFileAndAFolderOfOneNameAreTold) {
+  WriteFileBytes(dir_.Sub("data.txt"), "payload");
+  Value folder = FileItem("", "x", dir_.Sub("data.txt"));
+  folder.GetFsItem()->PutByte(kItemKind, 1, 1);
+  PropertyList file_first, folder_first;
+  file_first.Append(FileItem("", "x", dir_.Sub("data.txt")));
+  file_first.Append(folder);
+  folder_first.Append(folder);
+  folder_first.Append(FileItem("", "x", dir_.Sub("data.txt")));
+  ASSERT_EQ(WriteContainer(dir_.Sub("ff.qef"), Text(kPassword), file_first, PackOptions()), 0);
+  ASSERT_EQ(WriteContainer(dir_.Sub("df.qef"), Text(kPassword), folder_first, PackOptions()), 0);
+
+  RunResult r = Qef({"extract", At("ff.qef"), "-C", At("t1"), "--password-file", At("pw.txt")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(r.err, "qef: warning: x/: a file is in the way of a folder; the folder was not made")) << r.err;
+  EXPECT_TRUE(Contains(r.out, "Extracted 1 file and 0 folders")) << r.out;
+  EXPECT_EQ(test::ReadFileBytes(dir_.Sub("t1/x")), "payload");
+
+  r = Qef({"extract", At("df.qef"), "-C", At("t2"), "--password-file", At("pw.txt")});
+  EXPECT_TRUE(OneErrorLine(r, kCannotOpen));
+  EXPECT_TRUE(Contains(r.err, "qef: x: a folder is in the way (code 204)")) << r.err;
+}
+
 // The default target is a new folder named after the archive, made unique as the
 // stub makes its proposal unique.
 TEST_F(Tool, ExtractsBesideTheArchiveByDefault) {
