@@ -163,7 +163,10 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   FoldersNotMade not_made;
   options.folder_not_made = &FoldersNotMade::Note;
   options.folder_not_made_user = &not_made;
-  int status = RunEngine(q, target, options, [&](int32_t) { not_made.Tell(); });
+  // After a failure the run is undone and its one error line says why.
+  int status = RunEngine(q, target, options, [&](int32_t r) {
+    if (r == kOk) not_made.Tell();
+  });
   if (status == kExitOk) {
     tally.files -= skipped;  // the tally counts every file item read
     tally.folders -= not_made.count;
