@@ -65,7 +65,7 @@ int32_t ExtractionJob::Run() {
   ExtractOptions options;
   options.decode_threads = 2;
   ExtractEngine engine;
-  return ExtractContainer(engine, container_file, password, target_folder, nullptr, nullptr, &callback, &options);
+  return ExtractContainer(engine, container_file, password, target_folder, &callback, &options);
 }
 
 int32_t RunJob(const Text& container_file, const Text& target_folder, const char* password) {

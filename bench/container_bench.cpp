@@ -75,7 +75,7 @@ void BM_Extract(benchmark::State& state) {
     state.ResumeTiming();
     qef::ExtractEngine engine;
     int32_t r = qef::ExtractContainer(engine, qef::Text(container.c_str()), qef::Text("bench password"),
-                                      qef::Text(target.c_str()), nullptr, nullptr, nullptr, &options);
+                                      qef::Text(target.c_str()), nullptr, &options);
     if (r != 0) state.SkipWithError("extraction failed");
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kTotal));

@@ -2,6 +2,7 @@
 // items (extract) or only decrypting and decoding them (list, test).
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "cli/archive.h"
 #include "cli/console.h"
@@ -10,6 +11,8 @@
 #include "cli/tool.h"
 #include "container/container_reader.h"
 #include "container/engine.h"
+#include "container/format.h"
+#include "core/error.h"
 #include "container/writer.h"
 #include "core/result.h"
 #include "fs/fs.h"
@@ -35,12 +38,12 @@ struct Tally {
   Text Describe() const { return DescribeItems(files, folders, bytes); }
 };
 
-void CountItem(const FsItem&, int32_t kind, uint32_t size, void* user) {
+void CountItem(const ItemHeader& item, bool, void* user) {
   Tally& t = *static_cast<Tally*>(user);
-  if (kind == 0) {
+  if (item.kind == kKindFile) {
     ++t.files;
-    t.bytes += size;
-  } else if (kind == 1) {
+    t.bytes += item.size;
+  } else if (item.kind == kKindFolder) {
     ++t.folders;
   }
 }
@@ -53,22 +56,18 @@ struct Listing {
   uint32_t refused = 0;
 };
 
-void ListItem(const FsItem& item, int32_t kind, uint32_t size, void* user) {
+void ListItem(const ItemHeader& item, bool refused, void* user) {
   Listing& l = *static_cast<Listing*>(user);
-  CountItem(item, kind, size, &l.tally);
-  bool refused = kind >= kRefusedItem;
-  if (refused) {
-    kind -= kRefusedItem;
-    ++l.refused;
-  }
-  if (kind != 0 && kind != 1) return;
+  CountItem(item, refused, &l.tally);
+  if (refused) ++l.refused;
+  if (item.kind != kKindFile && item.kind != kKindFolder) return;
   ListedItem listed;
   listed.refused = refused;
-  listed.kind = kind;
-  listed.size = size;
-  listed.folder = item.GetString(kItemFolder, "");
-  listed.name = item.GetString(kItemName, "");
-  listed.info = item.GetList(kItemInfo);
+  listed.kind = item.kind;
+  listed.size = item.size;
+  listed.folder = item.folder;
+  listed.name = item.name;
+  listed.info = item.info;
   if (l.json) {
     l.out += l.out.empty() ? "[\n  " : ",\n  ";
     l.out += JsonItem(listed, *l.page).Str();
@@ -104,21 +103,49 @@ int RunEngine(const ReadRequest& q, const Text& target, ExtractOptions& options,
   ProgressView progress(q.common.quiet);
   progress.Start(header.GetDWord(kHeaderProgressTotal, 0));
   ExtractEngine engine;
-  r = ExtractContainer(engine, archive.Path(), password, target, nullptr, nullptr, progress.Callback(), &options);
+  ErrorInfo error;
+  options.error = &error;
+  r = ExtractContainer(engine, archive.Path(), password, target, progress.Callback(), &options);
   progress.Finish(r == kOk);
   if (before_result) before_result(r);
   if (r == kUnsafeName && options.go_on_after_refused_names)
     message = "items whose names extraction refuses are marked above; extract stops at the first";
   else if (r == kUnsafeName && !names.Refusal().IsEmpty())
     message = names.Refusal();
-  // The engine never replaces a read-only file, and with --keep-existing no file.
-  if (r == kCannotOpen && options.action == ItemAction::kExtract)
-    message = options.keep_existing ? "a file could not be created, or it exists and --keep-existing keeps it"
-                                    : "a file could not be created, or it exists and is read-only";
+  else if (r != kOk && r != kUnsafeName && !error.path.IsEmpty()) {
+    // A failure about one item names it, says what was being done and, where the
+    // system gave one, its reason.
+    if (error.action.Equals(kExistsAndKept)) error.action = "exists and --keep-existing was given";
+    error.path = Escaped(error.path, false);
+    message = DescribeError(error);
+  }
   return r == kOk ? kExitOk : Fail(r, message);
 }
 
 }  // namespace
+
+// The folders an extraction could not make, told once the run is over (not across
+// the progress bar); a hostile archive's thousands are summed up after the first ones.
+struct FoldersNotMade {
+  static const size_t kShown = 20;
+  std::vector<Text> lines;
+  uint32_t count = 0;
+  static void Note(const ErrorInfo& why, void* user) {
+    auto& self = *static_cast<FoldersNotMade*>(user);
+    if (self.count++ >= kShown) return;
+    ErrorInfo shown = why;
+    shown.path = Escaped(AddTrailingSeparator(why.path), false);
+    self.lines.push_back(Text::Concat(DescribeError(shown), "; the folder was not made"));
+  }
+  void Tell() const {
+    for (const Text& line : lines) Warn(line);
+    if (count > kShown) {
+      Text more;
+      more.Format("%lu more folders were not made", static_cast<unsigned long>(count - kShown));
+      Warn(more);
+    }
+  }
+};
 
 int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   Text archive = WithFolder(q.archive);
@@ -133,9 +160,16 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   options.skipped_existing = &skipped;
   options.observer = &CountItem;
   options.observer_user = &tally;
-  int status = RunEngine(q, target, options);
+  FoldersNotMade not_made;
+  options.folder_not_made = &FoldersNotMade::Note;
+  options.folder_not_made_user = &not_made;
+  // After a failure the run is undone and its one error line says why.
+  int status = RunEngine(q, target, options, [&](int32_t r) {
+    if (r == kOk) not_made.Tell();
+  });
   if (status == kExitOk) {
     tally.files -= skipped;  // the tally counts every file item read
+    tally.folders -= not_made.count;
     Text summary;
     summary.Format("Extracted %s into %s", tally.Describe().Str(), Escaped(target, false).Str());
     if (skipped != 0) {

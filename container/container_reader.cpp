@@ -43,12 +43,7 @@ int32_t ContainerReader::Open(const Text& path, const Text& password, PropertyLi
   Close();
   Stream::Open(kModeReading, params);
   int32_t r = header == nullptr ? kBadArgument : 0;
-  // The header is plain text anybody could have written: it is read with parameters
-  // that let no file item act, whatever records it holds.
-  if (params != nullptr) header_params_ = *params;
-  header_params_.base_folder = nullptr;
-  header_params_.items = nullptr;
-  if (r == 0 && file_.OpenPart(path, part_, &header_params_) != 0) r = kCannotOpen;
+  if (r == 0 && file_.OpenPart(path, part_, params) != 0) r = kCannotOpen;
   if (r == 0) r = SerialiseValue(*header, file_);
   if (r == 0 && !header->GetString(kHeaderMagic, "").Equals(kContainerMagic)) r = kBadMagic;
   uint8_t setting = r == 0 ? header->GetByte(kHeaderCompression, 0) : 0;
@@ -57,7 +52,6 @@ int32_t ContainerReader::Open(const Text& path, const Text& password, PropertyLi
   if (r == 0 && !IsSupported(cipher)) r = kBadMagic;
   if (r == 0) {
     Value vector = HeaderVector(*header, cipher);
-    file_.UseParams(params);
     r = content_.SetUp(&file_, password, &vector, cipher, setting);
     content_.SetReadAhead(read_ahead_);
   }

@@ -57,7 +57,6 @@ class ContainerReader : public FilterStream {
   FileStream file_;
   ContentStream content_;
   ProgressStream progress_;
-  StreamParams header_params_;
 };
 
 // The vector a header gives for a cipher: key 25 when it is a Blob of at least the

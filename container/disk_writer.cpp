@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "container/format.h"
 #include "core/result.h"
 #include "fs/path.h"
 
@@ -127,7 +128,7 @@ void DiskWriter::LimitHeld(int32_t keep) {
 }
 
 Folder* DiskWriter::Hold(int32_t folder, int32_t& code) {
-  code = kCannotOpen;
+  code = Note(kCannotOpen, "cannot open the folder");
   if (folder < 0 || folder >= static_cast<int32_t>(folders_.size())) return nullptr;
   std::vector<int32_t> chain;
   int32_t i = folder;
@@ -140,7 +141,7 @@ Folder* DiskWriter::Hold(int32_t folder, int32_t& code) {
     // Another folder under a known name is as foreign as a link.
     if (r == 0 && opened->Id() != entry.id) r = kUnsafeName;
     if (r != 0) {
-      code = r == kUnsafeName ? kUnsafeName : kCannotOpen;
+      code = Note(r == kUnsafeName ? kUnsafeName : kCannotOpen, "a folder was replaced while the run went on");
       return nullptr;
     }
     entry.held = std::move(opened);
@@ -163,7 +164,7 @@ int32_t DiskWriter::FindFolder(const Text& relative, bool create, int32_t& folde
     Text name = relative.Mid(start, end - start);
     start = end + 1;
     if (name.IsEmpty() || name.Equals(".")) continue;
-    if (name.Equals("..")) return kUnsafeName;  // the name check lets none through
+    if (name.Equals("..")) return Note(kUnsafeName, "the name is refused");  // the name check lets none through
     key.Append(name);
     key.AppendChar('/');
     int32_t known = Known(key);
@@ -177,13 +178,21 @@ int32_t DiskWriter::FindFolder(const Text& relative, bool create, int32_t& folde
     auto opened = std::make_unique<Folder>();
     int32_t r = opened->OpenIn(*at, name);
     bool made = false;
+    int32_t native = 0;
     if (r == kFolderMissing && create) {
       made = at->MakeFolder(name);
+      if (!made) native = LastNativeError();
       r = opened->OpenIn(*at, name);  // one made by someone else meanwhile counts as found
-      if (r == kFolderMissing) r = kFailed;
+      if (r == kFolderMissing) return Note(kFailed, "cannot create the folder", native);
     }
-    if (r == kFolderMissing) r = kCannotOpen;
-    if (r != 0) return r;
+    if (r == kFolderMissing) return Note(kCannotOpen, "its folder does not exist");
+    if (r == kUnsafeName) return Note(r, "a link is in the way");
+    if (r != 0) {
+      EntryInfo in_the_way = at->Inspect(name);
+      if (in_the_way.kind != EntryInfo::kFolder && in_the_way.kind != EntryInfo::kMissing)
+        return Note(r, "a file is in the way of a folder");
+      return Note(r, "cannot open the folder", native);
+    }
     folder = AddFolder(folder, name, std::move(opened));
     folders_[folder].key = key;
     Index(folder);
@@ -213,13 +222,17 @@ int32_t DiskWriter::BeginFile(int32_t folder, const Text& name, bool keep_existi
   file.written = name;
   bool exists = false;
   if (out.Create(*at, name, exists) != 0) {
-    if (!exists || keep_existing) return kCannotOpen;
+    if (!exists) return Note(kCannotOpen, "cannot create the file", out.NativeError());
+    if (keep_existing) return Note(kCannotOpen, kExistsAndKept);
     // A folder is never replaced, nor a file its owner made read-only; anything else
     // (a link too: it is renamed, never followed) gets its new content beside it.
     EntryInfo old = at->Inspect(name);
-    if (old.kind == EntryInfo::kMissing || old.kind == EntryInfo::kFolder || old.read_only) return kCannotOpen;
+    if (old.kind == EntryInfo::kFolder) return Note(kCannotOpen, "a folder is in the way");
+    if (old.read_only) return Note(kCannotOpen, "the file exists and is read-only");
+    if (old.kind == EntryInfo::kMissing) return Note(kCannotOpen, "cannot create the file");
     file.written = TemporaryName();
-    if (out.Create(*at, file.written, exists) != 0) return kCannotOpen;
+    if (out.Create(*at, file.written, exists) != 0)
+      return Note(kCannotOpen, "cannot create the file", out.NativeError());
   }
   file.id = out.Id();
   changes_.push_back(Change{kMadeFile, folder, file.written, file.id, Text(), FileId()});
@@ -240,11 +253,99 @@ int32_t DiskWriter::PlaceFile(const PendingFile& file) {
   Folder* at = Hold(file.folder, code);
   if (at == nullptr) return code;
   Text backup = TemporaryName();
-  if (!at->Rename(file.name, backup)) return kCannotOpen;
+  if (!at->Rename(file.name, backup)) return Note(kCannotOpen, "cannot replace the file", LastNativeError());
   // Noted before the new file takes the name: should that fail, undoing the run puts
   // the old one back.
   changes_.push_back(Change{kReplacedFile, file.folder, file.name, file.id, backup, at->Inspect(backup).id});
-  return at->Rename(file.written, file.name) ? 0 : kCannotOpen;
+  if (at->Rename(file.written, file.name)) return 0;
+  return Note(kCannotOpen, "cannot replace the file", LastNativeError());
+}
+
+// ---- items ----
+
+const char kExistsAndKept[] = "the file exists and existing files are kept";
+
+int32_t CheckedItemNames(const ItemHeader& item, const ItemNaming& naming, Text& folder, Text& name) {
+  folder = item.folder;
+  name = item.name;
+  if (naming.mapper != nullptr) {
+    Text mapped_folder, mapped_name;
+    if (!naming.mapper(folder, mapped_folder, naming.user) || !naming.mapper(name, mapped_name, naming.user))
+      return kUnsafeName;
+    folder = mapped_folder;
+    name = mapped_name;
+  }
+  return CheckItemName(folder, name, naming.style, item.kind == kKindFolder);
+}
+
+namespace {
+
+// The relative path of checked names, with the stored '\' separators turned into '/'.
+Text RelativePath(const Text& folder, const Text& name) {
+  return ToInternalForm(Text::Concat(folder, name), PathStyle::kWindows);
+}
+
+}  // namespace
+
+int32_t DiskWriter::ItemFailed(int32_t code, const Text& path) {
+  return error_.Set(code, path, why_, SystemErrorText(native_));
+}
+
+int32_t DiskWriter::MakeFolderItem(const ItemHeader& item) {
+  Text folder, name;
+  if (CheckedItemNames(item, naming_, folder, name) != 0)
+    return error_.Set(kUnsafeName, item.StoredPath(), "the name is refused");
+  item_path_ = RelativePath(folder, name);
+  int32_t at = 0;
+  int32_t r = FindFolder(AddTrailingSeparator(item_path_), true, at);
+  // As with the folder creation it stands for, a folder that cannot be made is not an
+  // error here: the items inside it fail when they are written. A link is.
+  if (r == kUnsafeName) return ItemFailed(r, item_path_);
+  if (r == 0) {
+    ApplyToFolder(at, &item.info);
+  } else if (folder_not_made_ != nullptr) {
+    ErrorInfo why;
+    why.Set(r, item_path_, why_, SystemErrorText(native_));
+    folder_not_made_(why, folder_not_made_user_);
+  }
+  return 0;
+}
+
+int32_t DiskWriter::BeginFileItem(const ItemHeader& item, bool& skipped) {
+  skipped = false;
+  Text folder, name;
+  if (CheckedItemNames(item, naming_, folder, name) != 0)
+    return error_.Set(kUnsafeName, item.StoredPath(), "the name is refused");
+  item_path_ = RelativePath(folder, name);
+  int32_t slash = item_path_.ReverseFind('/');
+  Text where = item_path_.Left(slash + 1);
+  Text leaf = item_path_.Right(item_path_.GetLength() - slash - 1);
+  int32_t at = 0;
+  int32_t r = FindFolder(where, false, at);
+  if (r == 0) r = BeginFile(at, leaf, keep_existing_ || skip_existing_, out_, pending_);
+  if (r == kCannotOpen && skip_existing_ && FileThere(at, leaf)) {
+    ++skipped_existing_;
+    skipped = true;
+    return 0;
+  }
+  if (r != 0) return ItemFailed(r == kUnsafeName ? kUnsafeName : kCannotOpen, item_path_);
+  return 0;
+}
+
+int32_t DiskWriter::WriteData(const unsigned char* data, uint32_t length) {
+  if (out_.Write(data, length) == 0) return 0;
+  return ItemFailed(Note(kShortWrite, "cannot write the file", out_.NativeError()), item_path_);
+}
+
+int32_t DiskWriter::EndFileItem(const ItemHeader& item, int32_t r) {
+  if (r != 0) {
+    out_.Close();
+    return r;
+  }
+  if (out_.Finish(&item.info) != 0)
+    return ItemFailed(Note(kShortWrite, "cannot write the file", out_.NativeError()), item_path_);
+  if (PlaceFile(pending_) != 0) return ItemFailed(kCannotOpen, item_path_);
+  return 0;
 }
 
 void DiskWriter::Undo(const Change& change) {

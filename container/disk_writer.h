@@ -12,12 +12,38 @@
 #include <memory>
 #include <vector>
 
+#include "container/item_reader.h"
+#include "core/error.h"
 #include "core/text.h"
 #include "core/value.h"
 #include "fs/fs.h"
+#include "fs/path.h"
 #include "fs/temp_file.h"
 
 namespace qef {
+
+// Turns a stored name (a folder part or a name, in the container's code page) into the
+// name to use on disk; false refuses the item (it ends the run with 240).
+using NameMapper = bool (*)(const Text& stored, Text& on_disk, void* user);
+
+// How stored names become names on disk.
+struct ItemNaming {
+  NameMapper mapper = nullptr;  // null: names are used as stored
+  void* user = nullptr;
+  PathStyle style = kNativeStyle;
+};
+
+// An item's folder part and name as they are used on disk (mapped when there is a
+// mapper), checked by the one name check: 0, or 240. Whoever only reads (a lister, a
+// tester) asks the same question as the disk writer.
+int32_t CheckedItemNames(const ItemHeader& item, const ItemNaming& naming, Text& folder, Text& name);
+
+// Told of a folder item whose folder could not be made (a file of its name is in the
+// way): the run goes on, as the items inside it fail when they are written.
+using FolderNotMade = void (*)(const ErrorInfo& why, void* user);
+
+// What an error says when a file exists and existing files are to be kept.
+extern const char kExistsAndKept[];
 
 // A file begun by DiskWriter::BeginFile: written under `written` in a folder, to be
 // known as `name` once placed.
@@ -63,6 +89,36 @@ class DiskWriter {
   // aside (kept until Commit), the new file takes the name. 0, or 204.
   int32_t PlaceFile(const PendingFile& file);
 
+  // ---- items, as an item reader yields them ----
+  void SetNaming(const ItemNaming& naming) { naming_ = naming; }
+  // keep: an existing file ends the run (204); skip: it is left as it is, and the
+  // run goes on. Otherwise it is replaced once the new one is complete.
+  void SetExisting(bool keep, bool skip) {
+    keep_existing_ = keep;
+    skip_existing_ = skip;
+  }
+  // A folder item: its folder made with the missing ones above it, and its attributes
+  // set. 0, or 240 for a refused name or a link on the way; a folder that cannot be
+  // made is no error here (the items inside it fail when they are written).
+  int32_t MakeFolderItem(const ItemHeader& item);
+  // A file item: its file created, for WriteData and then EndFileItem. 0; 0 with
+  // `skipped` set when an existing file is left as it is (nothing to write then);
+  // 240, 204 or 1 when it cannot be created.
+  int32_t BeginFileItem(const ItemHeader& item, bool& skipped);
+  // 0, or 205 (a full disk).
+  int32_t WriteData(const unsigned char* data, uint32_t length);
+  // Ends the file begun: when `r` is 0 its times and attributes are set and it takes
+  // its name; otherwise it is only closed (Rollback removes it). Answers `r`, or the
+  // failure of ending.
+  int32_t EndFileItem(const ItemHeader& item, int32_t r);
+  uint32_t SkippedExisting() const { return skipped_existing_; }
+  void SetFolderNotMade(FolderNotMade tell, void* user) {
+    folder_not_made_ = tell;
+    folder_not_made_user_ = user;
+  }
+  // The first failure of an item, with its path and what the system said.
+  const ErrorInfo& Error() const { return error_; }
+
   // Undoes the run, newest change first: files and folders it made go, replaced files
   // come back; an entry that is no longer what the run left there stays as it is.
   void Rollback();
@@ -107,6 +163,14 @@ class DiskWriter {
   void Undo(const Change& change);
   void Close();
 
+  // Notes why the last operation failed, for the item's error.
+  int32_t Note(int32_t code, const char* why, int32_t native = 0) {
+    why_ = why;
+    native_ = native;
+    return code;
+  }
+  int32_t ItemFailed(int32_t code, const Text& path);
+
   std::vector<FolderEntry> folders_;
   std::vector<int32_t> buckets_;  // first folder of each bucket, or -1
   std::vector<Change> changes_;
@@ -115,6 +179,19 @@ class DiskWriter {
   int32_t limit_ = 0;  // held folders that make LimitHeld let go
   Text target_path_;
   TemporaryNames names_;  // one random part for the run's names
+
+  ItemNaming naming_;
+  bool keep_existing_ = false;
+  bool skip_existing_ = false;
+  uint32_t skipped_existing_ = 0;
+  FolderNotMade folder_not_made_ = nullptr;
+  void* folder_not_made_user_ = nullptr;
+  NewFile out_;
+  PendingFile pending_;
+  Text item_path_;  // the current item's relative path on disk
+  const char* why_ = nullptr;
+  int32_t native_ = 0;
+  ErrorInfo error_;
 };
 
 }  // namespace qef

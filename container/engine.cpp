@@ -3,8 +3,7 @@
 #include <vector>
 
 #include "container/container_reader.h"
-#include "container/fs_item.h"
-#include "container/value_record.h"
+#include "container/format.h"
 #include "core/progress.h"
 #include "core/result.h"
 #include "fs/fs.h"
@@ -12,11 +11,9 @@
 
 namespace qef {
 
-void ExtractEngine::Prepare(int32_t value) {
-  value_ = value;
+void ExtractEngine::Prepare() {
   ready_ = true;
   header_.Reset();
-  content_.Reset();
   path_.Assign("");
   part_ = FilePart();
   kind_ = 0;
@@ -34,7 +31,6 @@ int32_t ExtractEngine::PreparePath(const Text& path, const FilePart& part) {
 
 void ExtractEngine::Finish() {
   header_.Reset();
-  content_.Reset();
   path_.Assign("");
   ready_ = false;
 }
@@ -68,28 +64,66 @@ int32_t CreateTarget(const Text& target, DiskWriter& disk) {
   return r;
 }
 
-int32_t ExtractKind1(ExtractEngine& engine, const Text& password, const Text& base,
-                     const ProgressCallback* progress, ItemContext& context, int32_t decode_threads) {
+// One run of the items: each one the reader yields goes to the disk writer, or, with
+// none (verifying), has its name checked and its data read and dropped.
+int32_t ReadItems(Stream& content, const ExtractOptions& o, DiskWriter* disk, uint32_t& refused_names,
+                  ErrorInfo& error) {
+  ItemReader reader(content);
+  ItemHeader item;
+  ItemNaming naming;
+  naming.mapper = o.name_mapper;
+  naming.user = o.name_mapper_user;
+  int32_t r = 0;
+  while (r == 0 && reader.NextItem(item)) {
+    bool refused = false;
+    if (item.kind != kKindFile && item.kind != kKindFolder) {
+      // an item without effect
+    } else if (disk == nullptr) {
+      Text folder, name;
+      if (CheckedItemNames(item, naming, folder, name) != 0) {
+        if (!o.go_on_after_refused_names) r = error.Set(kUnsafeName, item.StoredPath(), "the name is refused");
+        refused = true;
+        ++refused_names;
+      }
+    } else if (item.kind == kKindFolder) {
+      r = disk->MakeFolderItem(item);
+    } else {
+      bool skipped = false;
+      r = disk->BeginFileItem(item, skipped);
+      if (r == 0 && !skipped) {
+        const unsigned char* data = nullptr;
+        uint32_t length = 0;
+        while (r == 0 && reader.ReadData(data, length)) r = disk->WriteData(data, length);
+        if (r == 0) r = reader.GetError();
+        r = disk->EndFileItem(item, r);
+      }
+    }
+    // What is left of the data (a file skipped, refused, or only verified) is read and
+    // dropped, so that the next item follows.
+    if (r == 0) r = reader.SkipData();
+    if (r == 0 && o.observer != nullptr) o.observer(item, refused, o.observer_user);
+  }
+  if (r == 0) r = reader.GetError();
+  if (disk != nullptr && disk->Error().IsSet()) error.Set(disk->Error().code, disk->Error().path,
+                                                          disk->Error().action.Str(), disk->Error().reason);
+  return r;
+}
+
+int32_t ExtractKind1(ExtractEngine& engine, const Text& password, const ProgressCallback* progress,
+                     const ExtractOptions& options, DiskWriter* disk, uint32_t& refused_names, ErrorInfo& error) {
   ProgressReport report(progress);
   ProgressPhase phase(progress, 100);
   StreamParams params;
-  params.base_folder = base.Str();
   params.progress = progress;
-  params.items = &context;
   ContainerReader reader;
-  reader.SetReadAhead(decode_threads);
+  reader.SetReadAhead(options.decode_threads);
   reader.SetPart(engine.ContainerPart());
   int32_t r = reader.Open(engine.ContainerPath(), password, &engine.HeaderList(), &params);
-  uint32_t total = engine.HeaderList().GetDWord(kHeaderProgressTotal, 0);
-  if (r == 0 && progress != nullptr && total != 0) {
-    // The total is known only once the header is read: open again with it, so that
-    // progress runs from the first byte of the content list.
-    params.progress_total = total;
-    reader.Close();
-    r = reader.Open(engine.ContainerPath(), password, &engine.HeaderList(), &params);
-  }
+  // The progress total is known once the header is read; nothing has gone through
+  // the progress stream yet, so that progress runs from the content list's first byte.
+  if (r == 0 && progress != nullptr) params.progress_total = engine.HeaderList().GetDWord(kHeaderProgressTotal, 0);
   if (r == 0) {
-    r = SerialiseValue(engine.ContentList(), reader);
+    r = ReadItems(reader, options, disk, refused_names, error);
     reader.Close();
   }
   phase.EndPhase();
@@ -100,21 +134,19 @@ int32_t ExtractKind1(ExtractEngine& engine, const Text& password, const Text& ba
 }  // namespace
 
 int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, const Text& password,
-                         const Text& target_folder, PropertyList* header_out, PropertyList* content_out,
-                         const ProgressCallback* progress, const ExtractOptions* options) {
+                         const Text& target_folder, const ProgressCallback* progress, const ExtractOptions* options) {
   if (!FileExists(container_path)) return kContainerMissing;
   ExtractOptions defaults;
   if (options == nullptr) options = &defaults;
-  ItemContext context;
-  context.action = options->action;
-  context.keep_existing = options->keep_existing;
-  context.skip_existing = options->skip_existing;
-  context.go_on_after_refused_names = options->go_on_after_refused_names;
-  context.observer = options->observer;
-  context.observer_user = options->observer_user;
-  context.name_mapper = options->name_mapper;
-  context.name_mapper_user = options->name_mapper_user;
-  context.keep_items = content_out != nullptr;
+  ErrorInfo local_error;
+  ErrorInfo& error = options->error != nullptr ? *options->error : local_error;
+  DiskWriter disk;
+  ItemNaming naming;
+  naming.mapper = options->name_mapper;
+  naming.user = options->name_mapper_user;
+  disk.SetNaming(naming);
+  disk.SetExisting(options->keep_existing, options->skip_existing);
+  disk.SetFolderNotMade(options->folder_not_made, options->folder_not_made_user);
 
   bool extracting = options->action == ItemAction::kExtract;
   Text target = target_folder.IsEmpty() ? FolderOf(ToInternalForm(container_path)) : target_folder;
@@ -125,23 +157,30 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
   if (relative && !(target.GetLength() >= 2 && target.GetAt(0) == '.' && target.GetAt(1) == '/'))
     target = Text::Concat(Text("./"), target);
   int32_t r = 0;
-  if (extracting) r = FolderExists(target) ? context.disk.OpenTarget(target) : CreateTarget(target, context.disk);
+  if (extracting) r = FolderExists(target) ? disk.OpenTarget(target) : CreateTarget(target, disk);
   if (r == 0) {
-    engine.Prepare(0);
+    engine.Prepare();
     r = engine.PreparePath(container_path, options->container_part);
   }
-  if (r == 0) r = engine.GetKind() == kKindContainer ? ExtractKind1(engine, password, target, progress, context, options->decode_threads)
-                                                     : kUnsupported;
-  if (r == 0 && context.refused_names != 0) r = kUnsafeName;
+  uint32_t refused_names = 0;
+  if (r == 0) {
+    r = engine.GetKind() == kKindContainer
+            ? ExtractKind1(engine, password, progress, *options, extracting ? &disk : nullptr, refused_names, error)
+            : kUnsupported;
+  }
+  if (r == 0 && refused_names != 0) r = kUnsafeName;
   // A failed run leaves the target as it found it; a successful one drops the old
   // files it replaced.
   if (r != 0)
-    context.disk.Rollback();
+    disk.Rollback();
   else
-    context.disk.Commit();
-  if (options->skipped_existing != nullptr) *options->skipped_existing = context.skipped_existing;
-  if (header_out != nullptr) *header_out = engine.HeaderList();
-  if (content_out != nullptr) *content_out = engine.ContentList();
+    disk.Commit();
+  if (options->skipped_existing != nullptr) *options->skipped_existing = disk.SkippedExisting();
+  if (r != 0 && error.code != r) {
+    // The context belongs to another failure than the one that ended the run.
+    error.Clear();
+    error.code = r;
+  }
   engine.Finish();
   return r;
 }

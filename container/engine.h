@@ -1,10 +1,15 @@
 #pragma once
 // The extraction engine: one call that checks its arguments, recognises the container
-// file, opens it, reads the content list (which recreates the stored files and folders)
-// and answers one result code (core/result.h). After a failure it removes exactly what
-// the failed run created, and restores any file the run had replaced.
+// file, opens it, and joins an item reader to a disk writer: each item the reader
+// yields, the writer recreates (or, verifying, the item's name is checked and its data
+// read and dropped, with no writer at all). It answers one result code
+// (core/result.h). After a failure it removes exactly what the failed run created, and
+// restores any file the run had replaced.
 #include <cstdint>
 
+#include "container/disk_writer.h"
+#include "container/item_reader.h"
+#include "core/error.h"
 #include "core/stream.h"
 #include "core/text.h"
 #include "core/value.h"
@@ -18,23 +23,16 @@ enum class ItemAction {
   kVerify,   // decrypt and decode everything, write nothing (the data is read and dropped)
 };
 
-// Called once per item as it is read (after its data has been handled).
-// kind: 0 file, 1 folder, other values items without effect; size: file size. With
-// ExtractOptions::go_on_after_refused_names, kRefusedItem is added to the kind of an
-// item whose name extraction would refuse.
-const int32_t kRefusedItem = 0x100;
-using ItemObserver = void (*)(const FsItem& item, int32_t kind, uint32_t size, void* user);
-
-// Turns a stored name (a folder part or a name, in the container's code page) into the
-// name to use on disk; false refuses the item (it ends the run with 240).
-using NameMapper = bool (*)(const Text& stored, Text& on_disk, void* user);
+// Called once per item as it is read (after its data has been handled). `refused`:
+// with ExtractOptions::go_on_after_refused_names, extraction would refuse its name.
+using ItemObserver = void (*)(const ItemHeader& item, bool refused, void* user);
 
 struct ExtractOptions {
   ItemAction action = ItemAction::kExtract;
   bool keep_existing = false;  // refuse (204) instead of replacing an existing file
   bool skip_existing = false;  // leave an existing file as it is and go on
   // Verifying only: an item whose name extraction would refuse is reported to the
-  // observer (kRefusedItem) and the run goes on through every item; it ends with 240.
+  // observer as refused and the run goes on through every item; it ends with 240.
   bool go_on_after_refused_names = false;
   uint32_t* skipped_existing = nullptr;  // when given: how many files were left so
   int32_t decode_threads = 1;  // 2 or more: a second thread reads and decodes ahead
@@ -45,6 +43,13 @@ struct ExtractOptions {
   // Where the container lies in its file: the whole file, or a program's payload part,
   // which is read in place (its kind then follows from its first bytes alone).
   FilePart container_part;
+  // When given: the first failure with its context (the item's path, what was being
+  // done, the system's words), as far as they are known.
+  ErrorInfo* error = nullptr;
+  // Extracting: told of each folder that could not be made (a file of its name in the
+  // way); the run goes on and its result does not change.
+  FolderNotMade folder_not_made = nullptr;
+  void* folder_not_made_user = nullptr;
 };
 
 // The engine state for one extraction: created by its caller, prepared and finished by
@@ -55,38 +60,34 @@ class ExtractEngine {
   ExtractEngine(const ExtractEngine&) = delete;
   ExtractEngine& operator=(const ExtractEngine&) = delete;
 
-  // Stores the value, sets the ready flag, empties both lists, resets the kind.
-  void Prepare(int32_t value);
+  // Sets the ready flag, empties the header list, resets the kind.
+  void Prepare();
   // 11 when not prepared; 209 for an empty path; 312 for an older container format;
   // otherwise remembers the path and its container kind (a missing file counts as 1).
   int32_t PreparePath(const Text& path, const FilePart& part = FilePart());
-  // Empties both lists and clears the ready flag.
+  // Empties the header list and clears the ready flag.
   void Finish();
 
   bool IsReady() const { return ready_; }
   int32_t GetKind() const { return kind_; }
   PropertyList& HeaderList() { return header_; }
-  PropertyList& ContentList() { return content_; }
   const Text& ContainerPath() const { return path_; }
   const FilePart& ContainerPart() const { return part_; }
 
  private:
   PropertyList header_;
-  PropertyList content_;
   Text path_;
   FilePart part_;
   bool ready_ = false;
   int32_t kind_ = 0;
-  int32_t value_ = 0;
 };
 
 // Extracts the container at container_path into target_folder (internal form; ending
 // in '/'; empty: next to the container file), creating the target with its parents
 // when it does not exist. Progress goes to the callback (may be null); a non-zero
 // answer of the callback stops the run with that answer (40 when the user cancelled).
-// header_out and content_out receive copies of the two lists when given.
 int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, const Text& password,
-                         const Text& target_folder, PropertyList* header_out, PropertyList* content_out,
-                         const ProgressCallback* progress, const ExtractOptions* options = nullptr);
+                         const Text& target_folder, const ProgressCallback* progress,
+                         const ExtractOptions* options = nullptr);
 
 }  // namespace qef

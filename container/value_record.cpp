@@ -1,6 +1,5 @@
 #include "container/value_record.h"
 
-#include "container/fs_item.h"
 #include "core/heap.h"
 #include "core/result.h"
 
@@ -12,12 +11,9 @@ int32_t ReadRecord(Value& value, Stream& s, bool list_only);
 
 // The payload length of a record whose payload a counting stream must measure.
 template <typename Fn>
-uint32_t Measure(const StreamParams* params, Fn write_payload) {
-  StreamParams counting;
-  if (params != nullptr) counting = *params;
-  counting.count_only = 1;
+uint32_t Measure(Fn write_payload) {
   Stream counter;
-  counter.Open(kModeWriting, &counting);
+  counter.OpenCounting();
   write_payload(counter);
   return counter.GetTotal();
 }
@@ -28,8 +24,8 @@ int32_t WriteList(Value& value, Stream& s) {
   // A stream that only counts bytes needs no true length: measuring every nested list
   // again inside its parent's measuring would double the work at each level.
   uint32_t length = 0;
-  if (s.GetCountOnlyFlag() != 1) {
-    length = Measure(s.GetParams(), [&](Stream& c) {
+  if (!s.OnlyCounts()) {
+    length = Measure([&](Stream& c) {
       c.WriteU32(static_cast<uint32_t>(count));
       for (int32_t i = 0; i < count; ++i) SerialiseValue((*items)[i], c);
     });
@@ -40,11 +36,9 @@ int32_t WriteList(Value& value, Stream& s) {
   return s.GetError();
 }
 
-// Every record that holds records (a list, an item) reads them one call deeper, and
-// they all count toward one limit: deeper than any container needs is refused like
-// memory that cannot be had, before a hostile file can exhaust the thread's stack
-// (the stub's worker has far less of it than a process's main thread).
-const int32_t kMaxNesting = 64;
+// Every list reads its records one call deeper, and they all count toward one limit
+// (kMaxNesting): a hostile file cannot exhaust the thread's stack (the stub's worker
+// has far less of it than a process's main thread).
 thread_local int32_t nesting = 0;
 
 class Nesting {
@@ -60,14 +54,11 @@ int32_t ReadList(Value& value, Stream& s) {
   uint32_t count = 0;
   if (s.ReadU32(count) != 0) return s.GetError();
   ValueArray* items = value.GetItems();
-  const StreamParams* params = s.GetParams();
-  bool keep_items = params == nullptr || params->items == nullptr || params->items->keep_items;
-  // Items are appended as they arrive: a hostile count costs nothing until its items
-  // are really there, and the stream's own end stops the loop.
+  // Values are appended as they arrive: a hostile count costs nothing until its
+  // values are really there, and the stream's own end stops the loop.
   for (uint32_t i = 0; i < count && s.GetError() == 0; ++i) {
     Value item;
     if (SerialiseValue(item, s) != 0) break;
-    if (item.GetType() == kFsItem && !keep_items) continue;  // it has done its work
     if (items == nullptr || items->AppendMove(item) < 0) return s.Fail(kOutOfMemory);
   }
   return s.GetError();
@@ -106,16 +97,13 @@ int32_t SerialiseValue(Value& value, Stream& s) {
         break;
       case kString: {
         Text text(value.GetString());
-        s.WriteU32(Measure(s.GetParams(), [&](Stream& c) { c.WriteCountedString(text); }));
+        s.WriteU32(Measure([&](Stream& c) { c.WriteCountedString(text); }));
         s.WriteCountedString(text);
         break;
       }
-      case kFsItem: {
-        FsItem* item = value.GetFsItem();
-        s.WriteU32(ItemSize(*item, s.GetParams()));
-        SerialiseItem(*item, s);
-        break;
-      }
+      case kFsItem:
+        // An item's record carries its file's data, which only the item writer has.
+        return s.Fail(kBadArgument);
       default:
         s.WriteU32(value.GetSize());
         s.Write(value.GetBytes(), value.GetSize());
@@ -141,23 +129,35 @@ int32_t ReadRecord(Value& value, Stream& s, bool list_only) {
   uint32_t length = 0;
   if (s.ReadU16(tag) != 0) return s.GetError();
   if (list_only && tag != kList) return s.Fail(kFailed);
-  value.SetType(tag);
-  if (value.GetType() != tag) return s.Fail(kOutOfMemory);
   s.ReadU16(key);
   s.ReadU32(length);
-  value.SetKey(key);
   if (s.GetError() != 0) return s.GetError();
+  if (tag == kList || tag == kFsItem) {
+    Nesting nested;
+    if (nested.TooDeep()) return s.Fail(kOutOfMemory);
+    // Items are read by the item reader alone, which yields them one by one; anywhere
+    // else (a header anybody could have written) one is refused before it is read.
+    if (tag == kFsItem) return s.Fail(kFailed);
+    value.SetType(kList);
+    if (value.GetType() != kList) return s.Fail(kOutOfMemory);
+    value.SetKey(key);
+    value.SetSize(length);
+    return ReadList(value, s);
+  }
+  return ReadPayload(value, tag, key, length, s);
+}
+
+}  // namespace
+
+int32_t ReadPayload(Value& value, uint16_t tag, uint16_t key, uint32_t length, Stream& s) {
+  value.SetType(tag);
+  if (value.GetType() != tag) return s.Fail(kOutOfMemory);
+  value.SetKey(key);
   switch (tag) {
     case kEmpty:
     case kPointer:
       value.SetSize(length);
       break;
-    case kList: {
-      Nesting nested;
-      if (nested.TooDeep()) return s.Fail(kOutOfMemory);
-      value.SetSize(length);
-      return ReadList(value, s);
-    }
     case kByte: {
       uint8_t v = 0;
       s.ReadU8(v);
@@ -195,13 +195,6 @@ int32_t ReadRecord(Value& value, Stream& s, bool list_only) {
       if (s.ReadCountedString(text) == 0) value.SetString(text.Str());
       break;
     }
-    case kFsItem: {
-      Nesting nested;
-      if (nested.TooDeep()) return s.Fail(kOutOfMemory);
-      value.SetSize(length);
-      SerialiseItem(*value.GetFsItem(), s);
-      break;
-    }
     default: {
       unsigned char* block = length > 0 ? s.ReadBlock(length, 0) : nullptr;
       if (length == 0 || block != nullptr) value.AdoptBytes(tag, block, length);
@@ -212,10 +205,8 @@ int32_t ReadRecord(Value& value, Stream& s, bool list_only) {
   return s.GetError();
 }
 
-}  // namespace
-
-uint32_t RecordSize(const Value& value, const StreamParams* params) {
-  return Measure(params, [&](Stream& c) { SerialiseValue(const_cast<Value&>(value), c); });
+uint32_t RecordSize(const Value& value) {
+  return Measure([&](Stream& c) { SerialiseValue(const_cast<Value&>(value), c); });
 }
 
 }  // namespace qef

@@ -7,8 +7,8 @@
 #include "container/chunk_streams.h"
 #include "container/container_reader.h"
 #include "container/deflate.h"
-#include "container/fs_item.h"
 #include "container/value_record.h"
+#include "core/heap.h"
 #include "core/result.h"
 #include "crypto/hash.h"
 #include "fs/file_stream.h"
@@ -102,16 +102,66 @@ Text LastComponent(const Text& path) {
   return slash < 0 ? path : path.Right(path.GetLength() - slash - 1);
 }
 
+// Where an item's file is read from: its source path, or its base folder joined with
+// its stored names.
+Text SourceOf(const FsItem& item) {
+  if (!item.GetSourcePath().IsEmpty()) return item.GetSourcePath();
+  Text stored = Text::Concat(item.GetString(kItemFolder, ""), item.GetString(kItemName, ""));
+  return Text::Concat(item.GetBaseFolder(), ToInternalForm(stored, PathStyle::kWindows));
+}
+
+// The length field of an item's record: its property list's record size, plus 4 + the
+// source file's size for a file item.
+uint32_t ItemLength(const FsItem& item) {
+  uint32_t size = RecordSize(PropertyList(item));
+  if (item.GetByte(kItemKind, kKindFile) == kKindFile) {
+    int64_t file = FileSize(SourceOf(item));
+    size += 4 + static_cast<uint32_t>(file < 0 ? 0 : file);
+  }
+  return size;
+}
+
 // The record size of a content list in 64 bits: a counting stream's 32-bit total
 // would wrap for content of 4 GiB or more.
-uint64_t ContentRecordSize(const PropertyList& content, const StreamParams* params) {
+uint64_t ContentRecordSize(const PropertyList& content) {
   uint64_t total = 8 + 4;
   for (int32_t i = 0; i < content.GetCount(); ++i) {
     const Value& v = content.At(i);
-    total += v.GetType() == kFsItem ? 8 + static_cast<uint64_t>(ItemSize(*v.GetFsItem(), params))
-                                    : RecordSize(v, params);
+    total += v.GetType() == kFsItem ? 8 + static_cast<uint64_t>(ItemLength(*v.GetFsItem())) : RecordSize(v);
   }
   return total;
+}
+
+// One item's record: header, property list, and for a file its size and data.
+// Exactly the size announced is copied, so the stored size and the stored data always
+// agree; a file that shrinks or grows meanwhile ends the run with 208, as a copy cut
+// short or cut off would not be the file.
+int32_t WriteItem(const Value& value, Stream& s, unsigned char* buffer, uint32_t buffer_size) {
+  const FsItem& item = *value.GetFsItem();
+  Text source = SourceOf(item);
+  s.WriteU16(kFsItem);
+  s.WriteU16(value.GetKey());
+  s.WriteU32(ItemLength(item));
+  PropertyList properties(item);
+  if (SerialiseValue(properties, s) != 0) return s.GetError();
+  if (item.GetByte(kItemKind, kKindFile) != kKindFile) return s.GetError();
+  int64_t size = FileSize(source);
+  std::FILE* f = size < 0 ? nullptr : std::fopen(ToSystemForm(source).Str(), "rb");
+  if (f == nullptr) return s.Fail(kCannotOpen);
+  s.WriteU32(static_cast<uint32_t>(size));
+  uint32_t left = static_cast<uint32_t>(size);
+  while (left > 0 && s.GetError() == 0) {
+    uint32_t n = left < buffer_size ? left : buffer_size;
+    if (std::fread(buffer, 1, n, f) != n) {
+      s.Fail(kShortRead);
+      break;
+    }
+    s.Write(buffer, n);
+    left -= n;
+  }
+  if (s.GetError() == 0 && std::fgetc(f) != EOF) s.Fail(kShortRead);
+  std::fclose(f);
+  return s.GetError();
 }
 
 }  // namespace
@@ -141,19 +191,36 @@ int32_t CollectSources(const std::vector<Text>& sources, PropertyList& content, 
   return 0;
 }
 
+int32_t WriteContentList(const PropertyList& content, Stream& out) {
+  const uint32_t kBufferSize = 1u << 20;
+  auto* buffer = static_cast<unsigned char*>(HeapBlockAlloc(kBufferSize));
+  if (buffer == nullptr) return out.Fail(kOutOfMemory);
+  out.WriteU16(kList);
+  out.WriteU16(content.GetKey());
+  out.WriteU32(static_cast<uint32_t>(ContentRecordSize(content) - 8));  // as a 32-bit counter has it
+  out.WriteU32(static_cast<uint32_t>(content.GetCount()));
+  for (int32_t i = 0; i < content.GetCount() && out.GetError() == 0; ++i) {
+    const Value& v = content.At(i);
+    if (v.GetType() == kFsItem)
+      WriteItem(v, out, buffer, kBufferSize);
+    else
+      SerialiseValue(const_cast<Value&>(v), out);
+  }
+  SecureWipe(buffer, kBufferSize);
+  HeapBlockFree(buffer);
+  return out.GetError();
+}
+
 int32_t WriteContainer(const Text& out_path, const Text& password, PropertyList& content,
                        const PackOptions& options) {
   if (!IsSupported(options.cipher_id)) return kUnsupported;
   if (options.compression > 2) return kBadCompression;
 
-  ItemContext context;
   StreamParams params;
-  params.base_folder = "";
-  params.items = &context;
   params.progress = options.progress;
 
   PropertyList header;
-  uint64_t total = ContentRecordSize(content, &params);
+  uint64_t total = ContentRecordSize(content);
   if (options.progress_total && total <= 0xFFFFFFFFull) header.PutDWord(kHeaderProgressTotal, static_cast<uint32_t>(total), 1);
   Value vector = TheRandomPool().Generate(static_cast<int32_t>(BlockSize(options.cipher_id)));
   if (!vector.IsBlobOf(BlockSize(options.cipher_id))) return kBadVector;
@@ -181,7 +248,7 @@ int32_t WriteContainer(const Text& out_path, const Text& password, PropertyList&
     if (progress.Attach(&content_stream) != 0) r = kAttachFailed;
     top = &progress;
   }
-  if (r == 0) r = SerialiseValue(content, *top);
+  if (r == 0) r = WriteContentList(content, *top);
   progress.Close();
   int32_t closed = content_stream.Close();
   if (r == 0) r = closed;

@@ -5,19 +5,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "container/format.h"
 #include "core/stream.h"
 #include "core/text.h"
 #include "core/value.h"
 
 namespace qef {
-
-// Item property keys of a content list.
-enum ItemKey : uint16_t {
-  kItemKind = 100,    // Byte: 0 file, 1 folder
-  kItemName = 200,    // String: the file or folder name
-  kItemFolder = 201,  // String: folder part relative to the base folder, ending in '/'
-  kItemInfo = 300,    // List: file information (attributes and times)
-};
 
 // Told about each source entry that is skipped (a symbolic link or a special file).
 using SkipReporter = void (*)(const Text& path, const char* why, void* user);
@@ -38,6 +31,11 @@ struct PackOptions {
 // does not exist).
 int32_t CollectSources(const std::vector<Text>& sources, PropertyList& content, SkipReporter skipped,
                        void* user);
+
+// Writes a content list's record to a stream: the list, and for each item its record
+// with its property list and, for a file, the source file's size and data (read from
+// its source path, or its base folder and stored names). The stream's error code.
+int32_t WriteContentList(const PropertyList& content, Stream& out);
 
 // Writes the content list as a container file. The file is written under a temporary
 // name beside out_path and renamed into place only when complete, so a failed write

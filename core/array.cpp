@@ -126,8 +126,6 @@ int32_t ValueArray::AppendMove(Value& value) {
   return size_ - 1;
 }
 
-Value ValueArray::GetCopy(int32_t index) const { return Value(elements_[index]); }
-
 bool ValueArray::AssignFrom(const ValueArray& other) {
   SetSize(0);
   for (int32_t i = 0; i < other.size_; ++i)

@@ -58,7 +58,6 @@ class ValueArray {
   int32_t Append(const Value& value);
   // Appends by moving the value in (it is left Empty); its index, or -1.
   int32_t AppendMove(Value& value);
-  Value GetCopy(int32_t index) const;
   // Deep copy of other's elements, in order. false when storage ran out part way.
   bool AssignFrom(const ValueArray& other);
 

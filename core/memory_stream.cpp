@@ -65,9 +65,4 @@ int32_t MemoryStream::Write(const void* buffer, uint32_t length) {
   return error_;
 }
 
-int32_t MemoryStream::Close() {
-  // The written bytes stay readable through Data() until the next open.
-  return Stream::Close();
-}
-
 }  // namespace qef

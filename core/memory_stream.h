@@ -17,9 +17,9 @@ class MemoryStream : public Stream {
   int32_t OpenWrite(const StreamParams* params);
   int32_t Read(void* buffer, uint32_t length) override;  // 208 past the end
   int32_t Write(const void* buffer, uint32_t length) override;  // 101 when memory runs out
-  int32_t Close() override;
 
-  // What was written so far (writing) or the bytes being read.
+  // What was written so far (writing) or the bytes being read; written bytes stay
+  // readable after Close, until the next open.
   const unsigned char* Data() const { return write_data_ != nullptr ? write_data_ : read_data_; }
   uint32_t Size() const { return write_data_ != nullptr ? write_size_ : read_size_; }
   uint32_t Position() const { return read_pos_; }

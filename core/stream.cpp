@@ -67,6 +67,7 @@ int32_t Stream::Open(int32_t mode, const StreamParams* params) {
   if (mode_ != kModeClosed) Close();
   error_ = 0;
   total_ = 0;
+  counting_ = false;
   params_ = params;
   if (mode == kModeWriting || mode == kModeReading) {
     mode_ = mode;
@@ -74,6 +75,12 @@ int32_t Stream::Open(int32_t mode, const StreamParams* params) {
   }
   mode_ = kModeClosed;
   return mode == kModeClosed ? 0 : kWrongDirection;
+}
+
+int32_t Stream::OpenCounting() {
+  int32_t r = Open(kModeWriting, nullptr);
+  counting_ = true;
+  return r;
 }
 
 int32_t Stream::Count(uint32_t n) {

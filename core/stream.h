@@ -20,18 +20,11 @@ struct ProgressCallback {
 // Sends one message; 0 when there is no record or no function.
 int32_t SendProgress(const ProgressCallback* callback, int32_t message, int32_t value);
 
-// What file and folder items do when a content list is read or written; defined by
-// the container layer, carried here so that it reaches every item of a stream chain.
-class ItemContext;
-
 // Handed by pointer to Open and copied down a chain of filter streams; owned by
 // whoever opens the outermost stream, never freed by a stream.
 struct StreamParams {
-  const char* base_folder = nullptr;          // folder against which items are resolved
   const ProgressCallback* progress = nullptr;  // where progress messages go
-  int32_t count_only = 0;                     // 1: only count bytes; items add their size unread
   uint32_t progress_total = 0;                // bytes that make 100 % for a ProgressStream; 0 unknown
-  ItemContext* items = nullptr;               // item behaviour; null for plain value records
 };
 
 enum StreamMode : int32_t { kModeClosed = 0, kModeWriting = 1, kModeReading = 2 };
@@ -60,14 +53,13 @@ class Stream {
   // Closes an open stream first; 0 when the stream is now in the requested mode,
   // 60 for a mode other than 0, 1 and 2 (the stream stays closed).
   int32_t Open(int32_t mode, const StreamParams* params);
+  // Opens this base stream for writing as a counter that measures what is written to
+  // it: writers may then leave out what only a real output needs (nested lengths).
+  int32_t OpenCounting();
+  bool OnlyCounts() const { return counting_; }
   // Accounts for n bytes without data (writing streams only; 60 otherwise).
   int32_t Count(uint32_t n);
-  int32_t GetCountOnlyFlag() const { return params_ != nullptr ? params_->count_only : 0; }
   const StreamParams* GetParams() const { return params_; }
-  // Changes the parameters that this stream, and filters attached to it afterwards,
-  // hand on; an open file stream can so read a plain header under narrower
-  // parameters than the content behind it.
-  void UseParams(const StreamParams* params) { params_ = params; }
   int32_t GetError() const { return error_; }
   uint32_t GetTotal() const { return total_; }
   // Stores a failure found by a caller working on this stream (first one wins).
@@ -106,6 +98,7 @@ class Stream {
   int32_t error_ = 0;
   int32_t mode_ = kModeClosed;
   uint32_t total_ = 0;
+  bool counting_ = false;
 };
 
 // A stream on top of another one, with its direction and parameters.

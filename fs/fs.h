@@ -143,11 +143,15 @@ class NewFile {
   int32_t Finish(const PropertyList* info);
   // Closes without setting anything: 0, or kShortWrite.
   int32_t Close();
+  // The system's error number of the last call that failed (Create, Write, Close),
+  // taken right after it failed; 0 when none has.
+  int32_t NativeError() const { return native_; }
 
  private:
   intptr_t handle_ = -1;
   Text path_;
   FileId id_;
+  int32_t native_ = 0;
 };
 
 // One directory search: every entry but "." and "..", in the order the system gives.

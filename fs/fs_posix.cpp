@@ -263,7 +263,10 @@ int CreateAt(int at, const char* name, bool& exists, FileId& id) {
 int32_t NewFile::Create(const Text& path, bool& exists) {
   Close();
   int fd = CreateAt(AT_FDCWD, path.Str(), exists, id_);
-  if (fd < 0) return kCannotOpen;
+  if (fd < 0) {
+    native_ = errno;
+    return kCannotOpen;
+  }
   handle_ = fd;
   path_ = path;
   return 0;
@@ -274,7 +277,10 @@ int32_t NewFile::Create(const Folder& folder, const Text& name, bool& exists) {
   exists = false;
   if (!folder.IsOpen()) return kCannotOpen;
   int fd = CreateAt(Fd(folder.handle_), name.Str(), exists, id_);
-  if (fd < 0) return kCannotOpen;
+  if (fd < 0) {
+    native_ = errno;
+    return kCannotOpen;
+  }
   handle_ = fd;
   path_ = Text::Concat(folder.Path(), name);
   return 0;
@@ -286,6 +292,7 @@ int32_t NewFile::Write(const void* data, uint32_t length) {
     ssize_t n = ::write(static_cast<int>(handle_), p, length);
     if (n <= 0) {
       if (n < 0 && errno == EINTR) continue;
+      native_ = n < 0 ? errno : ENOSPC;
       return kShortWrite;
     }
     p += n;
@@ -311,6 +318,7 @@ int32_t NewFile::Close() {
   if (handle_ < 0) return 0;
   int r = ::close(static_cast<int>(handle_));
   handle_ = -1;
+  if (r != 0) native_ = errno;
   return r == 0 ? 0 : kShortWrite;
 }
 

@@ -323,7 +323,10 @@ HANDLE CreateNew(const Text& path, bool& exists, FileId& id) {
 int32_t NewFile::Create(const Text& path, bool& exists) {
   Close();
   HANDLE h = CreateNew(path, exists, id_);
-  if (h == INVALID_HANDLE_VALUE) return kCannotOpen;
+  if (h == INVALID_HANDLE_VALUE) {
+    native_ = LastNativeError();
+    return kCannotOpen;
+  }
   handle_ = reinterpret_cast<intptr_t>(h);
   path_ = path;
   return 0;
@@ -340,8 +343,14 @@ int32_t NewFile::Create(const Folder& folder, const Text& name, bool& exists) {
 
 int32_t NewFile::Write(const void* data, uint32_t length) {
   DWORD written = 0;
-  if (!WriteFile(reinterpret_cast<HANDLE>(handle_), data, length, &written, nullptr) || written != length)
+  if (!WriteFile(reinterpret_cast<HANDLE>(handle_), data, length, &written, nullptr)) {
+    native_ = LastNativeError();
     return kShortWrite;
+  }
+  if (written != length) {
+    native_ = ERROR_DISK_FULL;
+    return kShortWrite;
+  }
   return 0;
 }
 
@@ -369,6 +378,7 @@ int32_t NewFile::Finish(const PropertyList* info) {
 int32_t NewFile::Close() {
   if (handle_ == -1) return 0;
   BOOL ok = CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  if (!ok) native_ = LastNativeError();
   handle_ = -1;
   return ok ? 0 : kShortWrite;
 }

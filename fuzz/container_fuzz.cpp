@@ -14,7 +14,6 @@
 
 #include "container/container_reader.h"
 #include "container/engine.h"
-#include "container/fs_item.h"
 #include "container/value_record.h"
 #include "container/writer.h"
 #include "core/endian.h"
@@ -115,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qef::ExtractOptions options;
   options.decode_threads = (control & 2) != 0 ? 2 : 1;
   int32_t r = qef::ExtractContainer(engine, qef::Text(container.c_str()), qef::Text(kPassword),
-                                    qef::Text((root + "area/target/").c_str()), nullptr, nullptr, nullptr, &options);
+                                    qef::Text((root + "area/target/").c_str()), nullptr, &options);
   // Nothing beside the target, whatever happened; nothing inside it after a failure.
   for (const auto& e : fsys::directory_iterator(root + "area"))
     FUZZ_ASSERT(e.path().filename() == "target");
@@ -132,13 +131,10 @@ std::vector<std::string> FuzzSeeds() {
   qef::PropertyList content;
   qef::CollectSources({qef::Text((src.generic_string() + "/tree").c_str())}, content, nullptr, nullptr);
   // The content list's plain bytes, as a writer produces them.
-  qef::ItemContext context;
   qef::StreamParams params;
-  params.base_folder = "";
-  params.items = &context;
   qef::MemoryStream out;
   out.OpenWrite(&params);
-  qef::SerialiseValue(content, out);
+  qef::WriteContentList(content, out);
   std::string plain(reinterpret_cast<const char*>(out.Data()), out.Size());
   fsys::remove_all(src);
 

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qef::MemoryStream out;
   out.OpenWrite(nullptr);
   FUZZ_ASSERT(qef::SerialiseValue(value, out) == 0);
-  FUZZ_ASSERT(out.Size() == qef::RecordSize(value, nullptr));
+  FUZZ_ASSERT(out.Size() == qef::RecordSize(value));
   qef::MemoryStream again;
   again.OpenRead(out.Data(), out.Size(), nullptr);
   qef::Value back;

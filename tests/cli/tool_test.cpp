@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -522,6 +523,92 @@ TEST_F(Tool, KeepExistingLeavesFilesAsTheyAre) {
   EXPECT_EQ(TakeSnapshot(dir_.Sub("t/src/")), TakeSnapshot(dir_.Sub("src/")));
 }
 
+// A failed extraction names the item, what could not be done and, where the system
+// gave one, its reason; the code stays 204 and the target is left as it was.
+TEST_F(Tool, ExtractFailuresNameTheItemAndWhy) {
+  WriteFileBytes(dir_.Sub("data.txt"), "payload");
+  PropertyList content;
+  Value docs = FileItem("", "docs", dir_.Sub("data.txt"));
+  docs.GetFsItem()->PutByte(kItemKind, 1, 1);
+  content.Append(docs);
+  content.Append(FileItem("docs/", "report.pdf", dir_.Sub("data.txt")));
+  ASSERT_EQ(WriteContainer(dir_.Sub("a.qef"), Text(kPassword), content, PackOptions()), 0);
+  PropertyList long_content;
+  std::string long_name = std::string(300, 'n') + ".txt";
+  long_content.Append(FileItem("", long_name.c_str(), dir_.Sub("data.txt")));
+  ASSERT_EQ(WriteContainer(dir_.Sub("long.qef"), Text(kPassword), long_content, PackOptions()), 0);
+  PropertyList read_only;
+  read_only.PutByte(kInfoReadOnly, 1, 1);
+
+  struct Case {
+    const char* what;
+    const char* archive;
+    std::function<void(const Text& target)> prepare;
+    const char* option;
+    std::string said;
+  } cases[] = {
+      {"a folder in the way", "a.qef", [](const Text& t) { CreateFolder(Text::Concat(t, "docs/report.pdf/")); }, "",
+       "qef: docs/report.pdf: a folder is in the way (code 204)"},
+      {"a read-only file", "a.qef",
+       [&](const Text& t) {
+         CreateFolder(Text::Concat(t, "docs/"));
+         WriteFileBytes(Text::Concat(t, "docs/report.pdf"), "old");
+         ApplyFileInformation(Text::Concat(t, "docs/report.pdf"), &read_only);
+       },
+       "", "qef: docs/report.pdf: the file exists and is read-only (code 204)"},
+      {"--keep-existing", "a.qef",
+       [](const Text& t) {
+         CreateFolder(Text::Concat(t, "docs/"));
+         WriteFileBytes(Text::Concat(t, "docs/report.pdf"), "old");
+       },
+       "--keep-existing", "qef: docs/report.pdf: exists and --keep-existing was given (code 204)"},
+      {"a file in the way of its folder", "a.qef", [](const Text& t) { WriteFileBytes(Text::Concat(t, "docs"), "x"); },
+       "", "qef: docs/report.pdf: a file is in the way of a folder (code 204)"},
+      {"a name too long for the system", "long.qef", [](const Text&) {}, "",
+       "qef: " + long_name + ": cannot create the file: "},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    std::string target = "t" + std::to_string(++n);
+    Text t = dir_.Sub((target + "/").c_str());
+    ASSERT_EQ(CreateFolder(t), 0);
+    c.prepare(t);
+    test::Snapshot before = TakeSnapshot(t);
+    std::vector<std::string> args = {"extract", At(c.archive), "-C", At(target.c_str()), "--password-file",
+                                     At("pw.txt")};
+    if (*c.option != 0) args.push_back(c.option);
+    RunResult r = Qef(args);
+    EXPECT_TRUE(OneErrorLine(r, kCannotOpen)) << c.what;
+    EXPECT_TRUE(Contains(r.err, c.said)) << c.what << ": " << r.err;
+    EXPECT_EQ(TakeSnapshot(t), before) << c.what;
+  }
+}
+
+// A file and a folder of the same name: the folder after the file cannot be made,
+// which the run tells, naming it; the file after the folder fails the run.
+TEST_F(Tool, AFileAndAFolderOfOneNameAreTold) {
+  WriteFileBytes(dir_.Sub("data.txt"), "payload");
+  Value folder = FileItem("", "x", dir_.Sub("data.txt"));
+  folder.GetFsItem()->PutByte(kItemKind, 1, 1);
+  PropertyList file_first, folder_first;
+  file_first.Append(FileItem("", "x", dir_.Sub("data.txt")));
+  file_first.Append(folder);
+  folder_first.Append(folder);
+  folder_first.Append(FileItem("", "x", dir_.Sub("data.txt")));
+  ASSERT_EQ(WriteContainer(dir_.Sub("ff.qef"), Text(kPassword), file_first, PackOptions()), 0);
+  ASSERT_EQ(WriteContainer(dir_.Sub("df.qef"), Text(kPassword), folder_first, PackOptions()), 0);
+
+  RunResult r = Qef({"extract", At("ff.qef"), "-C", At("t1"), "--password-file", At("pw.txt")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(r.err, "qef: warning: x/: a file is in the way of a folder; the folder was not made")) << r.err;
+  EXPECT_TRUE(Contains(r.out, "Extracted 1 file and 0 folders")) << r.out;
+  EXPECT_EQ(test::ReadFileBytes(dir_.Sub("t1/x")), "payload");
+
+  r = Qef({"extract", At("df.qef"), "-C", At("t2"), "--password-file", At("pw.txt")});
+  EXPECT_TRUE(OneErrorLine(r, kCannotOpen));
+  EXPECT_TRUE(Contains(r.err, "qef: x: a folder is in the way (code 204)")) << r.err;
+}
+
 // The default target is a new folder named after the archive, made unique as the
 // stub makes its proposal unique.
 TEST_F(Tool, ExtractsBesideTheArchiveByDefault) {
@@ -543,12 +630,12 @@ struct Seen {
 int32_t VerifyAsTheStub(const Text& container, const char* password, Seen& seen) {
   ExtractOptions verify;
   verify.action = ItemAction::kVerify;
-  verify.observer = [](const FsItem& item, int32_t, uint32_t, void* user) {
-    static_cast<Seen*>(user)->names.push_back(item.GetString(kItemName, "").Str());
+  verify.observer = [](const ItemHeader& item, bool, void* user) {
+    static_cast<Seen*>(user)->names.push_back(item.name.Str());
   };
   verify.observer_user = &seen;
   ExtractEngine engine;
-  return ExtractContainer(engine, container, Text(password), Text(), nullptr, nullptr, nullptr, &verify);
+  return ExtractContainer(engine, container, Text(password), Text(), nullptr, &verify);
 }
 
 // Names, texts and the password are typed as UTF-8 and reach the stub in its code

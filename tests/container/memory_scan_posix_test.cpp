@@ -37,7 +37,7 @@ TEST(PasswordHygiene, NoCopyOfThePasswordSurvivesARun) {
       ExtractEngine engine;
       ExtractOptions ahead;
       ahead.decode_threads = 2;
-      ASSERT_EQ(ExtractContainer(engine, dir.Sub("c.qef"), password, dir.Sub("t/"), nullptr, nullptr, nullptr, &ahead),
+      ASSERT_EQ(ExtractContainer(engine, dir.Sub("c.qef"), password, dir.Sub("t/"), nullptr, &ahead),
                 0);
     }
   }

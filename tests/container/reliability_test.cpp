@@ -30,7 +30,7 @@ const bool kWindows = kNativeStyle == PathStyle::kWindows;
 
 int32_t Extract(const Text& container, const char* password, const Text& target) {
   ExtractEngine engine;
-  return ExtractContainer(engine, container, Text(password), target, nullptr, nullptr, nullptr);
+  return ExtractContainer(engine, container, Text(password), target, nullptr);
 }
 
 // The codes a damaged container may end with.

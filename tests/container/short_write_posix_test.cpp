@@ -52,7 +52,7 @@ TEST(ShortWrite, ADiskThatFillsUpEndsTheRunWith205) {
     {
       FileSizeLimit full(limit);
       ExtractEngine engine;
-      r = ExtractContainer(engine, dir.Sub("c.qef"), Text("pw"), dir.Sub("t/"), nullptr, nullptr, nullptr);
+      r = ExtractContainer(engine, dir.Sub("c.qef"), Text("pw"), dir.Sub("t/"), nullptr);
     }
     EXPECT_EQ(r, kShortWrite) << "limit " << limit;
     EXPECT_EQ(test::TakeSnapshot(dir.Sub("t/")), before) << "limit " << limit;

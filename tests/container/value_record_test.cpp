@@ -54,7 +54,7 @@ TEST(ValueRecord, VerbatimLayouts) {
   EXPECT_EQ(Bytes(list), std::string("\x02\x00\x00\x00\x10\x00\x00\x00\x01\x00\x00\x00"
                                      "\x28\x00\x1E\x00\x04\x00\x00\x00\x04\x03\x02\x01",
                                      24));
-  EXPECT_EQ(RecordSize(list, nullptr), 24u);
+  EXPECT_EQ(RecordSize(list), 24u);
 }
 
 TEST(ValueRecord, EveryTagRoundTripsThroughAFile) {
@@ -91,7 +91,7 @@ TEST(ValueRecord, EveryTagRoundTripsThroughAFile) {
   FileStream out;
   ASSERT_EQ(out.Open(kModeWriting, path, nullptr), 0);
   ASSERT_EQ(SerialiseValue(root, out), 0);
-  EXPECT_EQ(out.GetTotal(), RecordSize(root, nullptr));
+  EXPECT_EQ(out.GetTotal(), RecordSize(root));
   out.Close();
 
   FileStream in;

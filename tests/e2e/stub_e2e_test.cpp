@@ -507,7 +507,7 @@ TEST_F(StubTest, DamagedContainerShowsTheEngineCode) {
   Text damaged = dir_.Sub("damaged.qef");
   ASSERT_TRUE(WriteFileBytes(damaged, std::string(container.begin(), container.end())));
   ExtractEngine engine;
-  int32_t code = ExtractContainer(engine, damaged, kPassword, dir_.Sub("scratch/"), nullptr, nullptr, nullptr);
+  int32_t code = ExtractContainer(engine, damaged, kPassword, dir_.Sub("scratch/"), nullptr);
   ASSERT_NE(code, kOk);
   ASSERT_NE(code, kCancelled);
   ASSERT_NE(code, kWrongPassword);

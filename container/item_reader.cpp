@@ -1,0 +1,143 @@
+#include "container/item_reader.h"
+
+#include <utility>
+
+#include "container/format.h"
+#include "container/value_record.h"
+#include "core/heap.h"
+#include "core/result.h"
+#include "fs/path.h"
+
+namespace qef {
+
+Text ItemHeader::StoredPath() const {
+  return ToInternalForm(Text::Concat(folder, name), PathStyle::kWindows);
+}
+
+ItemReader::ItemReader(Stream& in) : in_(in) {}
+
+ItemReader::~ItemReader() {
+  // The buffer held decrypted file data.
+  if (buffer_ != nullptr) {
+    SecureWipe(buffer_, kBufferSize);
+    HeapBlockFree(buffer_);
+  }
+}
+
+// The stack of records being read stands for the calls a recursive reading would
+// make: the content list's record may be a list, lists may hold lists and items, and
+// an item's properties are a list that may hold anything again. It never holds more
+// than the nesting limit allows, and only the lists inside an item's properties keep
+// their values: whatever the number of items, memory stays bounded.
+bool ItemReader::NextItem(ItemHeader& item) {
+  if (left_ > 0 && SkipData() != 0) return false;
+  if (GetError() != 0) return false;
+  if (!started_) {
+    started_ = true;
+    Frame root;  // the content list's own record, which may be of any kind
+    root.left = 1;
+    stack_.push_back(std::move(root));
+  }
+  while (GetError() == 0 && !stack_.empty()) {
+    if (stack_.back().left > 0) {
+      Step();
+      continue;
+    }
+    Frame done = std::move(stack_.back());
+    stack_.pop_back();
+    if (stack_.empty()) break;
+    Frame& parent = stack_.back();
+    if (parent.is_item) {
+      stack_.pop_back();
+      return Complete(done.list, item) == 0;
+    }
+    if (parent.keep) {
+      ValueArray* values = parent.list.GetItems();
+      if (values == nullptr || values->AppendMove(done.list) < 0) Fail(kOutOfMemory);
+    }
+  }
+  return false;
+}
+
+int32_t ItemReader::Step() {
+  --stack_.back().left;
+  bool keep = stack_.back().keep;
+  uint16_t tag = 0, key = 0;
+  uint32_t length = 0;
+  if (in_.ReadU16(tag) != 0) return GetError();
+  in_.ReadU16(key);
+  in_.ReadU32(length);
+  if (GetError() != 0) return GetError();
+  if (tag != kList && tag != kFsItem) {
+    Value value;
+    if (ReadPayload(value, tag, key, length, in_) != 0) return GetError();
+    if (!keep) return 0;
+    ValueArray* values = stack_.back().list.GetItems();
+    if (values == nullptr || values->AppendMove(value) < 0) return Fail(kOutOfMemory);
+    return 0;
+  }
+  // One record deeper; the item and its properties are one each.
+  if (stack_.size() > static_cast<size_t>(kMaxNesting)) return Fail(kOutOfMemory);
+  if (tag == kFsItem) {
+    Frame opened;
+    opened.is_item = true;
+    stack_.push_back(std::move(opened));
+    // The properties must be a list: anything else is refused before it is read.
+    if (in_.ReadU16(tag) != 0) return GetError();
+    if (tag != kList) return Fail(kFailed);
+    in_.ReadU16(key);
+    in_.ReadU32(length);
+    if (GetError() != 0) return GetError();
+    if (stack_.size() > static_cast<size_t>(kMaxNesting)) return Fail(kOutOfMemory);
+    keep = true;
+  }
+  Frame list;
+  list.keep = keep;
+  if (keep) {
+    list.list.SetType(kList);
+    if (list.list.GetType() != kList) return Fail(kOutOfMemory);
+    list.list.SetKey(key);
+    list.list.SetSize(length);
+  }
+  // A hostile count costs nothing: the records are read one by one as they arrive.
+  if (in_.ReadU32(list.left) != 0) return GetError();
+  stack_.push_back(std::move(list));
+  return 0;
+}
+
+int32_t ItemReader::Complete(Value& properties, ItemHeader& item) {
+  static_cast<Value&>(item.properties) = std::move(properties);
+  const PropertyList& p = item.properties;
+  item.kind = p.GetByte(kItemKind, kKindFile);
+  item.folder = p.GetString(kItemFolder, "");
+  item.name = p.GetString(kItemName, "");
+  item.info = p.GetList(kItemInfo);
+  item.size = 0;
+  if (item.kind != kKindFile) return 0;
+  if (buffer_ == nullptr) buffer_ = static_cast<unsigned char*>(HeapBlockAlloc(kBufferSize));
+  if (buffer_ == nullptr) return Fail(kOutOfMemory);
+  if (in_.ReadU32(item.size) != 0) return GetError();
+  left_ = item.size;
+  return 0;
+}
+
+bool ItemReader::ReadData(const unsigned char*& data, uint32_t& length) {
+  length = 0;
+  if (left_ == 0 || GetError() != 0) return false;
+  uint32_t n = left_ < kBufferSize ? left_ : kBufferSize;
+  if (in_.Read(buffer_, n) != 0) return false;
+  left_ -= n;
+  data = buffer_;
+  length = n;
+  return true;
+}
+
+int32_t ItemReader::SkipData() {
+  const unsigned char* data = nullptr;
+  uint32_t length = 0;
+  while (ReadData(data, length)) {
+  }
+  return GetError();
+}
+
+}  // namespace qef

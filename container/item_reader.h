@@ -1,0 +1,85 @@
+#pragma once
+// The pull reader of a content list: it yields the file and folder items one at a
+// time, in stored order, with their data, from any reading stream (a container's
+// decoded content, a file, memory). It opens nothing on disk and never acts on an
+// item: whoever asks for the items does that (a disk writer, a lister, a tester).
+//
+// An item's record, after its value record header (tag 3100, key, length):
+//   its property list (one List record)   file items only: 4-byte size, data
+// Items are found wherever the content list's records hold them: in the list itself,
+// in lists inside it, even inside another item's properties (that item then comes
+// after the ones it holds, as its properties end after them).
+#include <cstdint>
+#include <vector>
+
+#include "core/stream.h"
+#include "core/text.h"
+#include "core/value.h"
+
+namespace qef {
+
+// One item as stored; names are the stored texts, not yet checked or mapped.
+struct ItemHeader {
+  uint8_t kind = 0;  // key 100: 0 file, 1 folder, other values items without effect
+  Text folder;       // key 201: the folder part, relative to the target
+  Text name;         // key 200
+  PropertyList info; // key 300: attributes and times (empty when absent)
+  uint32_t size = 0; // file items: the data's size
+  PropertyList properties;  // the whole property list
+
+  // The stored relative path, with the stored '\' separators as '/' (folders without
+  // a trailing '/'): what a message names.
+  Text StoredPath() const;
+};
+
+class ItemReader {
+ public:
+  // Reads from `in`, which stands at the start of the content list's record and stays
+  // owned by the caller.
+  explicit ItemReader(Stream& in);
+  ~ItemReader();
+  ItemReader(const ItemReader&) = delete;
+  ItemReader& operator=(const ItemReader&) = delete;
+
+  // The next item: true with `item` filled; false at the end of the content list or
+  // on a failure (GetError then says which). What is left of the previous item's data
+  // is skipped first.
+  bool NextItem(ItemHeader& item);
+  // The next piece of the current file item's data, inside the reader's buffer: true
+  // with `data` and `length` set; false when the data is all read, or on a failure.
+  bool ReadData(const unsigned char*& data, uint32_t& length);
+  // Reads and drops the rest of the current item's data: 0, or the error.
+  int32_t SkipData();
+  // Bytes of the current item's data not yet read.
+  uint32_t DataLeft() const { return left_; }
+  // The first failure (the stream's code; 101 for memory or records nested too deep;
+  // 1 for an item whose properties are not a list); 0 so far.
+  int32_t GetError() const { return in_.GetError(); }
+
+  static const uint32_t kBufferSize = 1u << 20;
+
+ private:
+  // A record holding records, being read: a list (with the records still to come) or
+  // an item (whose properties are the list frame above it).
+  struct Frame {
+    bool is_item = false;
+    bool keep = false;  // a list inside an item's properties: its values are kept
+    uint32_t left = 0;
+    Value list;
+  };
+  int32_t Fail(int32_t code) { return in_.Fail(code); }
+  // Reads the next record of the innermost list: a value, or the opening of a list or
+  // an item. 0, or the error.
+  int32_t Step();
+  // An item's properties are complete: fills `item`, reads a file's size.
+  int32_t Complete(Value& properties, ItemHeader& item);
+  bool Depth() const;
+
+  Stream& in_;
+  std::vector<Frame> stack_;
+  bool started_ = false;
+  uint32_t left_ = 0;
+  unsigned char* buffer_ = nullptr;
+};
+
+}  // namespace qef
