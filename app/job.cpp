@@ -88,7 +88,7 @@ int32_t JobProgress(int32_t message, int32_t value, uintptr_t, uintptr_t) {
 
 DWORD WINAPI WorkerThread(void* password_buffer) {
   AppState& app = App();
-  char* password = static_cast<char*>(password_buffer);
+  SecretBlock password(static_cast<char*>(password_buffer), kPasswordBufferSize);
   HANDLE file = app.container_out;
   app.container_out = INVALID_HANDLE_VALUE;
   {
@@ -101,14 +101,12 @@ DWORD WINAPI WorkerThread(void* password_buffer) {
   app.container_write = result;
   if (result == kOk) {
     Feed(kProgressPhase, 100 - kWriteWeight);
-    result = RunJob(app.container_file, Text(app.target_folder), password);
+    result = RunJob(app.container_file, Text(app.target_folder), password.Data());
     Feed(kProgressPhaseEnd, 0);
   }
   if (result == kOk) Feed(kProgressPosition, 100);
   // A name forgotten while its file is still there could not be retried at shutdown.
   if (RemoveFile(app.container_file) == kOk || !FileExists(app.container_file)) app.container_file = Text();
-  SecureWipe(password, kPasswordBufferSize);
-  HeapBlockFree(password);
   return static_cast<DWORD>(result);
 }
 

@@ -24,6 +24,8 @@ char* HeapCopyText(const char* text);
 class SecretBlock {
  public:
   explicit SecretBlock(size_t size);
+  // Takes over a block another SecretBlock released, to wipe and free it in turn.
+  SecretBlock(char* released, size_t size) : data_(released), size_(size) {}
   ~SecretBlock();
   SecretBlock(const SecretBlock&) = delete;
   SecretBlock& operator=(const SecretBlock&) = delete;
