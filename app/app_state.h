@@ -21,11 +21,11 @@ const int kTargetFolderSize = 261;
 struct AppState {
   HINSTANCE instance = nullptr;
   Mutex lock;
-  char* target_folder = nullptr;  // kTargetFolderSize bytes, zero-filled
-  Text container_file;            // the current run's container file, empty once it is gone
+  char* target_folder = nullptr;                // kTargetFolderSize bytes, zero-filled
+  Text container_file;                          // the current run's container file, empty once it is gone
   HANDLE container_out = INVALID_HANDLE_VALUE;  // that file, open, handed to the worker to fill
-  int32_t container_write = 0;    // the worker's result of filling it, read once it has ended
-  std::vector<Text> stale_files;  // container files of earlier runs that could not be removed yet
+  int32_t container_write = 0;                  // the worker's result of filling it, read once it has ended
+  std::vector<Text> stale_files;                // container files of earlier runs that could not be removed yet
 
   // The payload block as found at start-up; its texts are owned copies.
   PayloadView payload;

@@ -255,7 +255,7 @@ void OnInitDialog(DecryptDialog& dialog) {
   dialog.browse_bitmap = static_cast<HBITMAP>(
       LoadImageA(app.instance, MAKEINTRESOURCEA(IDB_BROWSE), IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
   HGDIOBJ old = reinterpret_cast<HGDIOBJ>(SendDlgItemMessageA(window, IDC_BROWSE, BM_SETIMAGE, IMAGE_BITMAP,
-                                                             reinterpret_cast<LPARAM>(dialog.browse_bitmap)));
+                                                              reinterpret_cast<LPARAM>(dialog.browse_bitmap)));
   if (old != nullptr) DeleteObject(old);
 }
 
@@ -286,14 +286,11 @@ INT_PTR CALLBACK DecryptDialogProc(HWND window, UINT message, WPARAM wparam, LPA
         default: return FALSE;
       }
       return TRUE;
-    case WM_TIMER:
-      OnTimer(*dialog);
-      return TRUE;
+    case WM_TIMER: OnTimer(*dialog); return TRUE;
     case WM_DESTROY:
       ClearPasswordField(window);  // the controls still exist
       return FALSE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 

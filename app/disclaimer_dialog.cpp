@@ -15,8 +15,7 @@ namespace {
 void CheckScrolled(DisclaimerDialog& dialog) {
   HWND field = GetDlgItem(dialog.window, IDC_DISCLAIMER);
   HWND accept = GetDlgItem(dialog.window, IDOK);
-  if (!dialog.watching || dialog.checking || field == nullptr || accept == nullptr || IsWindowEnabled(accept))
-    return;
+  if (!dialog.watching || dialog.checking || field == nullptr || accept == nullptr || IsWindowEnabled(accept)) return;
   dialog.checking = true;  // the questions below are messages to the watched field
   int first_line = static_cast<int>(SendMessageA(field, EM_GETFIRSTVISIBLELINE, 0, 0));
   int last_line = static_cast<int>(SendMessageA(field, EM_GETLINECOUNT, 0, 0)) - 1;
@@ -64,8 +63,8 @@ void OnInitDialog(DisclaimerDialog& dialog) {
     // all); a new text may leave the field's scroll bar at its end.
     SendMessageA(field, EM_SETSEL, 0, 0);
     SendMessageA(field, WM_VSCROLL, MAKEWPARAM(SB_TOP, 0), 0);
-    dialog.edit_proc = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrA(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ScrollWatchProc)));
+    dialog.edit_proc =
+        reinterpret_cast<WNDPROC>(SetWindowLongPtrA(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ScrollWatchProc)));
     SetFocus(field);
   }
   // Checked only from here: the field scrolls (and says so) while the text goes in.
@@ -89,9 +88,7 @@ INT_PTR CALLBACK DisclaimerDialogProc(HWND window, UINT message, WPARAM wparam, 
   DisclaimerDialog* dialog = DialogState<DisclaimerDialog>(window);
   if (dialog == nullptr) return FALSE;
   switch (message) {
-    case kScrollCheckMessage:
-      CheckScrolled(*dialog);
-      return FALSE;
+    case kScrollCheckMessage: CheckScrolled(*dialog); return FALSE;
     case WM_COMMAND:
       if (LOWORD(wparam) == IDC_DISCLAIMER) {
         if (HIWORD(wparam) == EN_VSCROLL) CheckScrolled(*dialog);
@@ -103,14 +100,10 @@ INT_PTR CALLBACK DisclaimerDialogProc(HWND window, UINT message, WPARAM wparam, 
         case IDOK:
           if (IsWindowEnabled(GetDlgItem(window, IDOK))) EndDialog(window, 1);
           return TRUE;
-        case IDCANCEL:
-          EndDialog(window, 0);
-          return TRUE;
-        default:
-          return FALSE;
+        case IDCANCEL: EndDialog(window, 0); return TRUE;
+        default: return FALSE;
       }
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 

@@ -113,8 +113,7 @@ LRESULT OnRelease(HWND window, UINT, WPARAM, LPARAM lparam) {
   POINT point = {GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
   RECT client;
   GetClientRect(window, &client);
-  if (PtInRect(&client, point))
-    SendMessageA(GetParent(window), WM_COMMAND, IDC_LINK, reinterpret_cast<LPARAM>(window));
+  if (PtInRect(&client, point)) SendMessageA(GetParent(window), WM_COMMAND, IDC_LINK, reinterpret_cast<LPARAM>(window));
   return 0;
 }
 
@@ -170,20 +169,14 @@ struct Entry {
 // Searched in order; a message not listed goes to DefWindowProcA (WM_ERASEBKGND
 // paints the class brush, the button face).
 const Entry kMessageTable[] = {
-    {WM_CREATE, OnCreate},
-    {WM_PAINT, OnPaint},
-    {WM_MOUSEHOVER, OnHoverOn},
-    {WM_MOUSELEAVE, OnHoverOff},
-    {WM_LBUTTONDOWN, OnPress},
-    {WM_LBUTTONUP, OnRelease},
+    {WM_CREATE, OnCreate},      {WM_PAINT, OnPaint},
+    {WM_MOUSEHOVER, OnHoverOn}, {WM_MOUSELEAVE, OnHoverOff},
+    {WM_LBUTTONDOWN, OnPress},  {WM_LBUTTONUP, OnRelease},
     {WM_SETFONT, Ignore},  // the control keeps its own font
-    {WM_DESTROY, OnDestroy},
-    {WM_CAPTURECHANGED, OnCaptureChanged},
+    {WM_DESTROY, OnDestroy},    {WM_CAPTURECHANGED, OnCaptureChanged},
     {WM_SETFOCUS, Ignore},  // it takes no focus
-    {WM_KILLFOCUS, Ignore},
-    {WM_SETTEXT, OnSetText},
-    {WM_GETTEXT, OnGetText},
-    {WM_MOUSEMOVE, OnMouseMove},
+    {WM_KILLFOCUS, Ignore},     {WM_SETTEXT, OnSetText},
+    {WM_GETTEXT, OnGetText},    {WM_MOUSEMOVE, OnMouseMove},
 };
 
 }  // namespace

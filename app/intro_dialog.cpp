@@ -42,8 +42,8 @@ void ShowBlockContent(IntroDialog& dialog) {
       SetWindowTextA(link, app.payload.link.Str());
   }
   SetLongText(GetDlgItem(window, IDC_INFO), app.payload.info);
-  HGDIOBJ old = reinterpret_cast<HGDIOBJ>(SendDlgItemMessageA(window, IDC_PICTURE, STM_SETIMAGE, IMAGE_BITMAP,
-                                                             reinterpret_cast<LPARAM>(app.picture)));
+  HGDIOBJ old = reinterpret_cast<HGDIOBJ>(
+      SendDlgItemMessageA(window, IDC_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(app.picture)));
   if (old != nullptr && old != app.picture) DeleteObject(old);
 }
 
@@ -90,11 +90,8 @@ INT_PTR CALLBACK IntroDialogProc(HWND window, UINT message, WPARAM wparam, LPARA
     case WM_COMMAND:
       if (HIWORD(wparam) != 0) return FALSE;
       return OnCommand(*dialog, LOWORD(wparam)) ? TRUE : FALSE;
-    case WM_DESTROY:
-      RemovePropA(window, kKillMe);
-      return FALSE;
-    default:
-      return FALSE;
+    case WM_DESTROY: RemovePropA(window, kKillMe); return FALSE;
+    default: return FALSE;
   }
 }
 

@@ -71,9 +71,7 @@ Text ErrorCodeText(int32_t code) {
   return text;
 }
 
-void OpenAddress(const Text& address) {
-  ShellExecuteA(nullptr, "open", address.Str(), "", "", SW_SHOWNORMAL);
-}
+void OpenAddress(const Text& address) { ShellExecuteA(nullptr, "open", address.Str(), "", "", SW_SHOWNORMAL); }
 
 void OpenWebPage(UINT string_id) { OpenAddress(LoadText(string_id)); }
 

@@ -31,8 +31,7 @@ Text ShortPath(const Text& path) {
 Text DesktopFolder() {
   Text path;
   LPITEMIDLIST items = nullptr;
-  if (SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOPDIRECTORY, &items) != S_OK || items == nullptr)
-    return path;
+  if (SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOPDIRECTORY, &items) != S_OK || items == nullptr) return path;
   char* buffer = path.GetBuffer(MAX_PATH);
   if (buffer != nullptr && !SHGetPathFromIDListA(items, buffer)) buffer[0] = 0;
   path.ReleaseBuffer();
@@ -48,15 +47,14 @@ Text DesktopFolder() {
 Text StartMenuFolder() {
   Text path;
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                    0, KEY_READ, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", 0,
+                    KEY_READ, &key) != ERROR_SUCCESS)
     return path;
   char* buffer = path.GetBuffer(kPathSize);
   DWORD type = 0;
   DWORD size = kPathSize;
   if (buffer != nullptr &&
-      (RegQueryValueExA(key, "Start Menu", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
-           ERROR_SUCCESS ||
+      (RegQueryValueExA(key, "Start Menu", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
        type != REG_SZ))
     buffer[0] = 0;
   path.ReleaseBuffer();  // terminates a value stored without its zero

@@ -10,9 +10,9 @@
 namespace qef {
 
 // A fresh name in the temporary folder (GetTempFileNameA with the prefix "QMLX", of
-// which the system takes the first three letters), in system form. The system creates an empty placeholder file of that name, which reserves the
-// number; the caller deletes it once it no longer needs the reservation. The empty
-// text when no name can be drawn.
+// which the system takes the first three letters), in system form. The system creates an empty placeholder file of that
+// name, which reserves the number; the caller deletes it once it no longer needs the reservation. The empty text when
+// no name can be drawn.
 Text DrawTempName();
 
 // The container file name for a drawn name: its folder and title with ".qef", in
@@ -26,11 +26,11 @@ enum LaunchResult : int32_t {
 };
 
 struct LaunchRequest {
-  Text program;          // full path of the program file
-  Text arguments;        // passed on as they are, nothing is quoted
-  bool wait = false;     // wait for the program's end
-  bool hide = false;     // start it with its window hidden
-  Text working_folder;   // empty: the launcher's own current folder
+  Text program;                   // full path of the program file
+  Text arguments;                 // passed on as they are, nothing is quoted
+  bool wait = false;              // wait for the program's end
+  bool hide = false;              // start it with its window hidden
+  Text working_folder;            // empty: the launcher's own current folder
   uint32_t* exit_code = nullptr;  // receives the exit code when waiting
 };
 

@@ -39,8 +39,8 @@ const std::string& Source() {
       std::string data(kTotal / 256, '\0');
       for (size_t i = 0; i < data.size(); ++i) {
         x = x * 1103515245u + 12345u;
-        data[i] = f % 2 == 0 ? "the quick brown fox jumps over the lazy dog\n"[(x >> 16) % 44]
-                             : static_cast<char>(x >> 24);
+        data[i] =
+            f % 2 == 0 ? "the quick brown fox jumps over the lazy dog\n"[(x >> 16) % 44] : static_cast<char>(x >> 24);
       }
       std::ofstream(folder + "f" + std::to_string(f) + ".bin", std::ios::binary) << data;
     }

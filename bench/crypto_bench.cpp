@@ -16,14 +16,11 @@ namespace {
 constexpr uint32_t kChunk = 1 << 20;
 const unsigned char kKey[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 
-void Bytes(benchmark::State& state) {
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kChunk);
-}
+void Bytes(benchmark::State& state) { state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kChunk); }
 
 void BM_CipherInstanceDecrypt(benchmark::State& state) {
   qef::CipherInstance cipher;
-  if (cipher.Init(static_cast<uint32_t>(state.range(0)), qef::kCipherDecrypt, qef::Text("pw"),
-                  nullptr) != 0) {
+  if (cipher.Init(static_cast<uint32_t>(state.range(0)), qef::kCipherDecrypt, qef::Text("pw"), nullptr) != 0) {
     state.SkipWithError("Init failed");
     return;
   }

@@ -7,10 +7,11 @@
 // with zlib, `floor_libdeflate` with libdeflate.
 //
 //   floor CONTAINER PASSWORD TARGET_FOLDER THREADS
+#include <sys/stat.h>
+
 #include <openssl/blowfish.h>
 #include <openssl/evp.h>
 #include <openssl/sha.h>
-#include <sys/stat.h>
 #ifdef FLOOR_LIBDEFLATE
 #include <libdeflate.h>
 #else
@@ -75,7 +76,10 @@ class Chain {
 class ChunkSource {
  public:
   ChunkSource(std::FILE* f, int cipher, const unsigned char key[16], const unsigned char* iv)
-      : f_(f), block_(cipher == 2 ? 16 : 8), data_(cipher, key, iv), lengths_(cipher, key, iv),
+      : f_(f),
+        block_(cipher == 2 ? 16 : 8),
+        data_(cipher, key, iv),
+        lengths_(cipher, key, iv),
         buffer_(static_cast<size_t>(block_) * 65536) {}
   // Copies the next stored chunk into raw; false at the end of the file.
   bool Next(unsigned char* raw, uint8_t& flag, uint32_t& stored) {

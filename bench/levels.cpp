@@ -16,11 +16,11 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <ctime>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -99,7 +99,8 @@ void Compress(const Candidate& c, const std::vector<unsigned char>& all, std::ve
   deflateEnd(&z);
 }
 
-void Inflate(bool libdeflate, const std::vector<unsigned char>& all, const std::vector<std::vector<unsigned char>>& in) {
+void Inflate(bool libdeflate, const std::vector<unsigned char>& all,
+             const std::vector<std::vector<unsigned char>>& in) {
   std::vector<unsigned char> plain(kPiece);
   libdeflate_decompressor* d = libdeflate_alloc_decompressor();
   for (size_t i = 0; i < in.size(); ++i) {
@@ -148,8 +149,9 @@ int main(int argc, char** argv) {
   if (all.empty()) Die("no bytes under " + std::string(argv[1]));
   std::printf("%zu bytes in %zu pieces of %zu, %d run(s), medians\n\n", all.size(), (all.size() + kPiece - 1) / kPiece,
               kPiece, runs);
-  std::printf("| codec, level | zlib streams (bytes) | as stored (bytes) | compress (s) | inflate, zlib (s) |"
-              " inflate, libdeflate (s) |\n|---|---|---|---|---|---|\n");
+  std::printf(
+      "| codec, level | zlib streams (bytes) | as stored (bytes) | compress (s) | inflate, zlib (s) |"
+      " inflate, libdeflate (s) |\n|---|---|---|---|---|---|\n");
   std::vector<std::vector<unsigned char>> out;
   for (const Candidate& c : candidates) {
     std::vector<double> comp, zinf, dinf;

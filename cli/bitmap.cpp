@@ -9,7 +9,6 @@ namespace {
 
 const size_t kFileHeaderSize = 14;
 
-
 int32_t Refuse(Text& message, const char* why) {
   message.Format("the picture is not a usable BMP file: %s", why);
   return kBadArgument;
@@ -24,8 +23,7 @@ int32_t CheckBitmap(const unsigned char* data, size_t size, Text& message, Bitma
   uint32_t pixels_at = LoadLe32(data + 10);
   uint32_t info_size = LoadLe32(data + 14);
   if (file_size != 0 && file_size > size) return Refuse(message, "the file is shorter than its header says");
-  if (info_size != 12 && info_size != 40 && info_size != 52 && info_size != 56 && info_size != 108 &&
-      info_size != 124)
+  if (info_size != 12 && info_size != 40 && info_size != 52 && info_size != 56 && info_size != 108 && info_size != 124)
     return Refuse(message, "unknown info header size");
   if (kFileHeaderSize + info_size > size) return Refuse(message, "the info header is cut short");
   if (pixels_at < kFileHeaderSize + info_size || pixels_at >= size)
@@ -57,8 +55,8 @@ int32_t CheckBitmap(const unsigned char* data, size_t size, Text& message, Bitma
     if (row * static_cast<uint64_t>(height) > size - pixels_at)
       return Refuse(message, "the pixel rows do not fit the file");
   }
-  if (facts != nullptr) *facts = BitmapFacts{static_cast<int32_t>(width), static_cast<int32_t>(height),
-                                             static_cast<int32_t>(bits)};
+  if (facts != nullptr)
+    *facts = BitmapFacts{static_cast<int32_t>(width), static_cast<int32_t>(height), static_cast<int32_t>(bits)};
   return kOk;
 }
 

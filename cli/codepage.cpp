@@ -61,9 +61,7 @@ int32_t CheckUtf8(const Text& text, Text& message, bool secret = false) {
 
 // UTF-16 and UTF-32 text holds zero bytes, which a Text cannot carry and the stub
 // would cut at.
-bool HoldsZeroBytes(uint32_t number) {
-  return number == 1200 || number == 1201 || number == 12000 || number == 12001;
-}
+bool HoldsZeroBytes(uint32_t number) { return number == 1200 || number == 1201 || number == 12000 || number == 12001; }
 
 int32_t Unsupported(uint32_t number, Text& message) {
   message.Format("code page %lu cannot be converted here", static_cast<unsigned long>(number));
@@ -118,8 +116,8 @@ int32_t FromUtf8(const Text& utf8, const CodePage& page, Text& out, Text& messag
         std::memcpy(c, s + i, len);
         character.ReleaseBuffer();
       }
-      message.Format("U+%04lX (%s) cannot be written in code page %lu", static_cast<unsigned long>(cp),
-                     character.Str(), static_cast<unsigned long>(page.number));
+      message.Format("U+%04lX (%s) cannot be written in code page %lu", static_cast<unsigned long>(cp), character.Str(),
+                     static_cast<unsigned long>(page.number));
       return kBadArgument;
     }
     i += len;

@@ -58,8 +58,8 @@ Text FormatFileTime(uint64_t filetime, bool iso) {
   int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
   Text t;
   t.Format(iso ? "%04ld-%02ld-%02ldT%02ld:%02ld:%02ldZ" : "%04ld-%02ld-%02ld %02ld:%02ld:%02ld",
-           static_cast<long>(year), static_cast<long>(month), static_cast<long>(day),
-           static_cast<long>(of_day / 3600), static_cast<long>(of_day / 60 % 60), static_cast<long>(of_day % 60));
+           static_cast<long>(year), static_cast<long>(month), static_cast<long>(day), static_cast<long>(of_day / 3600),
+           static_cast<long>(of_day / 60 % 60), static_cast<long>(of_day % 60));
   return t;
 }
 

@@ -10,12 +10,12 @@ namespace qef {
 
 // One item as the extraction engine reports it; names as stored.
 struct ListedItem {
-  int32_t kind = 0;  // 0 file, 1 folder
+  int32_t kind = 0;      // 0 file, 1 folder
   bool refused = false;  // extraction would refuse its name
   uint32_t size = 0;
-  Text folder;       // key 201
-  Text name;         // key 200
-  PropertyList info; // key 300: attributes and times
+  Text folder;        // key 201
+  Text name;          // key 200
+  PropertyList info;  // key 300: attributes and times
 };
 
 // A FILETIME (100 ns ticks since 1601) in UTC: "2024-05-01 12:34:56", or with `iso`

@@ -36,8 +36,9 @@ void AddCommon(CLI::App* command, Common& common, bool with_password) {
   if (with_password)
     command->add_option("--password-file", common.password_file,
                         "read the password from the first line of FILE ('-': standard input)");
-  command->add_option("--codepage", common.codepage,
-                      "Windows code page of names, texts and password in the archive, or raw")
+  command
+      ->add_option("--codepage", common.codepage,
+                   "Windows code page of names, texts and password in the archive, or raw")
       ->capture_default_str();
   command->add_flag("-q,--quiet", common.quiet, "no progress bar and no summary");
 }
@@ -143,11 +144,10 @@ int main(int argc, char** argv) {
     std::vector<CLI::App*> chosen = app.get_subcommands();
     std::string command = chosen.empty() ? "" : chosen.front()->get_name();
     if (const char* unknown = UnknownCommand(argc, argv))
-      return Usage(std::string("unknown command '") + unknown + "': the commands are pack, extract, list, test and info",
-                   "");
+      return Usage(
+          std::string("unknown command '") + unknown + "': the commands are pack, extract, list, test and info", "");
     if (TriedPasswordArgument(argc, argv))
-      return Usage("a password is never taken on the command line: use --password-file FILE or QEF_PASSWORD",
-                   command);
+      return Usage("a password is never taken on the command line: use --password-file FILE or QEF_PASSWORD", command);
     return Usage(e.what(), command);
   }
 
@@ -162,8 +162,8 @@ int main(int argc, char** argv) {
     if (command == "pack") {
       bool program = HasExtension(output, "exe");
       if (!program && !HasExtension(output, "qef")) return Usage("the output must end in .qef or .exe", command);
-      if (!program && !(stub.empty() && windows.empty() && info.empty() && link.empty() && disclaimer.empty() &&
-                        picture.empty()))
+      if (!program &&
+          !(stub.empty() && windows.empty() && info.empty() && link.empty() && disclaimer.empty() && picture.empty()))
         return Usage("--stub, --windows, --info, --link, --disclaimer and --picture are for programs (-o NAME.exe)",
                      command);
       if (!stub.empty() && !windows.empty())
@@ -190,10 +190,11 @@ int main(int argc, char** argv) {
     q.archive = ToInternalForm(Text(archive.c_str()));
     q.common = options;
     q.threads = threads;
-    if (command == "extract") return RunExtract(q, ToInternalForm(Text(directory.c_str())),
-                                                   keep_existing   ? Existing::kKeep
-                                                   : skip_existing ? Existing::kSkip
-                                                                   : Existing::kReplace);
+    if (command == "extract")
+      return RunExtract(q, ToInternalForm(Text(directory.c_str())),
+                        keep_existing   ? Existing::kKeep
+                        : skip_existing ? Existing::kSkip
+                                        : Existing::kReplace);
     if (command == "list") return RunList(q, json);
     return RunTest(q);
   };

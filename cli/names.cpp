@@ -25,9 +25,7 @@ int32_t Copy(const Text& from, Text& to) { return to.Assign(from) ? kOk : kOutOf
 
 int32_t LocalToUtf8(const Text& local, Text& utf8, Text& message) { return ToUtf8(local, Local(), utf8, message); }
 
-int32_t Utf8ToLocal(const Text& utf8, Text& local, Text& message) {
-  return FromUtf8(utf8, Local(), local, message);
-}
+int32_t Utf8ToLocal(const Text& utf8, Text& local, Text& message) { return FromUtf8(utf8, Local(), local, message); }
 
 int32_t ToStoredName(const Text& local, const CodePage& page, Text& stored, Text& message) {
   if (SameAsLocal(page)) return Copy(local, stored);
@@ -65,8 +63,10 @@ int32_t StoreNames(PropertyList& content, const CodePage& page, Text& message) {
       Text stored, why;
       int32_t r = ToStoredName(item->GetString(key, ""), page, stored, why);
       if (r == kOk && key == kItemName && stored.Find('\\') >= 0) {
-        why.Format("in code page %lu a character of it ends in the byte of '\\', which every reader takes for a "
-                   "folder separator", static_cast<unsigned long>(page.number));
+        why.Format(
+            "in code page %lu a character of it ends in the byte of '\\', which every reader takes for a "
+            "folder separator",
+            static_cast<unsigned long>(page.number));
         r = kBadArgument;
       }
       if (r != kOk) {

@@ -38,9 +38,7 @@ void NoteSkip(const Text& path, const char* why, void* user) {
   static_cast<std::vector<Skip>*>(user)->push_back(Skip{path, Text(why)});
 }
 
-void Assign(Bytes& bytes, const Text& text) {
-  bytes.assign(text.Str(), text.Str() + text.GetLength());
-}
+void Assign(Bytes& bytes, const Text& text) { bytes.assign(text.Str(), text.Str() + text.GetLength()); }
 
 // A text file for the stub: UTF-8 (a byte order mark is dropped), its line ends made
 // CRLF for the stub's edit fields, then in the archive's code page.
@@ -200,8 +198,8 @@ Totals Count(const PropertyList& content, std::vector<uint64_t>& sizes) {
 // Sums or writes the program: the stub's edited image, the block's head, the container
 // copied from its file in pieces, the block's tail and the padding after the block.
 // With `out` null the pieces only go into the checksum.
-int32_t EmitProgram(const Bytes& image, const Bytes& head, const Text& container, const Bytes& tail,
-                    uint32_t padding, PeChecksumSum* sum, TempFile* out) {
+int32_t EmitProgram(const Bytes& image, const Bytes& head, const Text& container, const Bytes& tail, uint32_t padding,
+                    PeChecksumSum* sum, TempFile* out) {
   const size_t kPiece = 1u << 20;
   Bytes piece;
   try {
@@ -250,8 +248,8 @@ int32_t WriteProgram(const PackRequest& q, const Text& password, PropertyList& c
     r = kUnsupported;
   }
   uint32_t padding = 0;
-  if (r == kOk) r = PreparePayloadSection(stub, head.size() + static_cast<uint64_t>(size) + tail.size(), padding,
-                                          message);
+  if (r == kOk)
+    r = PreparePayloadSection(stub, head.size() + static_cast<uint64_t>(size) + tail.size(), padding, message);
   PeChecksumSum sum;
   if (r == kOk) r = EmitProgram(stub, head, temp, tail, padding, &sum, nullptr);
   if (r == kOk) StorePeChecksum(stub, sum.Value());
@@ -278,13 +276,16 @@ int RunPack(const PackRequest& q) {
       Text utf8, stored, why;
       r = LocalToUtf8(q.link, utf8, why);
       if (r == kOk) r = FromUtf8(utf8, page, stored, why);
-      if (r == kOk) Assign(payload.link, stored);
-      else message.Format("the link: %s", why.Str());
+      if (r == kOk)
+        Assign(payload.link, stored);
+      else
+        message.Format("the link: %s", why.Str());
     }
     if (r == kOk && !q.picture_file.IsEmpty()) {
       r = ReadWholeFile(q.picture_file, payload.picture);
       Text why;
-      if (r != kOk) message.Format("cannot read the picture %s: %s", q.picture_file.Str(), WhyNotAFile(q.picture_file));
+      if (r != kOk)
+        message.Format("cannot read the picture %s: %s", q.picture_file.Str(), WhyNotAFile(q.picture_file));
       else if ((r = CheckBitmap(payload.picture.data(), payload.picture.size(), why)) != kOk)
         message.Format("%s: %s", q.picture_file.Str(), why.Str());
     }
@@ -322,8 +323,9 @@ int RunPack(const PackRequest& q) {
     return Fail(kBadArgument, message);
   }
   if (characters < kShortPassword)
-    Warn("the password is shorter than 10 characters; the key is derived with a single unsalted SHA-1, "
-         "so only a long password resists guessing");
+    Warn(
+        "the password is shorter than 10 characters; the key is derived with a single unsalted SHA-1, "
+        "so only a long password resists guessing");
 
   ProgressView progress(q.common.quiet);
   progress.Start(totals.bytes);

@@ -22,7 +22,7 @@ struct PasswordRequest {
   const char* password_file = nullptr;  // --password-file, or null
   bool confirm = false;                 // packing: ask twice on the terminal
   const char* variable = kPasswordVariable;
-  HiddenLineReader reader = nullptr;    // null: the terminal
+  HiddenLineReader reader = nullptr;  // null: the terminal
 };
 
 // 0 with the password; otherwise the code and a message: kCannotOpen (a password

@@ -51,8 +51,8 @@ Text FormatProgressLine(int32_t percent, uint64_t total_bytes, double elapsed_se
   int filled = percent * kBarWidth / 100;
   for (int i = 0; i < kBarWidth; ++i) bar[i] = i < filled ? '#' : ' ';
   bar[kBarWidth] = 0;
-  uint64_t done = total_bytes / 100 * static_cast<uint64_t>(percent) +
-                  total_bytes % 100 * static_cast<uint64_t>(percent) / 100;
+  uint64_t done =
+      total_bytes / 100 * static_cast<uint64_t>(percent) + total_bytes % 100 * static_cast<uint64_t>(percent) / 100;
   Text rate("--"), left("--");
   if (elapsed_seconds >= 0.5 && done > 0) {
     double per_second = static_cast<double>(done) / elapsed_seconds;

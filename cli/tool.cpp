@@ -27,8 +27,7 @@ Text DescribeItems(uint32_t files, uint32_t folders, uint64_t bytes) {
   return t;
 }
 
-int32_t GetPassword(const CommonOptions& common, bool confirm, Text& password, int32_t& characters,
-                    Text& message) {
+int32_t GetPassword(const CommonOptions& common, bool confirm, Text& password, int32_t& characters, Text& message) {
   PasswordRequest request;
   request.password_file = common.password_file.IsEmpty() ? nullptr : common.password_file.Str();
   request.confirm = confirm;

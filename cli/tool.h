@@ -38,8 +38,7 @@ struct CommonOptions {
 // The password in the archive's code page: asked twice on the terminal when
 // `confirm`; `characters` receives its length in characters as typed. 0, or a code
 // with a message (a character the code page cannot hold is refused with kBadArgument).
-int32_t GetPassword(const CommonOptions& common, bool confirm, Text& password, int32_t& characters,
-                    Text& message);
+int32_t GetPassword(const CommonOptions& common, bool confirm, Text& password, int32_t& characters, Text& message);
 
 // Follows the progress messages of one run: folds them into one value, draws the bar
 // (on a terminal, unless quiet) and answers kCancelled once the user pressed Ctrl-C,

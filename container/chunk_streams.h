@@ -135,7 +135,7 @@ class InflatingStream : public FilterStream {
   int32_t in_flight_ = 0;       // slots handed on and not yet written
   Workers* workers_ = nullptr;  // writing: who compresses the chunks
   int32_t read_ahead_ = 1;
-  Ahead* ahead_ = nullptr;      // reading with a second thread
+  Ahead* ahead_ = nullptr;  // reading with a second thread
   CompressorFactory compressor_factory_ = nullptr;
   unsigned char* raw_ = nullptr;    // a chunk as stored (compressed or plain)
   unsigned char* plain_ = nullptr;  // inflated bytes, or plain bytes being collected

@@ -25,8 +25,8 @@ int32_t ContainerKindOf(const Text& path, const FilePart& part) {
   FileStream file;
   bool got = file.OpenPart(path, part, &params) == 0 && file.Read(head, sizeof head) == 0;
   file.Close();
-  if (got && (std::memcmp(head, "Quillmar Encrypted File", 23) == 0 ||
-              std::memcmp(head, "QuillmarEncryptedFile", 21) == 0))
+  if (got &&
+      (std::memcmp(head, "Quillmar Encrypted File", 23) == 0 || std::memcmp(head, "QuillmarEncryptedFile", 21) == 0))
     return kKindOldFormat;
   return kKindContainer;
 }

@@ -15,10 +15,10 @@ extern const char kContainerMagic[];
 
 // Header property keys.
 enum HeaderKey : uint16_t {
-  kHeaderMagic = 10,        // String: the magic text
-  kHeaderCipher = 20,       // Byte: cipher id, 0 Blowfish (absent reads as 0), 2 AES
-  kHeaderCompression = 21,  // Byte: 0 stored, 1 deflate level 9, 2 level 3
-  kHeaderVector = 25,       // Blob: initialisation vector of both cipher chains
+  kHeaderMagic = 10,          // String: the magic text
+  kHeaderCipher = 20,         // Byte: cipher id, 0 Blowfish (absent reads as 0), 2 AES
+  kHeaderCompression = 21,    // Byte: 0 stored, 1 deflate level 9, 2 level 3
+  kHeaderVector = 25,         // Blob: initialisation vector of both cipher chains
   kHeaderProgressTotal = 30,  // DWord: size of the content list's record (optional)
 };
 

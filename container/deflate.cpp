@@ -19,8 +19,7 @@ class DeflateCompressor : public ChunkCompressor {
  public:
   ~DeflateCompressor() override { libdeflate_free_compressor(compressor_); }
 
-  uint8_t Run(const unsigned char* in, uint32_t n, uint8_t setting, unsigned char* out,
-              uint32_t& out_length) override {
+  uint8_t Run(const unsigned char* in, uint32_t n, uint8_t setting, unsigned char* out, uint32_t& out_length) override {
     if (setting == 0) {
       // Stored content still carries flag 1; the reader uses such bytes as they are.
       std::memcpy(out, in, n);

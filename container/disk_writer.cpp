@@ -212,8 +212,7 @@ int32_t DiskWriter::ApplyToFolder(int32_t folder, const PropertyList* info) {
 // keep every removal to what this run made.
 Text DiskWriter::TemporaryName() { return names_.Next(); }
 
-int32_t DiskWriter::BeginFile(int32_t folder, const Text& name, bool keep_existing, NewFile& out,
-                              PendingFile& file) {
+int32_t DiskWriter::BeginFile(int32_t folder, const Text& name, bool keep_existing, NewFile& out, PendingFile& file) {
   int32_t code = 0;
   Folder* at = Hold(folder, code);
   if (at == nullptr) return code;

@@ -140,9 +140,9 @@ class DiskWriter {
     Kind kind;
     int32_t folder;  // the folder it happened in; for kMadeFolder the folder made
     Text name;
-    FileId id;       // what the run put under `name`
-    Text backup;     // kReplacedFile: where the old entry was moved
-    FileId old_id;   // kReplacedFile: the old entry
+    FileId id;      // what the run put under `name`
+    Text backup;    // kReplacedFile: where the old entry was moved
+    FileId old_id;  // kReplacedFile: the old entry
   };
 
   // The held folder for a folder number, opened again through its parents (each

@@ -104,8 +104,8 @@ int32_t ReadItems(Stream& content, const ExtractOptions& o, DiskWriter* disk, ui
     if (r == 0 && o.observer != nullptr) o.observer(item, refused, o.observer_user);
   }
   if (r == 0) r = reader.GetError();
-  if (disk != nullptr && disk->Error().IsSet()) error.Set(disk->Error().code, disk->Error().path,
-                                                          disk->Error().action.Str(), disk->Error().reason);
+  if (disk != nullptr && disk->Error().IsSet())
+    error.Set(disk->Error().code, disk->Error().path, disk->Error().action.Str(), disk->Error().reason);
   return r;
 }
 

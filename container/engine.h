@@ -35,7 +35,7 @@ struct ExtractOptions {
   // observer as refused and the run goes on through every item; it ends with 240.
   bool go_on_after_refused_names = false;
   uint32_t* skipped_existing = nullptr;  // when given: how many files were left so
-  int32_t decode_threads = 1;  // 2 or more: a second thread reads and decodes ahead
+  int32_t decode_threads = 1;            // 2 or more: a second thread reads and decodes ahead
   ItemObserver observer = nullptr;
   void* observer_user = nullptr;
   NameMapper name_mapper = nullptr;  // null: names are used as stored

@@ -10,9 +10,7 @@
 
 namespace qef {
 
-Text ItemHeader::StoredPath() const {
-  return ToInternalForm(Text::Concat(folder, name), PathStyle::kWindows);
-}
+Text ItemHeader::StoredPath() const { return ToInternalForm(Text::Concat(folder, name), PathStyle::kWindows); }
 
 ItemReader::ItemReader(Stream& in) : in_(in) {}
 

@@ -20,11 +20,11 @@ namespace qef {
 
 // One item as stored; names are the stored texts, not yet checked or mapped.
 struct ItemHeader {
-  uint8_t kind = 0;  // key 100: 0 file, 1 folder, other values items without effect
-  Text folder;       // key 201: the folder part, relative to the target
-  Text name;         // key 200
-  PropertyList info; // key 300: attributes and times (empty when absent)
-  uint32_t size = 0; // file items: the data's size
+  uint8_t kind = 0;         // key 100: 0 file, 1 folder, other values items without effect
+  Text folder;              // key 201: the folder part, relative to the target
+  Text name;                // key 200
+  PropertyList info;        // key 300: attributes and times (empty when absent)
+  uint32_t size = 0;        // file items: the data's size
   PropertyList properties;  // the whole property list
 
   // The stored relative path, with the stored '\' separators as '/' (folders without

@@ -34,7 +34,7 @@ struct InflatingStream::Ahead {
   bool holding = false;   // the reader holds slot consumed % kSlots
   bool fetch_done = false;
   bool stop = false;
-  Inflater inflater;      // the ahead thread's own
+  Inflater inflater;  // the ahead thread's own
   Thread thread;
 
   ~Ahead() {
@@ -149,8 +149,8 @@ int32_t InflatingStream::RefillAhead() {
         }
       }
     }
-    int32_t r = inflater_.Run(claim->raw, claim->stored, claim->flag, setting_, claim->plain, &claim->content,
-                              &claim->length);
+    int32_t r =
+        inflater_.Run(claim->raw, claim->stored, claim->flag, setting_, claim->plain, &claim->content, &claim->length);
     a.Publish(*claim, r);
   }
 }

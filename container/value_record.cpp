@@ -73,11 +73,8 @@ int32_t SerialiseValue(Value& value, Stream& s) {
     s.WriteU16(value.GetKey());
     switch (tag) {
       case kEmpty:
-      case kPointer:
-        s.WriteU32(0);
-        break;
-      case kList:
-        return WriteList(value, s);
+      case kPointer: s.WriteU32(0); break;
+      case kList: return WriteList(value, s);
       case kByte:
         s.WriteU32(1);
         s.WriteU8(value.GetByteValue());
@@ -155,9 +152,7 @@ int32_t ReadPayload(Value& value, uint16_t tag, uint16_t key, uint32_t length, S
   value.SetKey(key);
   switch (tag) {
     case kEmpty:
-    case kPointer:
-      value.SetSize(length);
-      break;
+    case kPointer: value.SetSize(length); break;
     case kByte: {
       uint8_t v = 0;
       s.ReadU8(v);

@@ -211,8 +211,7 @@ int32_t WriteContentList(const PropertyList& content, Stream& out) {
   return out.GetError();
 }
 
-int32_t WriteContainer(const Text& out_path, const Text& password, PropertyList& content,
-                       const PackOptions& options) {
+int32_t WriteContainer(const Text& out_path, const Text& password, PropertyList& content, const PackOptions& options) {
   if (!IsSupported(options.cipher_id)) return kUnsupported;
   if (options.compression > 2) return kBadCompression;
 
@@ -221,7 +220,8 @@ int32_t WriteContainer(const Text& out_path, const Text& password, PropertyList&
 
   PropertyList header;
   uint64_t total = ContentRecordSize(content);
-  if (options.progress_total && total <= 0xFFFFFFFFull) header.PutDWord(kHeaderProgressTotal, static_cast<uint32_t>(total), 1);
+  if (options.progress_total && total <= 0xFFFFFFFFull)
+    header.PutDWord(kHeaderProgressTotal, static_cast<uint32_t>(total), 1);
   Value vector = TheRandomPool().Generate(static_cast<int32_t>(BlockSize(options.cipher_id)));
   if (!vector.IsBlobOf(BlockSize(options.cipher_id))) return kBadVector;
   header.PutValue(kHeaderVector, vector, 1);

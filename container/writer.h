@@ -16,11 +16,11 @@ namespace qef {
 using SkipReporter = void (*)(const Text& path, const char* why, void* user);
 
 struct PackOptions {
-  uint8_t cipher_id = 2;      // 2 AES-128, 0 Blowfish
-  uint8_t compression = 1;    // 1 deflate level 9, 2 level 3, 0 stored
-  bool progress_total = true; // write header key 30 so that readers can show progress
+  uint8_t cipher_id = 2;                       // 2 AES-128, 0 Blowfish
+  uint8_t compression = 1;                     // 1 deflate level 9, 2 level 3, 0 stored
+  bool progress_total = true;                  // write header key 30 so that readers can show progress
   const ProgressCallback* progress = nullptr;  // progress of the writing, may be null
-  int32_t jobs = 1;           // chunks compressed at once
+  int32_t jobs = 1;                            // chunks compressed at once
 };
 
 // Appends items for each source (a file, or a folder with everything below it; paths
@@ -29,8 +29,7 @@ struct PackOptions {
 // source's parent folder, so that names are relative to it. Links and special files
 // are skipped and reported. 0, or the code of the first failure (201 for a source that
 // does not exist).
-int32_t CollectSources(const std::vector<Text>& sources, PropertyList& content, SkipReporter skipped,
-                       void* user);
+int32_t CollectSources(const std::vector<Text>& sources, PropertyList& content, SkipReporter skipped, void* user);
 
 // Writes a content list's record to a stream: the list, and for each item its record
 // with its property list and, for a file, the source file's size and data (read from
@@ -40,7 +39,6 @@ int32_t WriteContentList(const PropertyList& content, Stream& out);
 // Writes the content list as a container file. The file is written under a temporary
 // name beside out_path and renamed into place only when complete, so a failed write
 // leaves no partial output. 0, or the first failure's code.
-int32_t WriteContainer(const Text& out_path, const Text& password, PropertyList& content,
-                       const PackOptions& options);
+int32_t WriteContainer(const Text& out_path, const Text& password, PropertyList& content, const PackOptions& options);
 
 }  // namespace qef

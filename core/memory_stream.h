@@ -15,7 +15,7 @@ class MemoryStream : public Stream {
   // Reads the caller's bytes, which must outlive the stream's reading.
   int32_t OpenRead(const void* data, uint32_t size, const StreamParams* params);
   int32_t OpenWrite(const StreamParams* params);
-  int32_t Read(void* buffer, uint32_t length) override;  // 208 past the end
+  int32_t Read(void* buffer, uint32_t length) override;         // 208 past the end
   int32_t Write(const void* buffer, uint32_t length) override;  // 101 when memory runs out
 
   // What was written so far (writing) or the bytes being read; written bytes stay

@@ -55,8 +55,7 @@ void ProgressTracker::Feed(int32_t message, int32_t value) {
       // An end without a matching phase is ignored rather than making depth negative.
       if (depth_ > 0) --depth_;
       break;
-    default:
-      break;  // 105, 201 and unknown messages change nothing
+    default: break;  // 105, 201 and unknown messages change nothing
   }
 }
 

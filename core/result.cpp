@@ -23,7 +23,9 @@ const char* DescribeResult(int32_t code) {
     case kTargetMissing: return "the target folder does not exist or cannot be searched";
     case kCannotRemoveFolder: return "a folder could not be removed";
     case kCannotCreateParent: return "a parent folder could not be created";
-    case kUnsafeName: return "an item's name is unsafe: it leads outside the target folder, or names a device, a stream or characters Windows refuses";
+    case kUnsafeName:
+      return "an item's name is unsafe: it leads outside the target folder, or names a device, a stream or characters "
+             "Windows refuses";
     case kBadMagic: return "not an archive of this format, or an unknown cipher";
     case kOldFormat: return "an older archive format that is not supported";
     case kBadChunk: return "the archive data is damaged";

@@ -24,7 +24,7 @@ int32_t SendProgress(const ProgressCallback* callback, int32_t message, int32_t 
 // whoever opens the outermost stream, never freed by a stream.
 struct StreamParams {
   const ProgressCallback* progress = nullptr;  // where progress messages go
-  uint32_t progress_total = 0;                // bytes that make 100 % for a ProgressStream; 0 unknown
+  uint32_t progress_total = 0;                 // bytes that make 100 % for a ProgressStream; 0 unknown
 };
 
 enum StreamMode : int32_t { kModeClosed = 0, kModeWriting = 1, kModeReading = 2 };

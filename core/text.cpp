@@ -16,8 +16,7 @@ const int32_t kFormatArea = 65536;
 
 }  // namespace
 
-Text::Text(Text&& other) noexcept
-    : storage_(other.storage_), length_(other.length_), capacity_(other.capacity_) {
+Text::Text(Text&& other) noexcept : storage_(other.storage_), length_(other.length_), capacity_(other.capacity_) {
   other.storage_ = nullptr;
   other.length_ = 0;
   other.capacity_ = 0;

@@ -18,7 +18,9 @@ Mutex::~Mutex() {
 void Mutex::Lock() { EnterCriticalSection(static_cast<CRITICAL_SECTION*>(impl_)); }
 void Mutex::Unlock() { LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(impl_)); }
 
-CondVar::CondVar() : impl_(new CONDITION_VARIABLE) { InitializeConditionVariable(static_cast<CONDITION_VARIABLE*>(impl_)); }
+CondVar::CondVar() : impl_(new CONDITION_VARIABLE) {
+  InitializeConditionVariable(static_cast<CONDITION_VARIABLE*>(impl_));
+}
 CondVar::~CondVar() { delete static_cast<CONDITION_VARIABLE*>(impl_); }
 
 void CondVar::Wait(Mutex& locked) {

@@ -21,10 +21,8 @@ bool OwnsBytes(uint16_t tag) {
     case kDouble:
     case kPointer:
     case kString:
-    case kFsItem:
-      return false;
-    default:
-      return true;  // Blob and every opaque tag
+    case kFsItem: return false;
+    default: return true;  // Blob and every opaque tag
   }
 }
 
@@ -99,9 +97,7 @@ void Value::Assign(const Value& other) {
   // inside what this value owns.
   uint16_t key = other.key_;
   switch (other.tag_) {
-    case kEmpty:
-      SetType(kEmpty);
-      break;
+    case kEmpty: SetType(kEmpty); break;
     case kList: {
       ValueArray* items = new (std::nothrow) ValueArray();
       if (items != nullptr && !items->AssignFrom(*other.payload_.list)) {
@@ -152,21 +148,16 @@ void Value::Assign(const Value& other) {
 void* Value::GetData() {
   switch (tag_) {
     case kEmpty:
-    case kList:
-      return nullptr;
+    case kList: return nullptr;
     case kByte:
     case kWord:
     case kDWord:
     case kInt:
     case kDouble:
-    case kPointer:
-      return &payload_;
-    case kFsItem:
-      return payload_.item;
-    case kString:
-      return payload_.text;
-    default:
-      return payload_.bytes;
+    case kPointer: return &payload_;
+    case kFsItem: return payload_.item;
+    case kString: return payload_.text;
+    default: return payload_.bytes;
   }
 }
 
@@ -217,9 +208,7 @@ void Value::AppendBytes(const void* bytes, int32_t n) {
   AdoptBytes(kBlob, block, static_cast<uint32_t>(total));
 }
 
-const unsigned char* Value::GetBytes() const {
-  return OwnsBytes(tag_) ? payload_.bytes : nullptr;
-}
+const unsigned char* Value::GetBytes() const { return OwnsBytes(tag_) ? payload_.bytes : nullptr; }
 
 void Value::SetString(const char* text) {
   SetType(kString);
@@ -278,23 +267,17 @@ Text Value::ToHexText() const {
 bool Value::operator==(const Value& other) const {
   if (tag_ != other.tag_ || key_ != other.key_) return false;
   switch (tag_) {
-    case kEmpty:
-      return true;
-    case kByte:
-      return payload_.u8 == other.payload_.u8;
-    case kWord:
-      return payload_.u16 == other.payload_.u16;
+    case kEmpty: return true;
+    case kByte: return payload_.u8 == other.payload_.u8;
+    case kWord: return payload_.u16 == other.payload_.u16;
     case kDWord:
-    case kInt:
-      return payload_.u32 == other.payload_.u32;
+    case kInt: return payload_.u32 == other.payload_.u32;
     case kDouble:
       // The same bits, so that a value read back equals the one written, a NaN too.
       // NOLINTNEXTLINE(bugprone-suspicious-memory-comparison)
       return std::memcmp(&payload_.f64, &other.payload_.f64, sizeof(double)) == 0;
-    case kPointer:
-      return payload_.ptr == other.payload_.ptr && size_ == other.size_;
-    case kString:
-      return Text::Compare(GetString(), other.GetString()) == 0;
+    case kPointer: return payload_.ptr == other.payload_.ptr && size_ == other.size_;
+    case kString: return Text::Compare(GetString(), other.GetString()) == 0;
     case kList: {
       const ValueArray& a = *payload_.list;
       const ValueArray& b = *other.payload_.list;

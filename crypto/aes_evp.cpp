@@ -67,8 +67,7 @@ int AesEngine::Process(unsigned char* data, uint32_t length) {
   while (length > 0) {
     int piece = static_cast<int>(length < kLargestPiece ? length : kLargestPiece);
     int written = 0;
-    if (EVP_CipherUpdate(schedule_->context, data, &written, data, piece) != 1 ||
-        written != piece) {
+    if (EVP_CipherUpdate(schedule_->context, data, &written, data, piece) != 1 || written != piece) {
       return kCipherRefused;
     }
     data += piece;

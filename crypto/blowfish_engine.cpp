@@ -41,13 +41,9 @@ int BlowfishEngine::Setup(const unsigned char key[16], const unsigned char vecto
   return kOk;
 }
 
-int BlowfishEngine::Encrypt(unsigned char* data, uint32_t length) {
-  return Run(data, length, BF_ENCRYPT);
-}
+int BlowfishEngine::Encrypt(unsigned char* data, uint32_t length) { return Run(data, length, BF_ENCRYPT); }
 
-int BlowfishEngine::Decrypt(unsigned char* data, uint32_t length) {
-  return Run(data, length, BF_DECRYPT);
-}
+int BlowfishEngine::Decrypt(unsigned char* data, uint32_t length) { return Run(data, length, BF_DECRYPT); }
 
 // BF_cbc_encrypt leaves the last ciphertext block in the chain, which is what lets
 // the next call continue the same CBC pass.
@@ -56,8 +52,7 @@ int BlowfishEngine::Run(unsigned char* data, uint32_t length, int direction) {
   if (length % kBlockSize != 0) return kBadLength;
   while (length > 0) {
     uint32_t piece = length < kLargestPiece ? length : kLargestPiece;
-    BF_cbc_encrypt(data, data, static_cast<long>(piece), &schedule_->key, schedule_->chain,
-                   direction);
+    BF_cbc_encrypt(data, data, static_cast<long>(piece), &schedule_->key, schedule_->chain, direction);
     data += piece;
     length -= piece;
   }

@@ -20,9 +20,7 @@ const unsigned char* VectorBytes(const Value* vector, uint32_t size) {
 
 unsigned char* BufferBytes(Value& buffer) { return const_cast<unsigned char*>(buffer.GetBytes()); }
 
-uint32_t BufferLength(const Value& buffer) {
-  return buffer.GetBytes() != nullptr ? buffer.GetSize() : 0;
-}
+uint32_t BufferLength(const Value& buffer) { return buffer.GetBytes() != nullptr ? buffer.GetSize() : 0; }
 
 }  // namespace
 
@@ -30,8 +28,7 @@ uint32_t BufferLength(const Value& buffer) {
 
 AesEngine::~AesEngine() { Release(); }
 
-int AesEngine::Setup(const unsigned char key[16], const unsigned char vector[kBlockSize],
-                     int direction) {
+int AesEngine::Setup(const unsigned char key[16], const unsigned char vector[kBlockSize], int direction) {
   ready_ = 0;
   direction_ = 0;
   int r = PrepareChain(vector);
@@ -45,13 +42,9 @@ int AesEngine::Setup(const unsigned char key[16], const unsigned char vector[kBl
   return kOk;
 }
 
-int AesEngine::Encrypt(unsigned char* data, uint32_t length) {
-  return Run(data, length, kCipherEncrypt);
-}
+int AesEngine::Encrypt(unsigned char* data, uint32_t length) { return Run(data, length, kCipherEncrypt); }
 
-int AesEngine::Decrypt(unsigned char* data, uint32_t length) {
-  return Run(data, length, kCipherDecrypt);
-}
+int AesEngine::Decrypt(unsigned char* data, uint32_t length) { return Run(data, length, kCipherDecrypt); }
 
 int AesEngine::Run(unsigned char* data, uint32_t length, int direction) {
   if (!ready_) return kNotReady;
@@ -73,8 +66,7 @@ int CipherInstance::Init(uint32_t id, int direction, const Text& password, const
       DeriveCipherKey(password, id_, key);
       return blowfish_.Setup(key.bytes, bytes);
     }
-    case kReservedCipher:
-      return kCipherUnavailable;
+    case kReservedCipher: return kCipherUnavailable;
     case kAesCipher: {
       static_assert(BlockSize(kAesCipher) == AesEngine::kBlockSize, "AES works on 16-byte blocks");
       const unsigned char* bytes = VectorBytes(vector, AesEngine::kBlockSize);
@@ -82,26 +74,17 @@ int CipherInstance::Init(uint32_t id, int direction, const Text& password, const
       DeriveCipherKey(password, id_, key);
       return aes_.Setup(key.bytes, bytes, direction);
     }
-    default:
-      return kUnknownCipher;
+    default: return kUnknownCipher;
   }
 }
 
-int CipherInstance::Encrypt(unsigned char* data, uint32_t length) {
-  return Run(data, length, kCipherEncrypt);
-}
+int CipherInstance::Encrypt(unsigned char* data, uint32_t length) { return Run(data, length, kCipherEncrypt); }
 
-int CipherInstance::Decrypt(unsigned char* data, uint32_t length) {
-  return Run(data, length, kCipherDecrypt);
-}
+int CipherInstance::Decrypt(unsigned char* data, uint32_t length) { return Run(data, length, kCipherDecrypt); }
 
-int CipherInstance::Encrypt(Value& buffer) {
-  return Run(BufferBytes(buffer), BufferLength(buffer), kCipherEncrypt);
-}
+int CipherInstance::Encrypt(Value& buffer) { return Run(BufferBytes(buffer), BufferLength(buffer), kCipherEncrypt); }
 
-int CipherInstance::Decrypt(Value& buffer) {
-  return Run(BufferBytes(buffer), BufferLength(buffer), kCipherDecrypt);
-}
+int CipherInstance::Decrypt(Value& buffer) { return Run(BufferBytes(buffer), BufferLength(buffer), kCipherDecrypt); }
 
 int CipherInstance::Run(unsigned char* data, uint32_t length, int direction) {
   uint32_t block = BlockSize(id_);
@@ -110,8 +93,7 @@ int CipherInstance::Run(unsigned char* data, uint32_t length, int direction) {
   if (id_ == kReservedCipher) return kCipherUnavailable;
   if (data == nullptr && length != 0) return kBadArgument;
   if (id_ == kBlowfishCipher) {
-    return direction == kCipherEncrypt ? blowfish_.Encrypt(data, length)
-                                       : blowfish_.Decrypt(data, length);
+    return direction == kCipherEncrypt ? blowfish_.Encrypt(data, length) : blowfish_.Decrypt(data, length);
   }
   return direction == kCipherEncrypt ? aes_.Encrypt(data, length) : aes_.Decrypt(data, length);
 }

@@ -37,9 +37,7 @@ constexpr uint32_t BlockSize(uint32_t id) {
 }
 
 // True for the ids that can be set up (0 and 2).
-constexpr bool IsSupported(uint32_t id) {
-  return (id & 0xFF) == kBlowfishCipher || (id & 0xFF) == kAesCipher;
-}
+constexpr bool IsSupported(uint32_t id) { return (id & 0xFF) == kBlowfishCipher || (id & 0xFF) == kAesCipher; }
 
 // The library's key schedule and chaining value; defined by the engine's source file.
 struct BlowfishSchedule;

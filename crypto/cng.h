@@ -3,6 +3,7 @@
 // the AES engine and the random source use. bcrypt.dll is not one of the DLLs Windows
 // protects, so it is not imported at load time but loaded from System32 on first use.
 #include <windows.h>
+
 #include <bcrypt.h>
 
 namespace qef {

@@ -1,7 +1,6 @@
 // Windows: loads the CNG calls of bcrypt.dll from System32, once per process.
-#include "crypto/cng.h"
-
 #include "core/system_library.h"
+#include "crypto/cng.h"
 
 namespace qef {
 

@@ -24,12 +24,9 @@ Sha1Digest::~Sha1Digest() { OPENSSL_cleanse(bytes_, sizeof(bytes_)); }
 
 int Sha1Digest::Hash(const void* data, uint32_t length) { return Hash(data, length, nullptr, 0); }
 
-int Sha1Digest::Hash(const Text& text) {
-  return Hash(text.Str(), static_cast<uint32_t>(text.GetLength()), nullptr, 0);
-}
+int Sha1Digest::Hash(const Text& text) { return Hash(text.Str(), static_cast<uint32_t>(text.GetLength()), nullptr, 0); }
 
-int Sha1Digest::Hash(const void* first, uint32_t first_length, const void* second,
-                     uint32_t second_length) {
+int Sha1Digest::Hash(const void* first, uint32_t first_length, const void* second, uint32_t second_length) {
   SHA_CTX context;
   SHA1_Init(&context);
   if (first != nullptr) SHA1_Update(&context, first, first_length);
@@ -69,14 +66,12 @@ int DeriveCipherKey(const Text& password, uint32_t cipher_id, CipherKey& key) {
       label = kBlowfishLabel;
       label_length = sizeof(kBlowfishLabel) - 1;
       break;
-    case 1:
-      return kCipherUnavailable;
+    case 1: return kCipherUnavailable;
     case 2:
       label = kAesLabel;
       label_length = sizeof(kAesLabel) - 1;
       break;
-    default:
-      return kUnknownCipher;
+    default: return kUnknownCipher;
   }
   Sha1Digest digest;
   digest.Hash(password.Str(), static_cast<uint32_t>(password.GetLength()), label, label_length);

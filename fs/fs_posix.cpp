@@ -94,9 +94,7 @@ bool UnforeseeableBytes(unsigned char* out, uint32_t length) {
   return ok;
 }
 
-bool MakeOneFolder(const Text& folder) {
-  return ::mkdir(StripTrailingSeparator(folder).Str(), 0777) == 0;
-}
+bool MakeOneFolder(const Text& folder) { return ::mkdir(StripTrailingSeparator(folder).Str(), 0777) == 0; }
 
 bool IsLink(const Text& path) {
   struct stat st;
@@ -327,8 +325,7 @@ int32_t CollectFileInformation(const Text& path, PropertyList& list) {
   if (folder ? !FolderExists(path) : !FileExists(path)) return kFailed;
   if (folder) return 0;
   struct statx sx;
-  if (::statx(AT_FDCWD, path.Str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
-    return kFailed;
+  if (::statx(AT_FDCWD, path.Str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return kFailed;
   if ((sx.stx_mode & S_IWUSR) == 0) list.PutByte(kInfoReadOnly, 1, 1);
   if (sx.stx_mask & STATX_BTIME)
     PutTime(list, kInfoCreated, sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
@@ -382,9 +379,7 @@ namespace {
 // strerror_r comes in two kinds: the XSI one fills the buffer and answers a number, the
 // GNU one answers the text, which may lie elsewhere.
 [[maybe_unused]] const char* PickErrorText(int answer, const char* buffer) { return answer == 0 ? buffer : ""; }
-[[maybe_unused]] const char* PickErrorText(const char* answer, const char*) {
-  return answer != nullptr ? answer : "";
-}
+[[maybe_unused]] const char* PickErrorText(const char* answer, const char*) { return answer != nullptr ? answer : ""; }
 
 }  // namespace
 

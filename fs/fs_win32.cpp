@@ -2,6 +2,7 @@
 // the operating system for files and folders. Paths arrive in internal form and are
 // turned into the system form ('\') for each call.
 #include <windows.h>
+
 #include <ntsecapi.h>
 
 #include <cstring>
@@ -90,9 +91,7 @@ bool RegularFileSize(const Text& path, uint64_t& size) {
   return true;
 }
 
-int32_t RemoveFile(const Text& path) {
-  return DeleteFileA(ToSystemForm(path).Str()) ? 0 : kCannotDeleteFile;
-}
+int32_t RemoveFile(const Text& path) { return DeleteFileA(ToSystemForm(path).Str()) ? 0 : kCannotDeleteFile; }
 
 int32_t RemoveFolder(const Text& path) {
   return RemoveDirectoryA(ToSystemForm(StripTrailingSeparator(path)).Str()) ? 0 : kCannotRemoveFolder;
@@ -132,9 +131,8 @@ int32_t ApplyFileInformation(const Text& path, const PropertyList* list) {
   // FILE_WRITE_ATTRIBUTES is enough for SetFileTime and has no path length limit
   // beyond the system's own.
   if (!folder) {
-    HANDLE h = CreateFileA(system.Str(), FILE_WRITE_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA(system.Str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       SetTimes(h, list);
       CloseHandle(h);
@@ -220,8 +218,10 @@ int32_t Folder::OpenIn(const Folder& parent, const Text& name) {
     }
   }
   int32_t r = 0;
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) r = kUnsafeName;
-  else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) r = kCannotOpen;
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    r = kUnsafeName;
+  else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    r = kCannotOpen;
   if (r != 0) {
     CloseHandle(h);
     return r;
@@ -253,10 +253,14 @@ EntryInfo Folder::Inspect(const Text& name) const {
     a = AttributesOf(path);  // in use in a way that refuses even this open: no identity
   }
   if (a == kNoAttributes) return entry;
-  if ((a & FILE_ATTRIBUTE_REPARSE_POINT) != 0) entry.kind = EntryInfo::kLink;
-  else if ((a & FILE_ATTRIBUTE_DIRECTORY) != 0) entry.kind = EntryInfo::kFolder;
-  else if ((a & FILE_ATTRIBUTE_DEVICE) != 0) entry.kind = EntryInfo::kOther;
-  else entry.kind = EntryInfo::kFile;
+  if ((a & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    entry.kind = EntryInfo::kLink;
+  else if ((a & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    entry.kind = EntryInfo::kFolder;
+  else if ((a & FILE_ATTRIBUTE_DEVICE) != 0)
+    entry.kind = EntryInfo::kOther;
+  else
+    entry.kind = EntryInfo::kFile;
   entry.read_only = entry.kind == EntryInfo::kFile && (a & FILE_ATTRIBUTE_READONLY) != 0;
   return entry;
 }
@@ -288,8 +292,10 @@ int32_t Folder::Remove(const Text& name, const FileId& id) const {
     if (read_only) SetAttributes(h, (a & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) | FILE_ATTRIBUTE_NORMAL);
     FILE_DISPOSITION_INFO disposition = {};
     disposition.DeleteFile = TRUE;
-    if (SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition)) r = 0;
-    else if (read_only) SetAttributes(h, a);
+    if (SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition))
+      r = 0;
+    else if (read_only)
+      SetAttributes(h, a);
   }
   CloseHandle(h);
   return r;
@@ -306,8 +312,8 @@ namespace {
 
 HANDLE CreateNew(const Text& path, bool& exists, FileId& id) {
   exists = false;
-  HANDLE h = CreateFileA(ToSystemForm(path).Str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
+  HANDLE h =
+      CreateFileA(ToSystemForm(path).Str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD e = GetLastError();
     exists = e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS;
@@ -371,7 +377,8 @@ int32_t NewFile::Finish(const PropertyList* info) {
   if (!done) SetTimes(h, info);
   int32_t r = Close();
   // A new file carries the archive attribute already: only other words need a call.
-  if (r == 0 && !done && attributes != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesA(ToSystemForm(path_).Str(), attributes);
+  if (r == 0 && !done && attributes != FILE_ATTRIBUTE_ARCHIVE)
+    SetFileAttributesA(ToSystemForm(path_).Str(), attributes);
   return r;
 }
 
@@ -395,9 +402,8 @@ int32_t CollectFileInformation(const Text& path, PropertyList& list) {
     if (a & FILE_ATTRIBUTE_READONLY) list.PutByte(kInfoReadOnly, 1, 1);
   }
   if (!folder) {
-    HANDLE h = CreateFileA(system.Str(), FILE_READ_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA(system.Str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       FILETIME c, ac, w;
       if (GetFileTime(h, &c, &ac, &w)) {

@@ -107,7 +107,7 @@ bool IsDeviceName(const char* component, size_t length) {
 }
 
 bool IsUnsafeComponent(const char* c, size_t length, bool first, PathStyle style) {
-  if (length == 0) return false;  // doubled separators stay where they are
+  if (length == 0) return false;                 // doubled separators stay where they are
   if (length == 1 && c[0] == '.') return false;  // the folder itself
   bool only_dots_and_blanks = true;
   for (size_t i = 0; i < length; ++i) {
@@ -148,7 +148,8 @@ const char* UnstorableNameReason(const Text& name) {
   if (std::strchr(p, '\\') != nullptr) return "it holds '\\', which every reader takes for a folder separator";
   for (size_t i = 0; i < length; ++i)
     if (static_cast<unsigned char>(p[i]) < 0x20 || p[i] == 0x7F) return "it holds a control character";
-  if (std::strpbrk(p, "/:*?\"<>|") != nullptr) return "it holds one of / : * ? \" < > |, which Windows refuses in names";
+  if (std::strpbrk(p, "/:*?\"<>|") != nullptr)
+    return "it holds one of / : * ? \" < > |, which Windows refuses in names";
   if (p[length - 1] == '.' || p[length - 1] == ' ') return "it ends in a dot or a blank, which Windows drops";
   if (IsDeviceName(p, length)) return "it is a device name on Windows (CON, NUL, AUX, COM1, ...)";
   return nullptr;

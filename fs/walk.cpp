@@ -5,8 +5,7 @@
 
 namespace qef {
 
-int32_t WalkFolder(const Text& base, const Text& relative, WalkCallback callback, uintptr_t user1,
-                   uintptr_t user2) {
+int32_t WalkFolder(const Text& base, const Text& relative, WalkCallback callback, uintptr_t user1, uintptr_t user2) {
   if (callback == nullptr) return kBadArgument;
   if (!FolderExists(base)) return kFolderMissing;
   FolderSearch search;
@@ -30,8 +29,7 @@ int32_t WalkFolder(const Text& base, const Text& relative, WalkCallback callback
 
 namespace {
 
-int32_t DeleteEntry(const Text& base, const Text& relative, const Text& name, int32_t is_folder, uintptr_t,
-                    uintptr_t) {
+int32_t DeleteEntry(const Text& base, const Text& relative, const Text& name, int32_t is_folder, uintptr_t, uintptr_t) {
   Text path = Text::Concat(Text::Concat(base, relative), name);
   if (is_folder == 0) return RemoveFile(path);
   if (is_folder == 1) return DeleteFolderTree(path);

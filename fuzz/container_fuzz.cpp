@@ -116,8 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t r = qef::ExtractContainer(engine, qef::Text(container.c_str()), qef::Text(kPassword),
                                     qef::Text((root + "area/target/").c_str()), nullptr, &options);
   // Nothing beside the target, whatever happened; nothing inside it after a failure.
-  for (const auto& e : fsys::directory_iterator(root + "area"))
-    FUZZ_ASSERT(e.path().filename() == "target");
+  for (const auto& e : fsys::directory_iterator(root + "area")) FUZZ_ASSERT(e.path().filename() == "target");
   if (r != 0) FUZZ_ASSERT(fsys::is_empty(root + "area/target"));
   return 0;
 }

@@ -14,11 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 std::vector<std::string> FuzzSeeds();
 
 // Aborts with a message: a broken promise the fuzzer must report.
-#define FUZZ_ASSERT(cond)                                                          \
-  do {                                                                             \
-    if (!(cond)) {                                                                 \
-      std::fprintf(stderr, "fuzz assertion failed: %s (%s:%d)\n", #cond, __FILE__, \
-                   __LINE__);                                                      \
-      std::abort();                                                                \
-    }                                                                              \
+#define FUZZ_ASSERT(cond)                                                                     \
+  do {                                                                                        \
+    if (!(cond)) {                                                                            \
+      std::fprintf(stderr, "fuzz assertion failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
+      std::abort();                                                                           \
+    }                                                                                         \
   } while (0)

@@ -42,7 +42,10 @@ std::vector<std::string> FuzzSeeds() {
   content.picture.assign(60, 'B');
   auto block = qef::BuildPayloadBlock(content);
   seeds.emplace_back(block.begin(), block.end());
-  seeds.push_back(std::string("\x08\x00\x00\x00\x04\x00\x00\x00" "abcd", 12));
+  seeds.push_back(
+      std::string("\x08\x00\x00\x00\x04\x00\x00\x00"
+                  "abcd",
+                  12));
   // A minimal PE32 image with its section table, so that the PE reader is reached.
   std::string pe(1024, '\0');
   pe[0] = 'M';
@@ -51,7 +54,7 @@ std::vector<std::string> FuzzSeeds() {
   pe.replace(0x40, 4, std::string("PE\0\0", 4));
   pe[0x44] = 0x4C;
   pe[0x45] = 0x01;
-  pe[0x46] = 1;     // one section
+  pe[0x46] = 1;                        // one section
   pe[0x54] = static_cast<char>(0xE0);  // optional header size
   pe[0x58] = 0x0B;
   pe[0x59] = 0x01;  // PE32

@@ -12,9 +12,7 @@ namespace qef {
 namespace {
 
 // True when [offset, offset + length) lies inside a block of `size` bytes.
-bool Fits(uint32_t offset, uint32_t length, uint32_t size) {
-  return static_cast<uint64_t>(offset) + length <= size;
-}
+bool Fits(uint32_t offset, uint32_t length, uint32_t size) { return static_cast<uint64_t>(offset) + length <= size; }
 
 }  // namespace
 

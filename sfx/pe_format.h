@@ -10,8 +10,8 @@
 namespace qef::pe {
 
 // Offsets inside the structures, from the start of each.
-const size_t kDosNewHeader = 0x3C;     // e_lfanew
-const size_t kFileHeaderSize = 20;     // after the 4-byte "PE\0\0"
+const size_t kDosNewHeader = 0x3C;  // e_lfanew
+const size_t kFileHeaderSize = 20;  // after the 4-byte "PE\0\0"
 const size_t kSectionHeaderSize = 40;
 const uint16_t kMachineI386 = 0x14C;
 const uint16_t kMachineAmd64 = 0x8664;
@@ -29,7 +29,7 @@ const size_t kOptHeadersSize = 60;
 const size_t kOptCheckSum = 64;
 const size_t kOptDirectoryCount = 92;
 const size_t kOptDirectories = 96;
-const size_t kOptMinimumSize = 96;     // everything up to the data directories
+const size_t kOptMinimumSize = 96;  // everything up to the data directories
 const size_t kOptDirectoryCount64 = 108;
 const size_t kOptDirectories64 = 112;
 const size_t kOptMinimumSize64 = 112;
@@ -56,13 +56,13 @@ struct Section {
 
 // Where the headers lie and what they say.
 struct Headers {
-  size_t file_header = 0;      // just after "PE\0\0"
+  size_t file_header = 0;  // just after "PE\0\0"
   size_t optional_header = 0;
   size_t optional_size = 0;
   size_t section_table = 0;
   uint32_t section_count = 0;
-  bool pe32_plus = false;      // a 64-bit (x86-64) program
-  size_t directories = 0;      // offset of the data directories in the optional header
+  bool pe32_plus = false;  // a 64-bit (x86-64) program
+  size_t directories = 0;  // offset of the data directories in the optional header
   uint64_t image_base = 0;
   uint32_t section_alignment = 0;
   uint32_t file_alignment = 0;

@@ -145,8 +145,7 @@ int32_t InspectPeImage(const unsigned char* file, size_t size, PeImageFacts& fac
   return InspectPeImage(file, size, size, facts, message);
 }
 
-int32_t InspectPeImage(const unsigned char* head, size_t head_size, uint64_t size, PeImageFacts& facts,
-                       Text& message) {
+int32_t InspectPeImage(const unsigned char* head, size_t head_size, uint64_t size, PeImageFacts& facts, Text& message) {
   facts = PeImageFacts();
   const unsigned char* file = head;
   Headers h;

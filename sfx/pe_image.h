@@ -16,20 +16,20 @@ namespace qef {
 
 // What the tool reports about a program image.
 struct PeImageFacts {
-  bool pe32_plus = false;          // a 64-bit (x86-64) program, else a 32-bit (i386) one
+  bool pe32_plus = false;  // a 64-bit (x86-64) program, else a 32-bit (i386) one
   uint64_t image_base = 0;
-  uint32_t image_size = 0;         // SizeOfImage
+  uint32_t image_size = 0;  // SizeOfImage
   uint32_t section_alignment = 0;
   uint32_t file_alignment = 0;
   uint32_t section_count = 0;
   uint32_t file_size = 0;
-  uint32_t overlay_size = 0;       // bytes after the last section's raw data
+  uint32_t overlay_size = 0;         // bytes after the last section's raw data
   bool has_payload_section = false;  // a section starts at kPayloadRva
   // Where the stub ends: the payload section's virtual address and raw data offset
   // when there is one, else the whole image and file.
   uint32_t stub_image_size = 0;
   uint32_t stub_file_size = 0;
-  uint32_t payload_size = 0;       // the payload section's bytes (see FindSectionInFile)
+  uint32_t payload_size = 0;  // the payload section's bytes (see FindSectionInFile)
 };
 
 // Reads the facts of a program file. 0; or kBadArgument for bytes that are not a
@@ -56,8 +56,7 @@ int32_t InspectPeImage(const unsigned char* head, size_t head_size, uint64_t fil
 // image ending past kPayloadRva, a payload section already there, alignments that
 // cannot place a section at kPayloadRva, no room for one more section header, an
 // empty block).
-int32_t AppendPayloadSection(std::vector<unsigned char>& image, const std::vector<unsigned char>& block,
-                             Text& message);
+int32_t AppendPayloadSection(std::vector<unsigned char>& image, const std::vector<unsigned char>& block, Text& message);
 
 // The same in steps, for a writer that streams the block rather than holding it. This
 // first step makes every check for a block of `block_size` bytes, edits the headers,
@@ -65,8 +64,7 @@ int32_t AppendPayloadSection(std::vector<unsigned char>& image, const std::vecto
 // is then the image, the block and `padding` zero bytes; the caller sums all of them
 // with PeChecksumSum and stores the value with StorePeChecksum before writing the
 // image. Codes as AppendPayloadSection's; on failure the image is unchanged.
-int32_t PreparePayloadSection(std::vector<unsigned char>& image, uint64_t block_size, uint32_t& padding,
-                              Text& message);
+int32_t PreparePayloadSection(std::vector<unsigned char>& image, uint64_t block_size, uint32_t& padding, Text& message);
 void StorePeChecksum(std::vector<unsigned char>& image, uint32_t checksum);
 
 // Finds the section that starts at virtual address `rva` in a program file and gives

@@ -44,14 +44,14 @@
 // String table.
 #define IDS_CAPTION 1
 #define IDS_SUCCESS 2
-#define IDS_ERROR_CODE 3        // takes the result code through %i
+#define IDS_ERROR_CODE 3  // takes the result code through %i
 #define IDS_WRONG_PASSWORD 4
-#define IDS_URL_SUITE 5         // web page of button 104
-#define IDS_URL_PRODUCT 6       // web page of button 1017
-#define IDS_URL_SUITE_SHOP 7    // web page of button 105
+#define IDS_URL_SUITE 5       // web page of button 104
+#define IDS_URL_PRODUCT 6     // web page of button 1017
+#define IDS_URL_SUITE_SHOP 7  // web page of button 105
 #define IDS_BROWSE_TITLE 8
 #define IDS_BAD_TARGET 9
 #define IDS_TEMP_FILE_FAILED 10
 #define IDS_PREPARE_FAILED 11
-#define IDS_URL_PRODUCT_SHOP 12 // kept for the product's shop; the program does not open it
+#define IDS_URL_PRODUCT_SHOP 12  // kept for the product's shop; the program does not open it
 #define IDS_NO_DATA 13

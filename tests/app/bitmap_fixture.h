@@ -32,7 +32,7 @@ inline std::vector<unsigned char> MakeBitmapFile(int width, int height) {
   put16(26, 1);
   put16(28, 24);
   put32(34, pixels);
-  for (int y = 0; y < height; ++y) {    // y counts from the top
+  for (int y = 0; y < height; ++y) {  // y counts from the top
     for (int x = 0; x < width; ++x) {
       int r = 40 + 80 * y / height, g = 90 + 110 * y / height, b = 200;  // sky
       int sx = x - width * 3 / 4, sy = y - height / 4, sun = height / 6;

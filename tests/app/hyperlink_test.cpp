@@ -103,12 +103,13 @@ TEST_F(HyperlinkTest, ClickIsReportedToTheParentAs1009) {
       {"press and release", {{WM_LBUTTONDOWN, kInside}, {WM_LBUTTONUP, kInside}}, 1},
       {"release without a press", {{WM_LBUTTONUP, kInside}}, 0},
       {"press, then release elsewhere", {{WM_LBUTTONDOWN, kInside}, {WM_LBUTTONUP, kOutside}}, 0},
-      {"a later release alone",
-       {{WM_LBUTTONDOWN, kInside}, {WM_LBUTTONUP, kOutside}, {WM_LBUTTONUP, kInside}},
-       0},
+      {"a later release alone", {{WM_LBUTTONDOWN, kInside}, {WM_LBUTTONUP, kOutside}, {WM_LBUTTONUP, kInside}}, 0},
       {"two clicks",
-       {{WM_LBUTTONDOWN, kInside}, {WM_LBUTTONUP, kInside}, {WM_LBUTTONUP, kInside},
-        {WM_LBUTTONDOWN, kInside}, {WM_LBUTTONUP, kInside}},
+       {{WM_LBUTTONDOWN, kInside},
+        {WM_LBUTTONUP, kInside},
+        {WM_LBUTTONUP, kInside},
+        {WM_LBUTTONDOWN, kInside},
+        {WM_LBUTTONUP, kInside}},
        2},
   };
   for (const Case& c : cases) {

@@ -18,15 +18,15 @@ TEST(Picture, KeepsItsSizeOrShrinksToFitKeepingItsProportions) {
   struct Case {
     SIZE natural, limit, shown;
   } cases[] = {
-      {{100, 50}, {300, 200}, {100, 50}},   // fits: its own size
+      {{100, 50}, {300, 200}, {100, 50}},  // fits: its own size
       {{300, 200}, {300, 200}, {300, 200}},
       {{400, 300}, {300, 200}, {267, 200}},  // taller than the frame's shape: the height sets the scale
       {{600, 200}, {300, 200}, {300, 100}},  // wider: the width does
       {{1000, 100}, {300, 200}, {300, 30}},
-      {{301, 10}, {300, 200}, {300, 10}},    // one side larger is enough
+      {{301, 10}, {300, 200}, {300, 10}},  // one side larger is enough
       {{10, 2000}, {300, 200}, {1, 200}},
-      {{3000, 1}, {300, 200}, {300, 1}},     // never below one pixel
-      {{400, 300}, {0, 0}, {0, 0}},          // no frame: nothing to show
+      {{3000, 1}, {300, 200}, {300, 1}},  // never below one pixel
+      {{400, 300}, {0, 0}, {0, 0}},       // no frame: nothing to show
       {{0, 300}, {300, 200}, {0, 0}},
   };
   for (const Case& c : cases) {

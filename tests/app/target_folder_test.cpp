@@ -63,9 +63,9 @@ TEST(TargetFolder, ProposalIsNamedAfterTheProgramAndUnique) {
 
 TEST(TargetFolder, TooLongAProposalIsEmptyRatherThanCut) {
   std::string base = "C:\\" + std::string(246, 'x') + "\\";  // 250 characters
-  EXPECT_EQ(std::string(ProposeTargetFolder(base.c_str(), "C:/p/abcdefg.exe").Str()), base + "abcdefg\\");  // 258
+  EXPECT_EQ(std::string(ProposeTargetFolder(base.c_str(), "C:/p/abcdefg.exe").Str()), base + "abcdefg\\");      // 258
   EXPECT_EQ(std::string(ProposeTargetFolder(base.c_str(), "C:/p/abcdefghi.exe").Str()), base + "abcdefghi\\");  // 260
-  EXPECT_EQ(std::string(ProposeTargetFolder(base.c_str(), "C:/p/abcdefghij.exe").Str()), "");  // 261
+  EXPECT_EQ(std::string(ProposeTargetFolder(base.c_str(), "C:/p/abcdefghij.exe").Str()), "");                   // 261
 }
 
 }  // namespace

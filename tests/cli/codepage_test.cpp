@@ -21,7 +21,10 @@ TEST(CodePage, Parse) {
     bool raw;
     uint32_t number;
   } cases[] = {
-      {"1252", false, 1252}, {"437", false, 437}, {"65001", false, 65001}, {"raw", true, 0},
+      {"1252", false, 1252},
+      {"437", false, 437},
+      {"65001", false, 65001},
+      {"raw", true, 0},
   };
   for (const Case& c : cases) {
     CodePage page;
@@ -46,7 +49,11 @@ TEST(CodePage, ConvertsBothWays) {
     const char* utf8;
     std::string bytes;
   } cases[] = {
-      {1252, "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC", "Gr\xFC\xDF" "e \x80"},
+      {1252,
+       "Gr\xC3\xBC\xC3\x9F"
+       "e \xE2\x82\xAC",
+       "Gr\xFC\xDF"
+       "e \x80"},
       {437, "\xC3\xA4 \xE2\x95\x94", "\x84 \xC9"},
       {1251, "\xD0\x9F\xD1\x80\xD0\xB8", "\xCF\xF0\xE8"},
       {932, "\xE6\x97\xA5\xE6\x9C\xAC", "\x93\xFA\x96\x7B"},
@@ -74,7 +81,10 @@ TEST(CodePage, RefusesCharactersTheCodePageCannotHold) {
       {1252, "ab\xC3\xA9\xC4\x80z", "U+0100 (\xC4\x80)"},
       {437, "price \xE2\x82\xAC", "U+20AC (\xE2\x82\xAC)"},
       {1252, "smile \xF0\x9F\x98\x80", "U+1F600 (\xF0\x9F\x98\x80)"},
-      {1252, "\xE2\x80\x9C" "q\xE2\x80\x9D \xE2\x88\x9E", "U+221E (\xE2\x88\x9E)"},
+      {1252,
+       "\xE2\x80\x9C"
+       "q\xE2\x80\x9D \xE2\x88\x9E",
+       "U+221E (\xE2\x88\x9E)"},
   };
   for (const Case& c : cases) {
     Text out("kept"), message;

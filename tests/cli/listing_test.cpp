@@ -32,7 +32,10 @@ TEST(Listing, JsonStrings) {
       {"say \"hi\"", "\"say \\\"hi\\\"\""},
       {"a\\b", "\"a\\\\b\""},
       {"line\nend\x1F\x7F", "\"line\\u000Aend\\u001F\\u007F\""},
-      {"Gr\xC3\xBC\xC3\x9F" "e", "\"Gr\xC3\xBC\xC3\x9F" "e\""},
+      {"Gr\xC3\xBC\xC3\x9F"
+       "e",
+       "\"Gr\xC3\xBC\xC3\x9F"
+       "e\""},
       {"", "\"\""},
   };
   for (const Case& c : cases) EXPECT_STREQ(JsonString(c.in).Str(), c.out) << c.in;
@@ -66,7 +69,9 @@ TEST(Listing, LinesAndJsonObjects) {
                "{\"name\": \"docs/empty/\", \"kind\": \"folder\", \"size\": 0, \"attributes\": []}");
   // JSON names the file as extraction creates it: DEL is one character there, while
   // the terminal's line shows it escaped.
-  ListedItem del = Item(0, 1, "", "\x7F" "del");
+  ListedItem del = Item(0, 1, "",
+                        "\x7F"
+                        "del");
   EXPECT_STREQ(JsonItem(del, page).Str(),
                "{\"name\": \"\\u007Fdel\", \"kind\": \"file\", \"size\": 1, \"attributes\": []}");
   EXPECT_NE(std::string(ListLine(del, page).Str()).find("\\x7Fdel"), std::string::npos);

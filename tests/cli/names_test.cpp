@@ -43,13 +43,25 @@ void AddItem(PropertyList& content, const Text& folder, const Text& name, const 
 
 TEST(Names, StoredInTheArchivesCodePageWithTheirSourcesKept) {
   PropertyList content;
-  AddItem(content, Local("S\xC3\xBC" "d/"), Local("Gr\xC3\xBC\xC3\x9F" "e.txt"), "/src/S\xC3\xBC" "d/x");
+  AddItem(content,
+          Local("S\xC3\xBC"
+                "d/"),
+          Local("Gr\xC3\xBC\xC3\x9F"
+                "e.txt"),
+          "/src/S\xC3\xBC"
+          "d/x");
   Text message;
   ASSERT_EQ(StoreNames(content, Page(1252), message), kOk) << message.Str();
   const FsItem* item = content.At(0).GetFsItem();
-  EXPECT_STREQ(item->GetString(kItemFolder, "").Str(), "S\xFC" "d/");
-  EXPECT_STREQ(item->GetString(kItemName, "").Str(), "Gr\xFC\xDF" "e.txt");
-  EXPECT_STREQ(item->GetSourcePath().Str(), "/src/S\xC3\xBC" "d/x");
+  EXPECT_STREQ(item->GetString(kItemFolder, "").Str(),
+               "S\xFC"
+               "d/");
+  EXPECT_STREQ(item->GetString(kItemName, "").Str(),
+               "Gr\xFC\xDF"
+               "e.txt");
+  EXPECT_STREQ(item->GetSourcePath().Str(),
+               "/src/S\xC3\xBC"
+               "d/x");
 
   // Back the other way, as extraction maps them.
   NameMapping mapping(Page(1252));
@@ -59,7 +71,9 @@ TEST(Names, StoredInTheArchivesCodePageWithTheirSourcesKept) {
   if (options.name_mapper != nullptr) {  // none where the local code page is 1252
     ASSERT_TRUE(options.name_mapper(item->GetString(kItemName, ""), on_disk, options.name_mapper_user));
   }
-  EXPECT_STREQ(on_disk.Str(), Local("Gr\xC3\xBC\xC3\x9F" "e.txt").Str());
+  EXPECT_STREQ(on_disk.Str(), Local("Gr\xC3\xBC\xC3\x9F"
+                                    "e.txt")
+                                  .Str());
 }
 
 TEST(Names, ANameTheCodePageCannotHoldIsRefusedAndNamed) {
@@ -76,10 +90,15 @@ TEST(Names, ANameTheCodePageCannotHoldIsRefusedAndNamed) {
 TEST(Names, RawAndTheLocalCodePageLeaveBytesAlone) {
   for (CodePage page : {Raw(), Page(LocalCodePage())}) {
     PropertyList content;
-    AddItem(content, "", "\xFF" "odd~", "/a");
+    AddItem(content, "",
+            "\xFF"
+            "odd~",
+            "/a");
     Text message;
     ASSERT_EQ(StoreNames(content, page, message), kOk);
-    EXPECT_STREQ(content.At(0).GetFsItem()->GetString(kItemName, "").Str(), "\xFF" "odd~");
+    EXPECT_STREQ(content.At(0).GetFsItem()->GetString(kItemName, "").Str(),
+                 "\xFF"
+                 "odd~");
     NameMapping mapping(page);
     ExtractOptions options;
     mapping.Install(options);
@@ -94,11 +113,24 @@ TEST(Names, NamesNoReaderCanRestoreAreRefused) {
     const char* name;
     const char* reason;  // a part of the message
   } cases[] = {
-      {"aux.c", "device"},      {"CON", "device"},          {"nul.tar.gz", "device"},  {"com1", "device"},
-      {"a\\b.txt", "separator"}, {"what?.txt", "Windows refuses"}, {"a:b", "Windows refuses"},
-      {"s*", "Windows refuses"}, {"q\"", "Windows refuses"}, {"p|q", "Windows refuses"}, {"<x>", "Windows refuses"},
-      {"tab\there", "control"}, {"bell\x07", "control"},  {"del\x7F", "control"},    {"end.", "dot or a blank"},
-      {"end ", "dot or a blank"}, {"..", "place"},          {".", "place"},
+      {"aux.c", "device"},
+      {"CON", "device"},
+      {"nul.tar.gz", "device"},
+      {"com1", "device"},
+      {"a\\b.txt", "separator"},
+      {"what?.txt", "Windows refuses"},
+      {"a:b", "Windows refuses"},
+      {"s*", "Windows refuses"},
+      {"q\"", "Windows refuses"},
+      {"p|q", "Windows refuses"},
+      {"<x>", "Windows refuses"},
+      {"tab\there", "control"},
+      {"bell\x07", "control"},
+      {"del\x7F", "control"},
+      {"end.", "dot or a blank"},
+      {"end ", "dot or a blank"},
+      {"..", "place"},
+      {".", "place"},
   };
   for (CodePage page : {Raw(), Page(1252), Page(LocalCodePage())}) {
     for (const Case& c : cases) {
@@ -154,11 +186,17 @@ TEST(Names, DisplayNamesNeverCarryControlCharacters) {
     CodePage page;
     const char* utf8;
   } cases[] = {
-      {"Gr\xFC\xDF" "e.txt", Page(1252), "Gr\xC3\xBC\xC3\x9F" "e.txt"},
+      {"Gr\xFC\xDF"
+       "e.txt",
+       Page(1252),
+       "Gr\xC3\xBC\xC3\x9F"
+       "e.txt"},
       {"esc\x1B[31m", Page(1252), "esc\\x1B[31m"},
       {"tab\there", Raw(), "tab\\x09here"},
-      {"\xC3\xA4", Raw(), "\xC3\xA4"},     // raw names that are UTF-8 show as such
-      {"\xFF" "x", Raw(), "\\xFFx"},       // and those that are not, as bytes
+      {"\xC3\xA4", Raw(), "\xC3\xA4"},  // raw names that are UTF-8 show as such
+      {"\xFF"
+       "x",
+       Raw(), "\\xFFx"},  // and those that are not, as bytes
       {"bad\x81", Page(932), "bad\\x81"},
   };
   for (const Case& c : cases) EXPECT_STREQ(Utf8DisplayName(c.stored, c.page).Str(), c.utf8) << c.stored;

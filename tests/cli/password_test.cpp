@@ -131,10 +131,8 @@ TEST(Password, TerminalAsksTwiceWhenPacking) {
     const char* password;
     size_t asked;
   } cases[] = {
-      {{"same", "same"}, kOk, "same", 2},
-      {{"same", "Same"}, kBadArgument, "", 2},
-      {{"", ""}, kBadArgument, "", 2},
-      {{"only once"}, kCannotOpen, "", 2},
+      {{"same", "same"}, kOk, "same", 2}, {{"same", "Same"}, kBadArgument, "", 2},
+      {{"", ""}, kBadArgument, "", 2},    {{"only once"}, kCannotOpen, "", 2},
       {{}, kCannotOpen, "", 0},
   };
   for (const Case& c : cases) {

@@ -39,11 +39,11 @@ TEST(ProgressBar, RedrawsInPlaceOnlyWhenSomethingChanged) {
   g_now = 100;
   ProgressBar bar(true, f, FakeClock);
   bar.Start(1000);
-  bar.Update(0);     // same percent, no time passed: nothing new
+  bar.Update(0);  // same percent, no time passed: nothing new
   g_now = 100.1;
   bar.Update(0);
   g_now = 100.5;
-  bar.Update(0);     // a quarter second passed: rate and time left may have changed
+  bar.Update(0);  // a quarter second passed: rate and time left may have changed
   bar.Update(50);
   bar.Finish(true);
   std::string s = Drawn(f);

@@ -215,11 +215,10 @@ TEST_F(ToolPosix, WarnsOfAShortPasswordAndSkipsLinksAndSpecialFiles) {
   test::RunResult r =
       test::RunProgram(tool, {"pack", At("src"), At("alias"), "-o", At("a.qef"), "--password-file", At("short.txt")});
   EXPECT_EQ(r.status, 0) << r.err;
-  for (const std::string& warning :
-       {"qef: warning: " + At("src/link") + " skipped: symbolic link\n",
-        "qef: warning: " + At("src/pipe") + " skipped: not a regular file\n",
-        "qef: warning: " + At("alias") + " skipped: symbolic link\n",
-        std::string("qef: warning: the password is shorter than 10 characters")}) {
+  for (const std::string& warning : {"qef: warning: " + At("src/link") + " skipped: symbolic link\n",
+                                     "qef: warning: " + At("src/pipe") + " skipped: not a regular file\n",
+                                     "qef: warning: " + At("alias") + " skipped: symbolic link\n",
+                                     std::string("qef: warning: the password is shorter than 10 characters")}) {
     EXPECT_TRUE(Contains(r.err, warning)) << warning << " in\n" << r.err;
   }
   r = test::RunProgram(tool, {"list", At("a.qef"), "--password-file", At("short.txt")});

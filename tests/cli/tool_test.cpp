@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "cli/password.h"
+#include "container/chunk_streams.h"
 #include "container/container_reader.h"
 #include "container/engine.h"
-#include "container/writer.h"
-#include "container/chunk_streams.h"
 #include "container/value_record.h"
+#include "container/writer.h"
 #include "core/result.h"
 #include "fs/file_stream.h"
 #include "fs/filetime.h"
@@ -38,8 +38,13 @@ using test::WriteFileBytes;
 const bool kWindows = kNativeStyle == PathStyle::kWindows;
 const char kPassword[] = "correct horse battery staple";
 // "Grüße.txt" as the file system spells it: UTF-8 here, code page 1252 under Wine.
-const char* const kLocalName = kWindows ? "Gr\xFC\xDF" "e.txt" : "Gr\xC3\xBC\xC3\x9F" "e.txt";
-const char kStoredName[] = "Gr\xFC\xDF" "e.txt";  // what the stub's system sees (1252)
+const char* const kLocalName = kWindows ? "Gr\xFC\xDF"
+                                          "e.txt"
+                                        : "Gr\xC3\xBC\xC3\x9F"
+                                          "e.txt";
+const char kStoredName[] =
+    "Gr\xFC\xDF"
+    "e.txt";                                          // what the stub's system sees (1252)
 const uint64_t kWrittenTime = 126887187060000000ull;  // 2003-02-03 04:05:06 UTC
 const uint64_t kFutureTime = 157469184000000000ull;   // 2100-01-01 00:00:00 UTC
 
@@ -148,8 +153,9 @@ TEST_F(Tool, RoundTripsContainersAndProgramsWithBothCiphers) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.output);
     std::string out = At(c.output);
-    std::vector<std::string> pack = {"pack", At("src"), "-o", out, "--cipher", c.cipher,
-                                     "--compression", c.compression, "--password-file", At("pw.txt")};
+    std::vector<std::string> pack = {
+        "pack",        At("src"),         "-o",        out, "--cipher", c.cipher, "--compression",
+        c.compression, "--password-file", At("pw.txt")};
     if (Contains(c.output, ".exe")) pack.insert(pack.end(), {"--stub", stub});
     RunResult r = Qef(pack);
     ASSERT_EQ(r.status, 0) << r.err;
@@ -163,10 +169,13 @@ TEST_F(Tool, RoundTripsContainersAndProgramsWithBothCiphers) {
     r = Qef({"list", out, "--json", "--password-file", At("pw.txt")});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(Contains(r.out, "{\"name\": \"src/empty/\", \"kind\": \"folder\"")) << r.out;
-    EXPECT_TRUE(Contains(r.out, "{\"name\": \"src/Gr\xC3\xBC\xC3\x9F" "e.txt\", \"kind\": \"file\", \"size\": 7"))
+    EXPECT_TRUE(Contains(r.out,
+                         "{\"name\": \"src/Gr\xC3\xBC\xC3\x9F"
+                         "e.txt\", \"kind\": \"file\", \"size\": 7"))
         << r.out;
-    EXPECT_TRUE(Contains(r.out, "{\"name\": \"src/readonly.txt\", \"kind\": \"file\", \"size\": 7, \"attributes\": "
-                                "[\"read-only\"") &&
+    EXPECT_TRUE(Contains(r.out,
+                         "{\"name\": \"src/readonly.txt\", \"kind\": \"file\", \"size\": 7, \"attributes\": "
+                         "[\"read-only\"") &&
                 Contains(r.out, "\"modified\": \"2003-02-03T04:05:06Z\""))
         << r.out;
 
@@ -275,27 +284,40 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
       {{"test", At("missing.qef"), "--password-file", pw}, kContainerMissing, "", "missing.qef"},
       {{"list", At("other.zip"), "--password-file", pw}, kUnsupported, "", "other.zip"},
       {{"pack", At("src/missing"), "-o", At("o1.qef"), "--password-file", pw}, kContainerMissing, "o1.qef", "missing"},
-      {{"pack", At("src"), "-o", At("o2.exe"), "--stub", stub, "--picture", pw, "--password-file", pw}, kBadArgument,
-       "o2.exe", "BMP"},
+      {{"pack", At("src"), "-o", At("o2.exe"), "--stub", stub, "--picture", pw, "--password-file", pw},
+       kBadArgument,
+       "o2.exe",
+       "BMP"},
       {{"pack", At("src"), "-o", At("o3.exe"), "--stub", stub, "--info", At("omega.txt"), "--password-file", pw},
-       kBadArgument, "o3.exe", "U+03A9"},
+       kBadArgument,
+       "o3.exe",
+       "U+03A9"},
       {{"pack", At("src"), "-o", At("o4.exe"), "--stub", pw, "--password-file", pw}, kBadArgument, "o4.exe", "stub"},
       // A password's message says where the fault is, never what is there.
-      {{"pack", At("src"), "-o", At("o5.qef"), "--password-file", At("omega.txt")}, kBadArgument, "o5.qef",
+      {{"pack", At("src"), "-o", At("o5.qef"), "--password-file", At("omega.txt")},
+       kBadArgument,
+       "o5.qef",
        "password: character 1 cannot be written in code page 1252"},
-      {{"pack", At("src"), "-o", At("o6.qef"), "--password-file", At("latin1.txt")}, kBadArgument, "o6.qef",
+      {{"pack", At("src"), "-o", At("o6.qef"), "--password-file", At("latin1.txt")},
+       kBadArgument,
+       "o6.qef",
        "password: the text is not valid UTF-8 at character 2"},
       {{"pack", At("src/readonly.txt"), At("other/READONLY.txt"), "-o", At("o7.qef"), "--password-file", pw},
-       kBadArgument, "o7.qef", "two sources"},
+       kBadArgument,
+       "o7.qef",
+       "two sources"},
       // Each names what it is about and why.
       {{"info", At("mz.exe")}, kBadArgument, "", "mz.exe: too short to be a Windows program (2 bytes)"},
       {{"test", At("src"), "--password-file", pw}, kContainerMissing, "", "is a folder, not an archive"},
-      {{"pack", At("src"), "-o", At("o10.qef"), "--password-file", At("src")}, kCannotOpen, "o10.qef",
-       "is a folder"},
+      {{"pack", At("src"), "-o", At("o10.qef"), "--password-file", At("src")}, kCannotOpen, "o10.qef", "is a folder"},
       {{"pack", At("src"), "-o", At("o11.exe"), "--stub", stub, "--info", At("src"), "--password-file", pw},
-       kContainerMissing, "o11.exe", "it is a folder"},
-      {{"pack", At("src"), "-o", At("o9.exe"), "--stub", stub, "--password-file", At("longer.txt")}, kBadArgument,
-       "o9.exe", "256 bytes"},
+       kContainerMissing,
+       "o11.exe",
+       "it is a folder"},
+      {{"pack", At("src"), "-o", At("o9.exe"), "--stub", stub, "--password-file", At("longer.txt")},
+       kBadArgument,
+       "o9.exe",
+       "256 bytes"},
   };
   std::vector<Case> all(std::begin(cases), std::end(cases));
   if (!kWindows) {  // sizes are stored in 32 bits; a sparse file here, where making one is cheap
@@ -304,8 +326,8 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
     std::error_code ec;
     std::filesystem::resize_file(At("huge/4gib.bin"), 0x100000000ull, ec);
     ASSERT_FALSE(ec) << ec.message();
-    all.push_back({{"pack", At("huge"), "-o", At("o8.qef"), "--password-file", pw}, kUnsupported, "o8.qef",
-                   "4 GiB or larger"});
+    all.push_back(
+        {{"pack", At("huge"), "-o", At("o8.qef"), "--password-file", pw}, kUnsupported, "o8.qef", "4 GiB or larger"});
   }
   for (const Case& c : all) {
     RunResult r = Qef(c.args);
@@ -420,7 +442,8 @@ TEST_F(Tool, HostileNamesAreRefused) {
     PropertyList content;
     content.Append(FileItem(c.folder, c.name, dir_.Sub("data.txt")));
     ASSERT_EQ(WriteContainer(dir_.Sub("h.qef"), Text(kPassword), content, PackOptions()), 0);
-    RunResult r = Qef({"extract", At("h.qef"), "-C", At("area/t"), "--codepage", "raw", "--password-file", At("pw.txt")});
+    RunResult r =
+        Qef({"extract", At("h.qef"), "-C", At("area/t"), "--codepage", "raw", "--password-file", At("pw.txt")});
     EXPECT_TRUE(OneErrorLine(r, kUnsafeName)) << "[" << c.folder << "][" << c.name << "]";
     EXPECT_EQ(TakeSnapshot(dir_.Sub("area/"), test::FolderTimes::kCompared), area)
         << "[" << c.folder << "][" << c.name << "]";
@@ -440,8 +463,10 @@ TEST_F(Tool, ListAndTestShowEveryItemAndMarkRefusedNames) {
   EXPECT_TRUE(Contains(r.out, "before.txt") && Contains(r.out, "after.txt")) << r.out;
   EXPECT_TRUE(Contains(r.out, "../escape.txt  (refused: unsafe name, not extracted)")) << r.out;
   r = Qef({"list", At("h.qef"), "--json", "--password-file", At("pw.txt")});
-  EXPECT_TRUE(Contains(r.out, "\"name\": \"../escape.txt\", \"kind\": \"file\", \"size\": 7, \"attributes\": [], "
-                              "\"refused\": \"unsafe name\"")) << r.out;
+  EXPECT_TRUE(Contains(r.out,
+                       "\"name\": \"../escape.txt\", \"kind\": \"file\", \"size\": 7, \"attributes\": [], "
+                       "\"refused\": \"unsafe name\""))
+      << r.out;
   r = Qef({"test", At("h.qef"), "--password-file", At("pw.txt")});
   EXPECT_TRUE(OneErrorLine(r, kUnsafeName)) << r.err;
   EXPECT_FALSE(Contains(r.out, "OK")) << r.out;
@@ -514,9 +539,9 @@ TEST_F(Tool, KeepExistingLeavesFilesAsTheyAre) {
   EXPECT_EQ(TakeSnapshot(dir_.Sub("t/")), changed);
   EXPECT_TRUE(Contains(r.out, "Extracted 1 file and 3 folders") && Contains(r.out, "; 1 existing file left as it was"))
       << r.out;
-  EXPECT_EQ(Qef({"extract", At("a.qef"), "-C", At("t"), "--skip-existing", "--keep-existing", "--password-file", pw})
-                .status,
-            2);
+  EXPECT_EQ(
+      Qef({"extract", At("a.qef"), "-C", At("t"), "--skip-existing", "--keep-existing", "--password-file", pw}).status,
+      2);
 
   r = Qef({"extract", At("a.qef"), "-C", At("t"), "--password-file", pw});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -574,8 +599,8 @@ TEST_F(Tool, ExtractFailuresNameTheItemAndWhy) {
     ASSERT_EQ(CreateFolder(t), 0);
     c.prepare(t);
     test::Snapshot before = TakeSnapshot(t);
-    std::vector<std::string> args = {"extract", At(c.archive), "-C", At(target.c_str()), "--password-file",
-                                     At("pw.txt")};
+    std::vector<std::string> args = {"extract",          At(c.archive),     "-C",
+                                     At(target.c_str()), "--password-file", At("pw.txt")};
     if (*c.option != 0) args.push_back(c.option);
     RunResult r = Qef(args);
     EXPECT_TRUE(OneErrorLine(r, kCannotOpen)) << c.what;
@@ -643,7 +668,9 @@ int32_t VerifyAsTheStub(const Text& container, const char* password, Seen& seen)
 TEST_F(Tool, NamesTextsAndPasswordReachTheStubInItsCodePage) {
   ASSERT_EQ(CreateFolder(dir_.Sub("one/")), 0);
   WriteFileBytes(Text::Concat(dir_.Sub("one/"), kLocalName), "x");
-  WriteFileBytes(dir_.Sub("info.txt"), "\xEF\xBB\xBFGr\xC3\xBC\xC3\x9F" "e\nzwei\n");
+  WriteFileBytes(dir_.Sub("info.txt"),
+                 "\xEF\xBB\xBFGr\xC3\xBC\xC3\x9F"
+                 "e\nzwei\n");
   // The password through QEF_PASSWORD, in the form the environment gives it.
   test::SetVariable(kPasswordVariable, kWindows ? "p\xE4ssw\xF6rt und mehr" : "p\xC3\xA4ssw\xC3\xB6rt und mehr");
   RunResult r = Qef({"pack", At("one"), "-o", At("p.exe"), "--stub", Stub(), "--info", At("info.txt"), "--link",
@@ -659,7 +686,9 @@ TEST_F(Tool, NamesTextsAndPasswordReachTheStubInItsCodePage) {
             0);
   PayloadView view;
   ASSERT_EQ(ParsePayloadBlock(block, length, view), 0);
-  EXPECT_STREQ(view.info.Str(), "Gr\xFC\xDF" "e\r\nzwei\r\n");
+  EXPECT_STREQ(view.info.Str(),
+               "Gr\xFC\xDF"
+               "e\r\nzwei\r\n");
   if (!kWindows) {  // the command line of a Windows program is already in its code page
     EXPECT_STREQ(view.link.Str(), "https://example.org/d\xE9j\xE0");
   }
@@ -686,8 +715,8 @@ TEST_F(Tool, InfoNamesTheKindOfProgram) {
     shape.pe32_plus = pe32_plus;
     test::Bytes image = test::MakeTestImage(shape);
     WriteFileBytes(dir_.Sub("kind.exe"), std::string(image.begin(), image.end()));
-    RunResult r = Qef({"pack", At("f.txt"), "-o", At("made.exe"), "--stub", At("kind.exe"), "--password-file",
-                       At("pw.txt")});
+    RunResult r =
+        Qef({"pack", At("f.txt"), "-o", At("made.exe"), "--stub", At("kind.exe"), "--password-file", At("pw.txt")});
     ASSERT_EQ(r.status, 0) << r.err;
     r = Qef({"info", At("made.exe")});
     EXPECT_TRUE(Contains(r.out, pe32_plus ? "64-bit Windows (PE32+)" : "32-bit Windows (PE32)")) << r.out;

@@ -1,7 +1,8 @@
 #include "container/chunk_streams.h"
 
-#include <gtest/gtest.h>
 #include <zlib.h>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
@@ -151,8 +152,8 @@ std::string ThroughZlib(const std::string& chunks) {
     }
     std::string out(65535, '\0');
     uLongf length = out.size();
-    if (uncompress(reinterpret_cast<Bytef*>(&out[0]), &length, reinterpret_cast<const Bytef*>(stored.data()),
-                   n) != Z_OK)
+    if (uncompress(reinterpret_cast<Bytef*>(&out[0]), &length, reinterpret_cast<const Bytef*>(stored.data()), n) !=
+        Z_OK)
       return "";
     plain += out.substr(0, length);
   }
@@ -180,7 +181,8 @@ TEST(InflatingStream, ChunksReadThroughEitherLibrary) {
   // small enough for a stored-block stream to fit a chunk.
   for (int level : {0, 1, 6, 9}) {
     std::string chunks;
-    for (size_t at = 0; at < text.size(); at += 30000) chunks += CompressedChunk(1, Zlib(text.substr(at, 30000), level));
+    for (size_t at = 0; at < text.size(); at += 30000)
+      chunks += CompressedChunk(1, Zlib(text.substr(at, 30000), level));
     std::string got;
     EXPECT_EQ(Inflate(chunks, 1, static_cast<uint32_t>(text.size()), &got), 0) << "zlib level " << level;
     EXPECT_EQ(got, text) << "zlib level " << level;
@@ -299,8 +301,8 @@ TEST(ContainerKind, ByNameAndFirstBytes) {
   struct Case {
     const char* name;
     int32_t kind;
-  } cases[] = {{"old.qef", kKindOldFormat}, {"old2.QEF", kKindOldFormat}, {"short.qef", kKindContainer},
-               {"new.qef", kKindContainer}, {"empty.qef", kKindContainer},  {"pic.qefx", kKindCarrier},
+  } cases[] = {{"old.qef", kKindOldFormat}, {"old2.QEF", kKindOldFormat},  {"short.qef", kKindContainer},
+               {"new.qef", kKindContainer}, {"empty.qef", kKindContainer}, {"pic.qefx", kKindCarrier},
                {"noext", kKindCarrier}};
   for (const Case& c : cases) EXPECT_EQ(ContainerKindOf(dir.Sub(c.name)), c.kind) << c.name;
 }

@@ -9,8 +9,8 @@
 
 #include "container/container_reader.h"
 #include "container/value_record.h"
-#include "core/memory_stream.h"
 #include "container/writer.h"
+#include "core/memory_stream.h"
 #include "core/progress.h"
 #include "core/result.h"
 #include "fs/filetime.h"
@@ -314,7 +314,8 @@ TEST(Engine, BackupsOfReplacedFilesAreRemovedOnlyWhileTheyAreTheOldFiles) {
   WriteFileBytes(dir.Sub("new.txt"), "new");
   ASSERT_EQ(CreateFolder(dir.Sub("t/")), 0);
   // An item of the name a backup could once be given.
-  ASSERT_EQ(PackStored(dir.Sub("c.qef"), {{0, "", "x.txt", dir.Sub("new.txt")}, {0, "", "~qef-old-0.tmp", dir.Sub("new.txt")}}),
+  ASSERT_EQ(PackStored(dir.Sub("c.qef"),
+                       {{0, "", "x.txt", dir.Sub("new.txt")}, {0, "", "~qef-old-0.tmp", dir.Sub("new.txt")}}),
             0);
   WriteFileBytes(dir.Sub("t/x.txt"), "old");
   EXPECT_EQ(Extract(dir.Sub("c.qef"), "pw", dir.Sub("t/")), 0);
@@ -353,9 +354,8 @@ TEST(Engine, AFolderSwappedForALinkDuringTheRunIsNotFollowed) {
   Snapshot outside = TakeSnapshot(dir.Sub("outside/"));
   for (bool fails : {false, true}) {
     SCOPED_TRACE(fails ? "failing run" : "successful run");
-    std::vector<Stored> items = {{1, "", "sub", Text()},
-                                 {0, "sub/", "a.txt", dir.Sub("data.txt")},
-                                 {0, "sub/", "big.txt", dir.Sub("data.txt")}};
+    std::vector<Stored> items = {
+        {1, "", "sub", Text()}, {0, "sub/", "a.txt", dir.Sub("data.txt")}, {0, "sub/", "big.txt", dir.Sub("data.txt")}};
     if (fails) items.push_back({0, "", "../escape.txt", dir.Sub("data.txt")});
     ASSERT_EQ(PackStored(dir.Sub("c.qef"), items), 0);
     Between swap{"a.txt", [&] {
@@ -385,8 +385,8 @@ TEST(Engine, AFailedRunLeavesWhatAnotherRunMadeMeanwhile) {
   WriteFileBytes(dir.Sub("b.txt"), "from B");
   ASSERT_EQ(PackStored(dir.Sub("a.qef"), {{1, "", "d", Text()}, {0, "d/", "a.txt", dir.Sub("a.txt")}}), 0);
   ASSERT_EQ(PackStored(dir.Sub("b.qef"), {{1, "", "d", Text()},
-                                         {0, "d/", "a.txt", dir.Sub("b.txt")},
-                                         {0, "", "../escape.txt", dir.Sub("b.txt")}}),
+                                          {0, "d/", "a.txt", dir.Sub("b.txt")},
+                                          {0, "", "../escape.txt", dir.Sub("b.txt")}}),
             0);
   ASSERT_EQ(CreateFolder(dir.Sub("t/")), 0);
   // B has made d/ and d/a.txt when A runs whole, replacing B's d/a.txt; then B fails.
@@ -476,8 +476,9 @@ TEST(Engine, FolderItemsAndDotComponents) {
     const char* name;
     const char* made;  // below the target
   } cases[] = {
-      {1, "x/", "", "x/"},          {1, "", "", ""},          {1, "./d/", "", "d/"},
-      {1, "d/./e/", "", "d/e/"},    {0, "./", "f.txt", "f.txt"}, {0, "", "./g.txt", "g.txt"},
+      {1, "x/", "", "x/"},         {1, "", "", ""},
+      {1, "./d/", "", "d/"},       {1, "d/./e/", "", "d/e/"},
+      {0, "./", "f.txt", "f.txt"}, {0, "", "./g.txt", "g.txt"},
   };
   ASSERT_EQ(CreateFolder(dir.Sub("t/d/")), 0);
   for (const Case& c : cases) {
@@ -574,8 +575,20 @@ TEST(Engine, DamagedContainersGiveTheirCodeAndChangeNothing) {
   Value iv;
   iv.SetBlob("0123456789abcdef", 16);
 
-  enum Damage { kNone, kBadMagic_, kSetting3, kCipher3, kLongVector, kWrongPw, kCutCheck, kCutHeader,
-                kHugeChunk, kHugeLength, kGarbageZlib, kEnds };
+  enum Damage {
+    kNone,
+    kBadMagic_,
+    kSetting3,
+    kCipher3,
+    kLongVector,
+    kWrongPw,
+    kCutCheck,
+    kCutHeader,
+    kHugeChunk,
+    kHugeLength,
+    kGarbageZlib,
+    kEnds
+  };
   auto build = [&](Damage d) {
     PropertyList h = test::StandardHeader(d == kCipher3 ? 3 : 2, d == kSetting3 ? 3 : 1, &iv);
     if (d == kBadMagic_) h.PutString(kHeaderMagic, "Quillmar Encrypted Fil", 1);
@@ -590,20 +603,25 @@ TEST(Engine, DamagedContainersGiveTheirCodeAndChangeNothing) {
     if (d == kCutCheck) return bytes.substr(0, bytes.size() - 1);
     test::ChunkEncryptor enc(2, "pw", &iv);
     bytes += enc.Chunk(test::CompressedChunk(1, test::Zlib(head, 9)));
-    if (d == kHugeChunk) bytes += enc.Chunk(test::CompressedChunk(0, tail, 70000));
-    else if (d == kHugeLength) bytes += enc.Chunk(test::CompressedChunk(1, test::Zlib(tail, 9)), 1048577);
-    else if (d == kGarbageZlib) bytes += enc.Chunk(test::CompressedChunk(1, "this is not zlib"));
-    else if (d == kEnds) bytes += enc.Chunk(test::CompressedChunk(1, test::Zlib(tail.substr(0, 100), 9)));
-    else bytes += enc.Chunk(test::CompressedChunk(1, test::Zlib(tail, 9)));
+    if (d == kHugeChunk)
+      bytes += enc.Chunk(test::CompressedChunk(0, tail, 70000));
+    else if (d == kHugeLength)
+      bytes += enc.Chunk(test::CompressedChunk(1, test::Zlib(tail, 9)), 1048577);
+    else if (d == kGarbageZlib)
+      bytes += enc.Chunk(test::CompressedChunk(1, "this is not zlib"));
+    else if (d == kEnds)
+      bytes += enc.Chunk(test::CompressedChunk(1, test::Zlib(tail.substr(0, 100), 9)));
+    else
+      bytes += enc.Chunk(test::CompressedChunk(1, test::Zlib(tail, 9)));
     return bytes;
   };
   struct Case {
     Damage damage;
     int32_t code;
-  } cases[] = {{kBadMagic_, kBadMagic}, {kSetting3, kBadCompression}, {kCipher3, kBadMagic},
-               {kLongVector, kBadVector}, {kWrongPw, kWrongPassword}, {kCutCheck, kFailed},
-               {kCutHeader, kShortRead}, {kHugeChunk, kBadChunk}, {kHugeLength, kCipherRefused},
-               {kGarbageZlib, kBadChunk}, {kEnds, kShortRead}, {kNone, 0}};
+  } cases[] = {{kBadMagic_, kBadMagic},   {kSetting3, kBadCompression}, {kCipher3, kBadMagic},
+               {kLongVector, kBadVector}, {kWrongPw, kWrongPassword},   {kCutCheck, kFailed},
+               {kCutHeader, kShortRead},  {kHugeChunk, kBadChunk},      {kHugeLength, kCipherRefused},
+               {kGarbageZlib, kBadChunk}, {kEnds, kShortRead},          {kNone, 0}};
   // The same codes whether a second thread reads and decodes ahead or not.
   for (int32_t threads : {1, 2}) {
     test::RemoveTree(dir.Sub("area/"));

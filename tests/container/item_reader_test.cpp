@@ -76,7 +76,8 @@ TEST(ItemReader, YieldsWhatTheWriterStored) {
 
   Read all = ReadAll(bytes);
   EXPECT_EQ(all.error, 0);
-  EXPECT_EQ(all.items, (std::vector<std::string>{"src:1:", "empty.txt:0:", "sub:1:", "big.bin:0:" + big, "z.txt:0:last"}));
+  EXPECT_EQ(all.items,
+            (std::vector<std::string>{"src:1:", "empty.txt:0:", "sub:1:", "big.bin:0:" + big, "z.txt:0:last"}));
 
   MemoryStream in;
   in.OpenRead(bytes.data(), static_cast<uint32_t>(bytes.size()), nullptr);
@@ -85,7 +86,8 @@ TEST(ItemReader, YieldsWhatTheWriterStored) {
   std::vector<std::string> seen;
   while (reader.NextItem(item)) {
     seen.push_back(std::string(item.StoredPath().Str()) + " " + std::to_string(item.size));
-    EXPECT_EQ(item.info.GetCount(), content.At(static_cast<int32_t>(seen.size()) - 1).GetFsItem()->GetList(kItemInfo).GetCount());
+    EXPECT_EQ(item.info.GetCount(),
+              content.At(static_cast<int32_t>(seen.size()) - 1).GetFsItem()->GetList(kItemInfo).GetCount());
   }
   EXPECT_EQ(reader.GetError(), 0);
   EXPECT_EQ(seen, (std::vector<std::string>{"src 0", "src/empty.txt 0", "src/sub 0",

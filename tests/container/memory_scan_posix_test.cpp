@@ -1,5 +1,7 @@
 // After a run, no copy of the password is left in the process's memory: texts, key
 // material, digests and cipher contexts are wiped before they are released.
+#include "tests/support/memory_scan_posix.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,7 +12,6 @@
 #include "core/heap.h"
 #include "fs/fs.h"
 #include "tests/container/fixture.h"
-#include "tests/support/memory_scan_posix.h"
 #include "tests/support/temp_dir.h"
 
 namespace qef {
@@ -37,8 +38,7 @@ TEST(PasswordHygiene, NoCopyOfThePasswordSurvivesARun) {
       ExtractEngine engine;
       ExtractOptions ahead;
       ahead.decode_threads = 2;
-      ASSERT_EQ(ExtractContainer(engine, dir.Sub("c.qef"), password, dir.Sub("t/"), nullptr, &ahead),
-                0);
+      ASSERT_EQ(ExtractContainer(engine, dir.Sub("c.qef"), password, dir.Sub("t/"), nullptr, &ahead), 0);
     }
   }
   SecureWipe(secret, sizeof secret);

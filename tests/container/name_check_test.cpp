@@ -27,9 +27,9 @@ TEST(CheckItemName, FolderItems) {
     const char* name;
     bool refused;
   } cases[] = {
-      {"", "", false},      {"x/", "", false},   {"./", "", false},  {"", ".", false},
-      {"d/./", "", false},  {"../", "", true},   {"/", "", true},    {"x/../../", "", true},
-      {"c:/", "", true},    {"aux/", "", true},  {"", "..", true},   {"\\\\server\\", "", true},
+      {"", "", false},     {"x/", "", false},  {"./", "", false}, {"", ".", false},
+      {"d/./", "", false}, {"../", "", true},  {"/", "", true},   {"x/../../", "", true},
+      {"c:/", "", true},   {"aux/", "", true}, {"", "..", true},  {"\\\\server\\", "", true},
   };
   for (const Case& c : cases) {
     for (PathStyle style : {PathStyle::kWindows, PathStyle::kPosix}) {

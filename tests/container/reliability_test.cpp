@@ -34,8 +34,8 @@ int32_t Extract(const Text& container, const char* password, const Text& target)
 }
 
 // The codes a damaged container may end with.
-const std::set<int32_t> kDocumented = {kFailed,    kOutOfMemory,    kShortRead,     kUnsafeName,
-                                       kBadMagic,  kBadChunk,       kBadCompression, kCipherRefused,
+const std::set<int32_t> kDocumented = {kFailed,    kOutOfMemory,   kShortRead,      kUnsafeName,
+                                       kBadMagic,  kBadChunk,      kBadCompression, kCipherRefused,
                                        kBadVector, kWrongPassword, kCannotOpen,     kUnsupported};
 
 TEST(Reliability, RandomDamageGivesADocumentedCodeAndLeavesNothing) {
@@ -126,26 +126,38 @@ TEST(Reliability, DeepNestingEndsWithACodeAndLeavesNothing) {
     std::string plain;
     int32_t code;
   } cases[] = {
-      {"items as an item's properties", content + [&] {
-         std::string chain;
-         for (int i = 0; i < 20000; ++i) chain += item;
-         return chain;
-       }(), kFailed},
-      {"items inside the lists of items' properties", content + [&] {
-         std::string chain;
-         for (int i = 0; i < 10000; ++i) chain += item + list;
-         return chain;
-       }(), kOutOfMemory},
-      {"lists inside an item's properties", content + item + [&] {
-         std::string chain;
-         for (int i = 0; i < 20000; ++i) chain += list;
-         return chain;
-       }(), kOutOfMemory},
-      {"a written file, then items within items", header(kList, 2) + item + first_item + [&] {
-         std::string chain;
-         for (int i = 0; i < 10000; ++i) chain += item + list;
-         return chain;
-       }(), kOutOfMemory},
+      {"items as an item's properties",
+       content +
+           [&] {
+             std::string chain;
+             for (int i = 0; i < 20000; ++i) chain += item;
+             return chain;
+           }(),
+       kFailed},
+      {"items inside the lists of items' properties",
+       content +
+           [&] {
+             std::string chain;
+             for (int i = 0; i < 10000; ++i) chain += item + list;
+             return chain;
+           }(),
+       kOutOfMemory},
+      {"lists inside an item's properties",
+       content + item +
+           [&] {
+             std::string chain;
+             for (int i = 0; i < 20000; ++i) chain += list;
+             return chain;
+           }(),
+       kOutOfMemory},
+      {"a written file, then items within items",
+       header(kList, 2) + item + first_item +
+           [&] {
+             std::string chain;
+             for (int i = 0; i < 10000; ++i) chain += item + list;
+             return chain;
+           }(),
+       kOutOfMemory},
   };
   TempDir dir;
   for (const Case& c : cases) {
@@ -157,10 +169,12 @@ TEST(Reliability, DeepNestingEndsWithACodeAndLeavesNothing) {
       int32_t code = -1;
     } run{dir.Sub("deep.qef"), dir.Sub("t/")};
     Thread worker;
-    ASSERT_TRUE(worker.Start([](void* p) {
-      auto* r = static_cast<Run*>(p);
-      r->code = Extract(r->container, "pw", r->target);
-    }, &run));
+    ASSERT_TRUE(worker.Start(
+        [](void* p) {
+          auto* r = static_cast<Run*>(p);
+          r->code = Extract(r->container, "pw", r->target);
+        },
+        &run));
     worker.Join();
     EXPECT_EQ(run.code, c.code) << c.what;
     EXPECT_FALSE(FolderExists(dir.Sub("t/"))) << c.what;
@@ -168,7 +182,8 @@ TEST(Reliability, DeepNestingEndsWithACodeAndLeavesNothing) {
 }
 
 // A container of the given items, all with the data of `source`.
-int32_t PackItems(const Text& out, const Text& source, std::vector<std::tuple<uint8_t, std::string, std::string>> items) {
+int32_t PackItems(const Text& out, const Text& source,
+                  std::vector<std::tuple<uint8_t, std::string, std::string>> items) {
   PropertyList content;
   for (auto& [kind, folder, name] : items) {
     Value v;

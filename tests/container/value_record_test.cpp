@@ -130,7 +130,10 @@ TEST(ValueRecord, HostileSizesEndQuicklyWithACode) {
       // A blob of 4 GiB - 1 bytes with three behind it.
       {std::string("\x01\x00\x00\x00\xFF\xFF\xFF\xFF\x01\x02\x03", 11), kShortRead},
       // A string whose counted length is 2^31-1.
-      {std::string("\x6E\x00\x00\x00\x05\x00\x00\x00\xFF\xFF\xFF\xFF\x7F" "abc", 16), kShortRead},
+      {std::string("\x6E\x00\x00\x00\x05\x00\x00\x00\xFF\xFF\xFF\xFF\x7F"
+                   "abc",
+                   16),
+       kShortRead},
       // Truncated inside a header.
       {std::string("\x0A\x00\x14", 3), kShortRead},
   };

@@ -32,7 +32,7 @@ TEST(Stream, ChecksAndStickyErrors) {
   Stream s;
   s.Open(kModeWriting, nullptr);
   char b[4] = {};
-  EXPECT_EQ(s.Write(b, 0), kBadArgument);       // zero length: not stored
+  EXPECT_EQ(s.Write(b, 0), kBadArgument);        // zero length: not stored
   EXPECT_EQ(s.Write(nullptr, 4), kBadArgument);  // null buffer: not stored
   EXPECT_EQ(s.GetError(), 0);
   EXPECT_EQ(s.Count(100), 0);
@@ -78,8 +78,9 @@ TEST(Stream, CountedStringRoundTripAndHostileLengths) {
   }
   // A 4-byte length of 0 or below reads as the empty text and consumes 5 bytes.
   for (uint32_t len : {0u, 0x80000000u, 0xFFFFFFFFu}) {
-    unsigned char bytes[6] = {0xFF, (unsigned char)len, (unsigned char)(len >> 8), (unsigned char)(len >> 16),
-                              (unsigned char)(len >> 24), 'z'};
+    unsigned char bytes[6] = {
+        0xFF, (unsigned char)len, (unsigned char)(len >> 8), (unsigned char)(len >> 16), (unsigned char)(len >> 24),
+        'z'};
     MemoryStream in;
     in.OpenRead(bytes, sizeof bytes, nullptr);
     Text t("old");
@@ -103,9 +104,16 @@ TEST(Stream, CountedStringRoundTripAndHostileLengths) {
 TEST(Stream, Percentage) {
   struct Case {
     uint32_t done, all, want;
-  } cases[] = {{0, 0, 0},         {5, 0, 0},          {7, 7, 100},        {50, 100, 50},
-               {250000, 1000000, 25}, {4000000000u, 4000000000u, 100}, {3999999999u, 4000000000u, 99},
-               {200, 100, 100},   {1, 3, 33},         {20000, 10000, 100}};
+  } cases[] = {{0, 0, 0},
+               {5, 0, 0},
+               {7, 7, 100},
+               {50, 100, 50},
+               {250000, 1000000, 25},
+               {4000000000u, 4000000000u, 100},
+               {3999999999u, 4000000000u, 99},
+               {200, 100, 100},
+               {1, 3, 33},
+               {20000, 10000, 100}};
   for (const Case& c : cases) EXPECT_EQ(Percentage(c.done, c.all), c.want) << c.done << "/" << c.all;
 }
 

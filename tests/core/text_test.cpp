@@ -35,10 +35,9 @@ TEST(Text, Pieces) {
     Text got;
     const char* want;
   } cases[] = {
-      {abc.Left(0), ""},    {abc.Left(-3), ""},  {abc.Left(2), "ab"},  {abc.Left(5), "abc"},
-      {abc.Right(2), "bc"}, {abc.Right(0), ""},  {abc.Right(9), "abc"}, {abc.Mid(1, 5), "abc"},
-      {abc.Mid(1, 1), "b"}, {abc.Mid(-1, 2), "ab"}, {abc.Mid(3, 0), "abc"},
-      {Text::Concat(abc, "de"), "abcde"},
+      {abc.Left(0), ""},    {abc.Left(-3), ""},     {abc.Left(2), "ab"},    {abc.Left(5), "abc"},
+      {abc.Right(2), "bc"}, {abc.Right(0), ""},     {abc.Right(9), "abc"},  {abc.Mid(1, 5), "abc"},
+      {abc.Mid(1, 1), "b"}, {abc.Mid(-1, 2), "ab"}, {abc.Mid(3, 0), "abc"}, {Text::Concat(abc, "de"), "abcde"},
   };
   for (const Case& c : cases) EXPECT_EQ(S(c.got), c.want);
 }

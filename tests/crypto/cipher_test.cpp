@@ -22,7 +22,7 @@ TEST(Cipher, BlockSizesAndSupport) {
     uint32_t id;
     uint32_t block;
     bool supported;
-  } cases[] = {{0, 8, true}, {1, 1, false}, {2, 16, true}, {3, 0, false},
+  } cases[] = {{0, 8, true},    {1, 1, false},    {2, 16, true},    {3, 0, false},
                {255, 0, false}, {0x100, 8, true}, {0x102, 16, true}};
   for (const Case& c : cases) {
     EXPECT_EQ(BlockSize(c.id), c.block) << c.id;
@@ -55,33 +55,25 @@ const Row kRows[] = {
     {"blowfish 12 bytes", 0, 1, kNoVector, 0, kOk, kEncryptCall, 12, kBadLength},
     {"blowfish vector of 7", 0, 1, kBlobVector, 7, kBadVector, kEncryptCall, 8, kNotReady},
     {"blowfish vector of 9", 0, 1, kBlobVector, 9, kBadVector, kDecryptCall, 8, kNotReady},
-    {"blowfish vector is a String of 8", 0, 1, kStringVector, 8, kBadVector, kEncryptCall, 8,
-     kNotReady},
+    {"blowfish vector is a String of 8", 0, 1, kStringVector, 8, kBadVector, kEncryptCall, 8, kNotReady},
     {"blowfish vector is opaque", 0, 1, kOpaqueVector, 8, kBadVector, kEncryptCall, 8, kNotReady},
     {"aes encrypts", 2, 1, kBlobVector, 16, kOk, kEncryptCall, 32, kOk},
     {"aes decrypts", 2, 2, kNoVector, 0, kOk, kDecryptCall, 32, kOk},
     {"aes empty buffer", 2, 2, kNoVector, 0, kOk, kDecryptCall, 0, kOk},
     {"aes 12 bytes", 2, 1, kNoVector, 0, kOk, kEncryptCall, 12, kBadLength},
     {"aes 24 bytes", 2, 1, kNoVector, 0, kOk, kEncryptCall, 24, kBadLength},
-    {"aes keyed to encrypt refuses decrypt", 2, 1, kNoVector, 0, kOk, kDecryptCall, 16,
-     kCipherRefused},
-    {"aes keyed to decrypt refuses encrypt", 2, 2, kNoVector, 0, kOk, kEncryptCall, 16,
-     kCipherRefused},
-    {"aes wrong direction, empty buffer", 2, 1, kNoVector, 0, kOk, kDecryptCall, 0,
-     kCipherRefused},
+    {"aes keyed to encrypt refuses decrypt", 2, 1, kNoVector, 0, kOk, kDecryptCall, 16, kCipherRefused},
+    {"aes keyed to decrypt refuses encrypt", 2, 2, kNoVector, 0, kOk, kEncryptCall, 16, kCipherRefused},
+    {"aes wrong direction, empty buffer", 2, 1, kNoVector, 0, kOk, kDecryptCall, 0, kCipherRefused},
     {"aes vector of 15", 2, 1, kBlobVector, 15, kBadVector, kEncryptCall, 16, kNotReady},
     {"aes vector of 17", 2, 2, kBlobVector, 17, kBadVector, kDecryptCall, 16, kNotReady},
-    {"aes vector is a String of 16", 2, 1, kStringVector, 16, kBadVector, kEncryptCall, 16,
-     kNotReady},
+    {"aes vector is a String of 16", 2, 1, kStringVector, 16, kBadVector, kEncryptCall, 16, kNotReady},
     {"aes direction 3", 2, 3, kNoVector, 0, kBadArgument, kEncryptCall, 16, kNotReady},
     {"aes direction 0", 2, 0, kNoVector, 0, kBadArgument, kDecryptCall, 16, kNotReady},
-    {"aes length checked before readiness", 2, 3, kNoVector, 0, kBadArgument, kEncryptCall, 12,
-     kBadLength},
+    {"aes length checked before readiness", 2, 3, kNoVector, 0, kBadArgument, kEncryptCall, 12, kBadLength},
     {"aes by a wide id", 0x102, 1, kNoVector, 0, kOk, kEncryptCall, 24, kBadLength},
-    {"reserved id, encrypt", 1, 1, kNoVector, 0, kCipherUnavailable, kEncryptCall, 16,
-     kCipherUnavailable},
-    {"reserved id, decrypt", 1, 2, kNoVector, 0, kCipherUnavailable, kDecryptCall, 3,
-     kCipherUnavailable},
+    {"reserved id, encrypt", 1, 1, kNoVector, 0, kCipherUnavailable, kEncryptCall, 16, kCipherUnavailable},
+    {"reserved id, decrypt", 1, 2, kNoVector, 0, kCipherUnavailable, kDecryptCall, 3, kCipherUnavailable},
     {"unknown id", 7, 1, kNoVector, 0, kUnknownCipher, kEncryptCall, 16, kUnknownCipher},
     {"unknown id 255", 255, 2, kBlobVector, 16, kUnknownCipher, kDecryptCall, 0, kUnknownCipher},
 };
@@ -106,8 +98,7 @@ TEST(CipherInstance, ResultCodes) {
     Value vector = MakeVector(row.vector, row.vector_size);
     ASSERT_EQ(vector.GetSize(), static_cast<uint32_t>(row.vector_size));
     CipherInstance cipher;
-    EXPECT_EQ(cipher.Init(row.id, row.direction, Text("pw"),
-                          row.vector == kNoVector ? nullptr : &vector),
+    EXPECT_EQ(cipher.Init(row.id, row.direction, Text("pw"), row.vector == kNoVector ? nullptr : &vector),
               row.init_result);
     EXPECT_EQ(cipher.GetCipherId(), row.id & 0xFF);
 
@@ -152,14 +143,11 @@ TEST(CipherInstance, KeyedFromPassword) {
     const char* vector;  // hex, or null for none
     const char* cipher;
   } cases[] = {
-      {2, "Secret", nullptr,
-       "b1306441865ae0460f59cb5b9e954d116233821da074a30a205b4106891ac464"},
+      {2, "Secret", nullptr, "b1306441865ae0460f59cb5b9e954d116233821da074a30a205b4106891ac464"},
       {2, "secret", "000102030405060708090a0b0c0d0e0f",
        "c89577d9b19de50f29b0faf83d4ed356f0346233979e1c882b10a07e00226ba2"},
-      {0, "Secret", nullptr,
-       "4bbbb93f0fdcbe1dc09f5430b8bfc49c0748a79991aed8db70151be5cf9a676c"},
-      {0, "secret", "0001020304050607",
-       "29e4b67b6682deb81d46db4fc15d42dd79808104452c486b7270346d25fce911"},
+      {0, "Secret", nullptr, "4bbbb93f0fdcbe1dc09f5430b8bfc49c0748a79991aed8db70151be5cf9a676c"},
+      {0, "secret", "0001020304050607", "29e4b67b6682deb81d46db4fc15d42dd79808104452c486b7270346d25fce911"},
   };
   const std::string text = "0123456789abcdefFEDCBA9876543210";
   const Bytes plain(text.begin(), text.end());

@@ -59,12 +59,10 @@ TEST(AesEngine, CbcVectorsInOneCallAndSplit) {
     SCOPED_TRACE(::testing::PrintToString(split));
     AesEngine enc;
     ASSERT_EQ(enc.Setup(key.data(), iv.data(), kCipherEncrypt), kOk);
-    EXPECT_EQ(InPieces(plain, split, [&](unsigned char* p, uint32_t n) { return enc.Encrypt(p, n); }),
-              cipher);
+    EXPECT_EQ(InPieces(plain, split, [&](unsigned char* p, uint32_t n) { return enc.Encrypt(p, n); }), cipher);
     AesEngine dec;
     ASSERT_EQ(dec.Setup(key.data(), iv.data(), kCipherDecrypt), kOk);
-    EXPECT_EQ(InPieces(cipher, split, [&](unsigned char* p, uint32_t n) { return dec.Decrypt(p, n); }),
-              plain);
+    EXPECT_EQ(InPieces(cipher, split, [&](unsigned char* p, uint32_t n) { return dec.Decrypt(p, n); }), plain);
   }
 }
 
@@ -78,16 +76,14 @@ TEST(AesEngine, RefusesTheOtherDirection) {
     AesEngine engine;
     ASSERT_EQ(engine.Setup(key.data(), iv.data(), direction), kOk);
     Bytes data = block;
-    int refused = direction == kCipherEncrypt ? engine.Decrypt(data.data(), 16)
-                                              : engine.Encrypt(data.data(), 16);
+    int refused = direction == kCipherEncrypt ? engine.Decrypt(data.data(), 16) : engine.Encrypt(data.data(), 16);
     EXPECT_EQ(refused, kCipherRefused);
     EXPECT_EQ(data, block);
     // The chain did not move: the right direction still starts from the vector.
-    int ok = direction == kCipherEncrypt ? engine.Encrypt(data.data(), 16)
-                                         : engine.Decrypt(data.data(), 16);
+    int ok = direction == kCipherEncrypt ? engine.Encrypt(data.data(), 16) : engine.Decrypt(data.data(), 16);
     EXPECT_EQ(ok, kOk);
-    EXPECT_EQ(ToHex(data), direction == kCipherEncrypt ? "7649abac8119b246cee98e9b12e9197d"
-                                                      : "500496e109686a8b79626c7734fd8bfe");
+    EXPECT_EQ(ToHex(data),
+              direction == kCipherEncrypt ? "7649abac8119b246cee98e9b12e9197d" : "500496e109686a8b79626c7734fd8bfe");
   }
 }
 
@@ -120,20 +116,17 @@ TEST(BlowfishEngine, PublishedVectors) {
   std::string text = "7654321 Now is the time for ";
   Bytes plain(text.begin(), text.end());
   plain.resize(32, 0);
-  Bytes cipher = FromHex(
-      "6b77b4d63006dee605b156e27403979358deb9e7154616d959f1652bd5ff92cc");
+  Bytes cipher = FromHex("6b77b4d63006dee605b156e27403979358deb9e7154616d959f1652bd5ff92cc");
   const std::vector<std::vector<size_t>> splits = {{}, {8}, {8, 0, 16}, {24}};
   for (const auto& split : splits) {
     SCOPED_TRACE(::testing::PrintToString(split));
     // One engine does both directions: Blowfish takes the direction from the call.
     BlowfishEngine enc;
     ASSERT_EQ(enc.Setup(cbc_key.data(), iv.data()), kOk);
-    EXPECT_EQ(InPieces(plain, split, [&](unsigned char* p, uint32_t n) { return enc.Encrypt(p, n); }),
-              cipher);
+    EXPECT_EQ(InPieces(plain, split, [&](unsigned char* p, uint32_t n) { return enc.Encrypt(p, n); }), cipher);
     BlowfishEngine dec;
     ASSERT_EQ(dec.Setup(cbc_key.data(), iv.data()), kOk);
-    EXPECT_EQ(InPieces(cipher, split, [&](unsigned char* p, uint32_t n) { return dec.Decrypt(p, n); }),
-              plain);
+    EXPECT_EQ(InPieces(cipher, split, [&](unsigned char* p, uint32_t n) { return dec.Decrypt(p, n); }), plain);
   }
 }
 

@@ -23,8 +23,6 @@ inline std::string ToHex(const unsigned char* bytes, size_t n) {
   return hex;
 }
 
-inline std::string ToHex(const std::vector<unsigned char>& bytes) {
-  return ToHex(bytes.data(), bytes.size());
-}
+inline std::string ToHex(const std::vector<unsigned char>& bytes) { return ToHex(bytes.data(), bytes.size()); }
 
 }  // namespace qef::test

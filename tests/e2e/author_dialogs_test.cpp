@@ -2,6 +2,7 @@
 // intro with picture, info text and link, and the folder browser of the decrypt
 // dialog. Programs are made from the real stub and driven with window messages.
 #include <windows.h>
+
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -32,9 +33,7 @@ const Texts kEnglish = {"Quillmar Lockfold - Self decryption", "Quillmar Lockfol
 const Texts kGerman = {"Quillmar Lockfold - Selbstentschl\xFCsselung", "Quillmar Lockfold",
                        "In welchen Ordner sollen die Dateien entschl\xFCsselt werden?"};
 
-const Texts& Expected() {
-  return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_GERMAN ? kGerman : kEnglish;
-}
+const Texts& Expected() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_GERMAN ? kGerman : kEnglish; }
 
 std::string System(const Text& path) { return ToSystemForm(path).Str(); }
 

@@ -30,12 +30,10 @@ int main(int argc, char** argv) {
   char temp[MAX_PATH] = {};
   GetTempPathA(MAX_PATH, temp);
 
-  test::RecipientReport report =
-      test::RunAsRecipient(exe, AddTrailingSeparator(ToInternalForm(Text(temp))), target, password,
-                           argc == 4 ? argv[3] : nullptr);
+  test::RecipientReport report = test::RunAsRecipient(exe, AddTrailingSeparator(ToInternalForm(Text(temp))), target,
+                                                      password, argc == 4 ? argv[3] : nullptr);
   std::printf("stub: first dialog after %.2f s; %s; intro dialog %d\n", report.first_dialog_s,
-              report.disclaimer ? "disclaimer scrolled to its end and accepted" : "no disclaimer",
-              report.intro_dialog);
+              report.disclaimer ? "disclaimer scrolled to its end and accepted" : "no disclaimer", report.intro_dialog);
   if (!report.message.empty()) std::printf("stub: message \"%s\"\n", report.message.c_str());
   if (!report.failure.empty()) {
     std::printf("stub: FAILED: %s\n", report.failure.c_str());

@@ -150,7 +150,6 @@ std::string PackFolder(const Text& source, const char* password, bool stored, By
   return container.empty() ? "no container written" : "";
 }
 
-
 std::string MakeProgram(const Bytes& container, const Text& exe, bool short_header) {
   if (!short_header) return MakeProgram(container, exe, AuthorParts());
   Bytes block(8, 0);
@@ -325,8 +324,8 @@ ThreadPause::~ThreadPause() {
 namespace {
 
 bool IsReadable(const MEMORY_BASIC_INFORMATION& region) {
-  const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                         PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+  const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE |
+                         PAGE_EXECUTE_WRITECOPY;
   return region.State == MEM_COMMIT && (region.Protect & readable) != 0 &&
          (region.Protect & (PAGE_GUARD | PAGE_NOACCESS)) == 0;
 }
@@ -382,8 +381,8 @@ std::string ControlText(HWND dialog, int id) { return WindowText(GetDlgItem(dial
 
 void SetControlText(HWND dialog, int id, const std::string& text) {
   DWORD_PTR result = 0;
-  SendMessageTimeoutA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                      SMTO_ABORTIFHUNG, kMessageTimeoutMs, &result);
+  SendMessageTimeoutA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
+                      kMessageTimeoutMs, &result);
 }
 
 void TypeText(HWND dialog, int id, const std::string& text) {
@@ -607,8 +606,8 @@ bool Screenshot(HWND window, const std::string& name) {
   const LONG margin = 8;
   LONG left = r.left > margin ? r.left - margin : 0;
   LONG top = r.top > margin ? r.top - margin : 0;
-  std::string geometry = std::to_string(r.right + margin - left) + "x" + std::to_string(r.bottom + margin - top) +
-                         "+" + std::to_string(left) + "+" + std::to_string(top);
+  std::string geometry = std::to_string(r.right + margin - left) + "x" + std::to_string(r.bottom + margin - top) + "+" +
+                         std::to_string(left) + "+" + std::to_string(top);
   const char* chosen = std::getenv("QEF_SCREENSHOT_DIR");
   std::string folder = chosen != nullptr && chosen[0] != 0 ? chosen : QEF_SCREENSHOT_DIR;
   CreateDirectoryA(("Z:" + folder).c_str(), nullptr);

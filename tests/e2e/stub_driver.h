@@ -71,14 +71,14 @@ class StubRun {
 
 // How a recipient's run of a program went.
 struct RecipientReport {
-  std::string failure;          // empty when the program showed a message and ended
-  bool disclaimer = false;      // a disclaimer was shown, scrolled to its end and accepted
-  int intro_dialog = 0;         // 101 or 105
-  std::string message;          // the message box after Decrypt
-  double first_dialog_s = 0;    // from the start to the first dialog
-  double decrypt_s = 0;         // from pressing Decrypt to the message
-  double total_s = 0;           // from the start to the program's exit
-  double screenshot_s = 0;      // of which spent taking screenshots
+  std::string failure;        // empty when the program showed a message and ended
+  bool disclaimer = false;    // a disclaimer was shown, scrolled to its end and accepted
+  int intro_dialog = 0;       // 101 or 105
+  std::string message;        // the message box after Decrypt
+  double first_dialog_s = 0;  // from the start to the first dialog
+  double decrypt_s = 0;       // from pressing Decrypt to the message
+  double total_s = 0;         // from the start to the program's exit
+  double screenshot_s = 0;    // of which spent taking screenshots
 };
 
 // Runs a program as its recipient does: accepts the disclaimer once it has been

@@ -3,6 +3,7 @@
 // checked on disk. The same cases run in English and, under a German locale, the
 // ones that show texts run in German (the expected texts follow the UI language).
 #include <windows.h>
+
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -68,13 +69,17 @@ const Texts kGerman = {
     "Lizenz f\xFCr die Fr\xFChjahrsausgabe\n\n"
     "1. Sie d\xFCrfen diese Dateien f\xFCr Ihre eigene Arbeit und innerhalb Ihrer Organisation nutzen, "
     "kopieren und weitergeben.\n\n"
-    "2. Sie d\xFCrfen sie ohne schriftliche Erlaubnis weder verkaufen noch auf einem \xF6" "ffentlichen Server "
+    "2. Sie d\xFCrfen sie ohne schriftliche Erlaubnis weder verkaufen noch auf einem \xF6"
+    "ffentlichen Server "
     "zum Herunterladen anbieten.\n\n"
-    "3. Die Dateien werden so geliefert, wie sie sind. Der Autor \xFC" "bernimmt keine Gew\xE4hr und haftet, "
-    "soweit das Gesetz es erlaubt, f\xFCr keine Sch\xE4" "den aus ihrer Nutzung.\n\n"
+    "3. Die Dateien werden so geliefert, wie sie sind. Der Autor \xFC"
+    "bernimmt keine Gew\xE4hr und haftet, "
+    "soweit das Gesetz es erlaubt, f\xFCr keine Sch\xE4"
+    "den aus ihrer Nutzung.\n\n"
     "4. Personendaten in den Beispieldatens\xE4tzen sind erfunden.\n\n"
     "5. Es gilt das Recht des Wohnorts des Autors.\n\n"
-    "6. Ist eine dieser Bedingungen unwirksam, bleiben die \xFC" "brigen in Kraft.\n\n"
+    "6. Ist eine dieser Bedingungen unwirksam, bleiben die \xFC"
+    "brigen in Kraft.\n\n"
     "Mit Akzeptieren stimmen Sie diesen Bedingungen zu.",
     "Die Projektdateien der Fr\xFChjahrsausgabe: Zeichnungen, Tabellen und der Bericht.\n\n"
     "Entschl\xFCsseln Sie sie mit dem Passwort, das Sie per Post erhalten haben.",
@@ -85,9 +90,7 @@ const Texts kGerman = {
     "Dieses Programm enth\xE4lt keine verschl\xFCsselten Daten.",
 };
 
-const Texts& Expected() {
-  return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_GERMAN ? kGerman : kEnglish;
-}
+const Texts& Expected() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_GERMAN ? kGerman : kEnglish; }
 
 const char kPassword[] = "open sesame";
 
@@ -401,7 +404,10 @@ Copies FindPassword(const StubRun& run, const std::string& password) {
     (form == kTyped ? copies.typed : form == kWide ? copies.wide : copies.key)++;
     char line[128];
     std::snprintf(line, sizeof line, "%s at 0x%08lx (allocation at 0x%08lx, type 0x%lx)\n",
-                  form == kTyped ? "typed" : form == kWide ? "UTF-16" : "key", static_cast<unsigned long>(hit.address),
+                  form == kTyped  ? "typed"
+                  : form == kWide ? "UTF-16"
+                                  : "key",
+                  static_cast<unsigned long>(hit.address),
                   static_cast<unsigned long>(reinterpret_cast<uintptr_t>(hit.region.AllocationBase)),
                   static_cast<unsigned long>(hit.region.Type));
     copies.where += line;

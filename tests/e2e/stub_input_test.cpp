@@ -150,8 +150,7 @@ TEST_F(StubInputTest, IntroAndDecryptDialogByKeyboardAndMouse) {
   EXPECT_LE(CentreDistance(box, dialog), 2) << "the message box is not centred over the decrypt dialog";
   PressKey(box, VK_RETURN);
   ASSERT_TRUE(run.WaitUntilGone(WindowKind::kMessage));
-  EXPECT_TRUE(PollUntil([&] { return FocusedId(dialog) == IDC_PASSWORD && IsControlEnabled(dialog, IDCANCEL); },
-                        5000));
+  EXPECT_TRUE(PollUntil([&] { return FocusedId(dialog) == IDC_PASSWORD && IsControlEnabled(dialog, IDCANCEL); }, 5000));
 
   // The fields take no more than is read from them: 260 characters of folder, 255 of
   // password. A longer text set around that limit is refused, not cut.
@@ -425,12 +424,12 @@ class HighDpiTest : public StubInputTest {
   void SetUp() override {
     StubInputTest::SetUp();
     HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_READ | KEY_WRITE,
-                              nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
+                              &key, nullptr),
               ERROR_SUCCESS);
     DWORD size = sizeof saved_;
-    had_value_ = RegQueryValueExA(key, "LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&saved_), &size) ==
-                 ERROR_SUCCESS;
+    had_value_ =
+        RegQueryValueExA(key, "LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&saved_), &size) == ERROR_SUCCESS;
     DWORD dpi = 144;
     RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
     RegCloseKey(key);

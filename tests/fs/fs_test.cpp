@@ -65,8 +65,8 @@ TEST(FsOps, ExistenceAndSize) {
     int64_t size;
   } cases[] = {
       {"sub", false, false, -1},  // a folder path needs its trailing '/'
-      {"sub/", false, true, -1},  {"empty", true, false, 0},   {"five", true, false, 5},
-      {"fiv?", false, false, -1}, {"*", false, false, -1},     {"missing", false, false, -1},
+      {"sub/", false, true, -1},      {"empty", true, false, 0}, {"five", true, false, 5},
+      {"fiv?", false, false, -1},     {"*", false, false, -1},   {"missing", false, false, -1},
       {"missing/", false, false, -1},
   };
   for (const Case& c : cases) {

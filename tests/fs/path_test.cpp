@@ -36,11 +36,16 @@ TEST(PathRules, Separators) {
     const char* stripped;
     const char* added;
   } cases[] = {
-      {"D:/", W, "D:/", "D:/"},         {"/", W, "/", "/"},
-      {"//", W, "/", "//"},             {"D:/a/", W, "D:/a", "D:/a/"},
-      {"a//", W, "a/", "a//"},          {"", W, "", ""},
-      {"D:", W, "D:", "D:/"},           {"D:\\dir", W, "D:/dir", "D:/dir/"},
-      {"/tmp/x/", P, "/tmp/x", "/tmp/x/"}, {"/", P, "/", "/"},
+      {"D:/", W, "D:/", "D:/"},
+      {"/", W, "/", "/"},
+      {"//", W, "/", "//"},
+      {"D:/a/", W, "D:/a", "D:/a/"},
+      {"a//", W, "a/", "a//"},
+      {"", W, "", ""},
+      {"D:", W, "D:", "D:/"},
+      {"D:\\dir", W, "D:/dir", "D:/dir/"},
+      {"/tmp/x/", P, "/tmp/x", "/tmp/x/"},
+      {"/", P, "/", "/"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(S(StripTrailingSeparator(c.in, c.style)), c.stripped) << c.in;
@@ -56,16 +61,13 @@ TEST(PathRules, Validity) {
     PathStyle style;
     bool valid, file, folder;
   } cases[] = {
-      {"", W, false, false, false},         {"D:\\dir", W, false, false, false},
-      {"D:/a*b", W, false, false, false},   {"a?", W, false, false, false},
-      {"a<b", W, false, false, false},      {"a|b", W, false, false, false},
-      {"a\"b", W, false, false, false},     {"a>b", W, false, false, false},
-      {"D:/a:b/", W, true, false, true},    {"D:", W, true, false, false},
-      {"D:/dir/", W, true, false, true},    {"/", W, true, false, true},
-      {"D:/dir/f.txt", W, true, true, false}, {"f", W, true, true, false},
-      {"", P, false, false, false},         {"odd|dir/", P, true, false, true},
-      {"what?.qef", P, true, true, false},  {"a\\b*<c>\"", P, true, true, false},
-      {"x:", P, true, true, false},         {"/", P, true, false, true},
+      {"", W, false, false, false},           {"D:\\dir", W, false, false, false}, {"D:/a*b", W, false, false, false},
+      {"a?", W, false, false, false},         {"a<b", W, false, false, false},     {"a|b", W, false, false, false},
+      {"a\"b", W, false, false, false},       {"a>b", W, false, false, false},     {"D:/a:b/", W, true, false, true},
+      {"D:", W, true, false, false},          {"D:/dir/", W, true, false, true},   {"/", W, true, false, true},
+      {"D:/dir/f.txt", W, true, true, false}, {"f", W, true, true, false},         {"", P, false, false, false},
+      {"odd|dir/", P, true, false, true},     {"what?.qef", P, true, true, false}, {"a\\b*<c>\"", P, true, true, false},
+      {"x:", P, true, true, false},           {"/", P, true, false, true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(IsValidPath(c.text, c.style), c.valid) << c.text;

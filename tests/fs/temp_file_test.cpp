@@ -17,7 +17,8 @@ using test::WriteFileBytes;
 
 int CountEntries(const Text& folder) {
   int n = 0;
-  for (auto it = std::filesystem::directory_iterator(folder.Str()); it != std::filesystem::directory_iterator(); ++it) ++n;
+  for (auto it = std::filesystem::directory_iterator(folder.Str()); it != std::filesystem::directory_iterator(); ++it)
+    ++n;
   return n;
 }
 

@@ -85,9 +85,12 @@ TEST(PayloadBlock, TextLengthsCountTheTerminator) {
     std::string stored;  // at the info offset
     const char* expected;
   } cases[] = {
-      {5, std::string("abcd\0", 5), "abcd"}, {4, std::string("abcd\0", 5), "abc"},
-      {0, "zzzz", ""},                       {1, "zzzz", ""},
-      {2, "zzzz", "z"},                      {6, std::string("ab\0cd\0", 6), "ab"},
+      {5, std::string("abcd\0", 5), "abcd"},
+      {4, std::string("abcd\0", 5), "abc"},
+      {0, "zzzz", ""},
+      {1, "zzzz", ""},
+      {2, "zzzz", "z"},
+      {6, std::string("ab\0cd\0", 6), "ab"},
       {5, "abcde", "abcd"},  // no zero at all: the copy is still terminated
   };
   for (const Case& c : cases) {
@@ -142,12 +145,18 @@ TEST(PayloadBlock, HostileBlocksAreRefused) {
     size_t at;  // byte offset of the field changed; at 0 the header length byte
     uint32_t value;
   } cases[] = {
-      {"negative header length", 0, 0x80},      {"header length 0xFF", 0, 0xFF},
-      {"header length below 8", 0, 7},          {"container past end", 4, size - 44 + 1},
-      {"container length huge", 4, 0xFFFFFFFF}, {"picture length past end", 12, size},
-      {"picture offset past end", 28, size - 1}, {"picture offset wraps", 28, 0xFFFFFFFF},
-      {"info length past end", 16, size},       {"info offset wraps", 32, 0xFFFFFFFE},
-      {"link offset past end", 36, size},        {"disclaimer length huge", 24, 0x80000000},
+      {"negative header length", 0, 0x80},
+      {"header length 0xFF", 0, 0xFF},
+      {"header length below 8", 0, 7},
+      {"container past end", 4, size - 44 + 1},
+      {"container length huge", 4, 0xFFFFFFFF},
+      {"picture length past end", 12, size},
+      {"picture offset past end", 28, size - 1},
+      {"picture offset wraps", 28, 0xFFFFFFFF},
+      {"info length past end", 16, size},
+      {"info offset wraps", 32, 0xFFFFFFFE},
+      {"link offset past end", 36, size},
+      {"disclaimer length huge", 24, 0x80000000},
       {"disclaimer offset past end", 40, size - 1},
   };
   for (const Case& k : cases) {

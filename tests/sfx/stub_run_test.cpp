@@ -1,6 +1,7 @@
 // Windows only: patches the mini stub in-process, runs the result and checks that the
 // loader mapped the block where the stub looks for it.
 #include <windows.h>
+
 #include <imagehlp.h>
 
 #include <gtest/gtest.h>

@@ -46,9 +46,9 @@ Bytes MakeTestImage(const TestImageShape& shape) {
   Put16(b, fh + 16, static_cast<uint16_t>(optional_size));
   Put16(b, fh + 18, wide ? 0x0022 : 0x0102);  // executable; large addresses or 32-bit machine
   Put16(b, oh, wide ? 0x20B : 0x10B);
-  Put32(b, oh + 4, 0x200);      // SizeOfCode
+  Put32(b, oh + 4, 0x200);  // SizeOfCode
   Put32(b, oh + 8, 0x200 * (n - 1));
-  Put32(b, oh + 16, 0x1000);    // entry point
+  Put32(b, oh + 16, 0x1000);  // entry point
   if (wide) {
     Put32(b, oh + 24, 0x40000000);  // image base 0x140000000
     Put32(b, oh + 28, 0x1);
@@ -57,12 +57,12 @@ Bytes MakeTestImage(const TestImageShape& shape) {
   }
   Put32(b, oh + 32, 0x1000);
   Put32(b, oh + 36, 0x200);
-  Put16(b, oh + 40, 4);         // operating system version 4.0
-  Put16(b, oh + 48, 4);         // subsystem version 4.0
+  Put16(b, oh + 40, 4);  // operating system version 4.0
+  Put16(b, oh + 48, 4);  // subsystem version 4.0
   uint32_t last_end = 0x1000 * n + ((shape.last_virtual_size + 0xFFF) & ~0xFFFu);
   Put32(b, oh + 56, last_end);
   Put32(b, oh + 60, 0x200);
-  Put16(b, oh + 68, 3);         // console
+  Put16(b, oh + 68, 3);  // console
   // Stack and heap sizes: 4 bytes each in PE32, 8 in PE32+; then the directory count.
   const size_t sizes = oh + 72, step = wide ? 8 : 4;
   Put32(b, sizes, 0x100000);

@@ -10,10 +10,10 @@ namespace qef::test {
 using Bytes = std::vector<unsigned char>;
 
 struct TestImageShape {
-  uint32_t sections = 2;              // at 0x1000, 0x2000, ...; 0x200 raw bytes each
+  uint32_t sections = 2;  // at 0x1000, 0x2000, ...; 0x200 raw bytes each
   uint32_t last_virtual_size = 0x200;
-  uint32_t overlay = 0;               // bytes of 0xEE after the last section's data
-  bool pe32_plus = false;             // a 64-bit image
+  uint32_t overlay = 0;    // bytes of 0xEE after the last section's data
+  bool pe32_plus = false;  // a 64-bit image
 };
 
 // A console image, PE32 i386 (image base 0x400000, room for five section headers)
@@ -28,7 +28,7 @@ void Put16(Bytes& b, size_t at, uint16_t v);
 
 // Offsets of the headers inside an image.
 struct Layout {
-  size_t file_header;      // after "PE\0\0"
+  size_t file_header;  // after "PE\0\0"
   size_t optional_header;
   size_t section_table;
   uint32_t section_count;

@@ -26,8 +26,7 @@ std::vector<uintptr_t> FindInMemory(const unsigned char* needle, size_t n) {
       std::istringstream in(line);
       std::string range, perms;
       in >> range >> perms;
-      if (perms.size() < 2 || perms[0] != 'r' || perms[1] != 'w' || line.find("[vvar]") != std::string::npos)
-        continue;
+      if (perms.size() < 2 || perms[0] != 'r' || perms[1] != 'w' || line.find("[vvar]") != std::string::npos) continue;
       ranges.emplace_back(std::stoull(range.substr(0, range.find('-')), nullptr, 16),
                           std::stoull(range.substr(range.find('-') + 1), nullptr, 16));
     }
@@ -55,6 +54,5 @@ std::vector<uintptr_t> FindInMemory(const unsigned char* needle, size_t n) {
   ::close(fd);
   return found;
 }
-
 
 }  // namespace qef::test
