@@ -11,6 +11,9 @@ namespace qef {
 namespace {
 
 const uint32_t kNameTries = 1000;
+const char kPrefix[] = "~qef-";
+const char kSuffix[] = ".tmp";
+const size_t kTagLength = 16;
 const uint32_t kPiece = 1u << 30;  // NewFile::Write takes 32-bit lengths
 
 }  // namespace
@@ -24,7 +27,7 @@ Text TemporaryNames::Next() {
     for (int i = 0; i < 8; ++i) std::snprintf(tag_ + 2 * i, 3, "%02x", random[i]);
   }
   Text name;
-  name.Format("~qef-%s-%lu.tmp", tag_, static_cast<unsigned long>(made_++));
+  name.Format("%s%s-%lu%s", kPrefix, tag_, static_cast<unsigned long>(made_++), kSuffix);
   return name;
 }
 
@@ -67,6 +70,24 @@ void TempFile::Discard() {
   file_.Close();
   if (!name_.IsEmpty()) RemoveFile(name_);
   name_ = Text();
+}
+
+bool IsTemporaryName(const Text& name) {
+  // "~qef-" 16 hex digits '-' a number ".tmp"
+  const char* s = name.Str();
+  size_t n = static_cast<size_t>(name.GetLength());
+  size_t prefix = sizeof kPrefix - 1, suffix = sizeof kSuffix - 1;
+  if (n < prefix + kTagLength + 2 + suffix) return false;
+  if (std::memcmp(s, kPrefix, prefix) != 0 || std::memcmp(s + n - suffix, kSuffix, suffix) != 0) return false;
+  const char* p = s + prefix;
+  for (size_t i = 0; i < kTagLength; ++i, ++p)
+    if (!((*p >= '0' && *p <= '9') || (*p >= 'a' && *p <= 'f'))) return false;
+  if (*p++ != '-') return false;
+  const char* end = s + n - suffix;
+  if (p == end) return false;
+  for (; p < end; ++p)
+    if (*p < '0' || *p > '9') return false;
+  return true;
 }
 
 }  // namespace qef

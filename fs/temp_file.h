@@ -5,6 +5,7 @@
 // run leaves behind is recognisable as such.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "core/text.h"
 #include "fs/fs.h"
@@ -28,6 +29,15 @@ class TemporaryNames {
   char tag_[17] = {};
   uint32_t made_ = 0;
 };
+
+// True for a name (one component) that TemporaryNames gives: what a run killed outright
+// (SIGKILL, a power cut) leaves behind.
+bool IsTemporaryName(const Text& name);
+
+// The files in one folder (internal form, ending in '/') whose names are temporary
+// names, sorted; none when the folder cannot be read. Another run can only report
+// them: the run that made them may still be going on.
+std::vector<Text> FindTemporaryFiles(const Text& folder);
 
 // A file written aside and then kept or discarded. It is created only where nothing
 // had its name, so no planted file or link is ever written through; Keep puts it in

@@ -87,5 +87,41 @@ TEST(TempFile, NamesTakenBeforehandArePassedOverNeverWrittenThrough) {
   EXPECT_EQ(ReadFileBytes(dir.Sub("~qef-0123456789abcdef-0.tmp")), "planted");
 }
 
+TEST(TemporaryName, KnowsOnlyTheNamesRunsWriteAsideUnder) {
+  struct Case {
+    const char* name;
+    bool temporary;
+  } cases[] = {
+      {"~qef-0123456789abcdef-0.tmp", true},
+      {"~qef-0123456789abcdef-1234.tmp", true},
+      {"~qef-0123456789abcdef-.tmp", false},
+      {"~qef--3.tmp", false},
+      {"~qef-0123456789abcdeF-1.tmp", false},
+      {"~qef-0123456789abcde-1.tmp", false},
+      {"~qef-0123456789abcdef-x.tmp", false},
+      {"~qef-0123456789abcdef-1.tmp.txt", false},
+      {"~qef-notes.tmp", false},
+      {"report.tmp", false},
+      {"~qef", false},
+      {"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsTemporaryName(Text(c.name)), c.temporary) << c.name;
+  TemporaryNames names;
+  EXPECT_TRUE(IsTemporaryName(names.Next()));
+}
+
+TEST(TemporaryName, FilesAreFoundInOneFolderOnly) {
+  TempDir dir;
+  ASSERT_EQ(CreateFolder(dir.Sub("sub/~qef-0123456789abcdef-2.tmp/")), 0);  // a folder is no leftover
+  for (const char* name :
+       {"~qef-0123456789abcdef-1.tmp", "~qef-00000000000000ff-0.tmp", "keep.txt", "sub/~qef-0123456789abcdef-3.tmp"})
+    ASSERT_TRUE(WriteFileBytes(dir.Sub(name), "x"));
+  std::vector<Text> found = FindTemporaryFiles(dir.Path());
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_STREQ(found[0].Str(), "~qef-00000000000000ff-0.tmp");
+  EXPECT_STREQ(found[1].Str(), "~qef-0123456789abcdef-1.tmp");
+  EXPECT_TRUE(FindTemporaryFiles(dir.Sub("missing/")).empty());
+}
+
 }  // namespace
 }  // namespace qef
