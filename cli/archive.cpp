@@ -43,8 +43,9 @@ int32_t ReadPart(const Text& path, const FilePart& part, size_t size, std::vecto
 int32_t ReadWholeFile(const Text& path, std::vector<unsigned char>& bytes) {
   bytes.clear();
   if (!FileExists(path)) return kContainerMissing;
-  int64_t size = FileSize(path);
-  if (size < 0) return kUnsupported;
+  uint64_t size = 0;
+  if (!RegularFileSize(path, size)) return kCannotOpen;  // a device, pipe or socket
+  if (size >> 32 != 0) return kUnsupported;
   return ReadPart(path, FilePart(), static_cast<size_t>(size), bytes);
 }
 

@@ -18,8 +18,8 @@
 namespace qef {
 
 // The whole file, for the small files the user names (stub, picture, texts). 0;
-// kContainerMissing when it does not exist, kUnsupported for 4 GiB or more,
-// kOutOfMemory, or the file stream's code.
+// kContainerMissing when it does not exist, kCannotOpen for a device, pipe or socket,
+// kUnsupported for 4 GiB or more, kOutOfMemory, or the file stream's code.
 int32_t ReadWholeFile(const Text& path, std::vector<unsigned char>& bytes);
 // Why a path the user named cannot be read as a file, for a message: "it does not
 // exist", "it is a folder", "it is not a regular file (a device, pipe or socket)",

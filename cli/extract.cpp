@@ -1,6 +1,7 @@
 // qef extract, list and test: one run of the extraction engine each, writing the
 // items (extract) or only decrypting and decoding them (list, test).
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,30 @@ void CountItem(const ItemHeader& item, bool, void* user) {
   } else if (item.kind == kKindFolder) {
     ++t.folders;
   }
+}
+
+// What an extraction wrote: its tally, and the folders (as stored) that its files went
+// to, where another run that was stopped may have left files written aside.
+struct Extracted {
+  Tally tally;
+  std::set<std::string> folders;
+};
+
+void NoteExtracted(const ItemHeader& item, bool refused, void* user) {
+  Extracted& e = *static_cast<Extracted*>(user);
+  CountItem(item, refused, &e.tally);
+  if (item.kind == kKindFile) e.folders.insert(item.folder.Str());
+}
+
+// The folders below the target that the stored folder parts name on this system.
+std::vector<Text> FoldersOnDisk(const Text& target, const std::set<std::string>& stored, const CodePage& page) {
+  std::vector<Text> folders;
+  for (const std::string& folder : stored) {
+    Text local, why;
+    if (ToLocalName(Text(folder.c_str()), page, local, why) == kOk)
+      folders.push_back(Text::Concat(target, ToInternalForm(local, PathStyle::kWindows)));
+  }
+  return folders;
 }
 
 struct Listing {
@@ -152,20 +177,22 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   Text target = directory.IsEmpty()
                     ? UniqueFolderName(Text::Concat(FolderOf(archive), Text::Concat(TitleOf(archive), "/")))
                     : WithFolder(AddTrailingSeparator(directory));
-  Tally tally;
+  Extracted extracted;
+  Tally& tally = extracted.tally;
   ExtractOptions options;
   options.keep_existing = existing == Existing::kKeep;
   options.skip_existing = existing == Existing::kSkip;
   uint32_t skipped = 0;
   options.skipped_existing = &skipped;
-  options.observer = &CountItem;
-  options.observer_user = &tally;
+  options.observer = &NoteExtracted;
+  options.observer_user = &extracted;
   FoldersNotMade not_made;
   options.folder_not_made = &FoldersNotMade::Note;
   options.folder_not_made_user = &not_made;
   // After a failure the run is undone and its one error line says why.
   int status = RunEngine(q, target, options, [&](int32_t r) {
     if (r == kOk) not_made.Tell();
+    WarnOfLeftovers(FoldersOnDisk(target, extracted.folders, q.common.page));
   });
   if (status == kExitOk) {
     tally.files -= skipped;  // the tally counts every file item read

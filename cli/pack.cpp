@@ -11,10 +11,12 @@
 #include "cli/names.h"
 #include "cli/tool.h"
 #include "container/writer.h"
+#include "core/error.h"
 #include "core/result.h"
 #include "fs/file_stream.h"
 #include "fs/fs.h"
 #include "fs/path.h"
+#include "fs/temp_file.h"
 #include "sfx/payload.h"
 #include "sfx/pe_image.h"
 
@@ -177,6 +179,29 @@ Text ChangedSource(const PropertyList& content, const std::vector<uint64_t>& siz
   return message;
 }
 
+// Every source file can be opened for reading: 0, or 204 with the first that cannot,
+// named with the system's reason. Found out before the password is asked for and
+// anything is written, rather than halfway through the archive.
+int32_t OpenEverySource(const PropertyList& content, ErrorInfo& error) {
+  for (int32_t i = 0; i < content.GetCount(); ++i) {
+    const FsItem* item = content.At(i).GetFsItem();
+    if (item == nullptr || item->GetByte(kItemKind, 0) != 0) continue;
+    StreamParams params;
+    FileStream file;
+    if (file.Open(kModeReading, item->GetSourcePath(), &params) != kOk)
+      return error.Set(kCannotOpen, item->GetSourcePath(), "cannot open the file", SystemErrorText(file.NativeError()));
+  }
+  return kOk;
+}
+
+// A file can be made beside the output, as writing it will: 0, or 204 with the reason.
+int32_t ProbeOutput(const Text& output, ErrorInfo& error) {
+  TempFile probe;  // discarded when it goes
+  if (probe.Create(output) == kOk) return kOk;
+  Text why = SystemErrorText(LastNativeError());
+  return error.Set(kCannotOpen, output, "cannot create the file", why);
+}
+
 // The totals of the collected sources, and each file's size in order.
 Totals Count(const PropertyList& content, std::vector<uint64_t>& sizes) {
   Totals t;
@@ -297,12 +322,9 @@ int RunPack(const PackRequest& q) {
   std::vector<Skip> skips;
   std::vector<Text> sources;
   for (const Text& source : q.sources) sources.push_back(WithRealName(source));
-  r = CollectSources(sources, content, &NoteSkip, &skips);
-  if (r != kOk) {
-    // The last entry skipped is the one that stopped the collection.
-    if (!skips.empty()) message.Format("%s: %s", skips.back().path.Str(), skips.back().why.Str());
-    return Fail(r, message);
-  }
+  ErrorInfo error;
+  r = CollectSources(sources, content, &NoteSkip, &skips, &error);
+  if (r != kOk) return error.IsSet() ? Fail(error) : Fail(r);
   for (const Skip& s : skips) Warn(Text::Concat(s.path, Text::Concat(" skipped: ", s.why)));
   std::vector<uint64_t> sizes;
   Totals totals = Count(content, sizes);
@@ -311,6 +333,9 @@ int RunPack(const PackRequest& q) {
   r = StoreNames(content, page, message);
   if (r == kOk) r = CheckTopLevelNames(content, message);
   if (r != kOk) return Fail(r, message);
+  if (OpenEverySource(content, error) != kOk || ProbeOutput(q.output, error) != kOk) return Fail(error);
+  Text output_folder = FolderOf(q.output);
+  WarnOfLeftovers({output_folder.IsEmpty() ? Text("./") : output_folder});
 
   Text password;
   int32_t characters = 0;
@@ -339,6 +364,8 @@ int RunPack(const PackRequest& q) {
   else
     r = WriteContainer(q.output, password, content, options);
   progress.Finish(r == kOk);
+  // A source made unreadable since it was opened above.
+  if (r == kCannotOpen && OpenEverySource(content, error) != kOk) return Fail(error);
   if (r == kShortRead) {
     message = ChangedSource(content, sizes);
     if (message.IsEmpty()) message = "a source file changed as it was read (it grew or shrank)";

@@ -21,7 +21,7 @@ int32_t ReadPasswordFile(const char* path, Text& password, Text& message) {
   }
   std::FILE* f = standard_input ? stdin : std::fopen(path, "rb");
   if (f == nullptr) {
-    message.Format("cannot open the password file %s", path);
+    message.Format("cannot open the password file %s: %s", path, SystemErrorText(LastNativeError()).Str());
     return kCannotOpen;
   }
   int32_t r = ReadFirstLine(f, password, message);

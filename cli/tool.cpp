@@ -4,8 +4,10 @@
 
 #include "cli/console.h"
 #include "cli/error_line.h"
+#include "cli/names.h"
 #include "cli/password.h"
 #include "core/result.h"
+#include "fs/temp_file.h"
 
 namespace qef {
 
@@ -14,7 +16,32 @@ int Fail(int32_t code, const Text& detail) {
   return kExitFailed;
 }
 
+int Fail(const ErrorInfo& error) {
+  std::fprintf(stderr, "%s\n", ErrorLine(error).Str());
+  return kExitFailed;
+}
+
 void Warn(const Text& text) { std::fprintf(stderr, "qef: warning: %s\n", text.Str()); }
+
+void WarnOfLeftovers(const std::vector<Text>& folders) {
+  const size_t kNamed = 10;
+  size_t found = 0;
+  for (const Text& folder : folders) {
+    for (const Text& name : FindTemporaryFiles(folder)) {
+      if (found++ < kNamed)
+        Warn(Text::Concat(Escaped(Text::Concat(folder, name), false), " was left by a qef run that was stopped"));
+    }
+  }
+  if (found == 0) return;
+  if (found > kNamed) {
+    Text more;
+    more.Format("and %lu more files left so", static_cast<unsigned long>(found - kNamed));
+    Warn(more);
+  }
+  Warn(
+      "these files are not removed, as the run that made them may still be going on; once no qef run is using "
+      "the folder, delete them");
+}
 
 void Say(bool quiet, const Text& line) {
   if (!quiet) std::printf("%s\n", line.Str());

@@ -6,6 +6,7 @@
 
 #include "cli/codepage.h"
 #include "cli/progress_bar.h"
+#include "core/error.h"
 #include "core/progress.h"
 #include "core/stream.h"
 #include "core/text.h"
@@ -21,8 +22,14 @@ enum ExitStatus : int {
 // Prints "qef: <detail or the code's meaning> (code N)" on standard error; answers
 // kExitFailed.
 int Fail(int32_t code, const Text& detail = Text());
+// The same for a failure with its context: "qef: <path>: <action>: <reason> (code N)".
+int Fail(const ErrorInfo& error);
 // Prints "qef: warning: <text>" on standard error.
 void Warn(const Text& text);
+// Warns of the files that runs which were stopped outright left in these folders
+// (internal form, ending in '/'), naming each and saying how to clear them. They are
+// not removed: the run that made them may still be going on.
+void WarnOfLeftovers(const std::vector<Text>& folders);
 // Prints a line on standard output unless quiet.
 void Say(bool quiet, const Text& line);
 // "1 file and 2 folders (3.0 KiB)": what a run packed, extracted or checked.

@@ -26,6 +26,7 @@ struct Collector {
   PropertyList& content;
   SkipReporter skipped;
   void* user;
+  ErrorInfo& error;
 
   void Skip(const Text& path, const char* why) const {
     if (skipped != nullptr) skipped(path, why, user);
@@ -54,10 +55,8 @@ struct Collector {
       Skip(source, "not a regular file");
       return 0;
     }
-    if (size > kMaxStoredFile) {
-      Skip(source, "4 GiB or larger: the format stores 32-bit sizes");
-      return kUnsupported;
-    }
+    if (size > kMaxStoredFile)
+      return error.Set(kUnsupported, source, "4 GiB or larger: the format stores 32-bit sizes");
     return Add(0, parent, folder, name, source) ? 0 : kOutOfMemory;
   }
 
@@ -70,7 +69,10 @@ struct Collector {
     };
     std::vector<Entry> entries;
     FolderSearch search;
-    if (!search.Open(source)) return kTargetMissing;
+    if (!search.Open(source)) {
+      Text why = SystemErrorText(LastNativeError());
+      return error.Set(kTargetMissing, StripTrailingSeparator(source), "cannot read the folder", why);
+    }
     Text name;
     bool is_folder = false, is_link = false;
     while (search.Next(name, is_folder, is_link)) entries.push_back(Entry{name.Str(), is_folder, is_link});
@@ -166,8 +168,10 @@ int32_t WriteItem(const Value& value, Stream& s, unsigned char* buffer, uint32_t
 
 }  // namespace
 
-int32_t CollectSources(const std::vector<Text>& sources, PropertyList& content, SkipReporter skipped, void* user) {
-  Collector c{content, skipped, user};
+int32_t CollectSources(const std::vector<Text>& sources, PropertyList& content, SkipReporter skipped, void* user,
+                       ErrorInfo* error) {
+  ErrorInfo local;
+  Collector c{content, skipped, user, error != nullptr ? *error : local};
   for (const Text& given : sources) {
     Text source = StripTrailingSeparator(ToInternalForm(given));
     Text name = LastComponent(source);
@@ -176,15 +180,14 @@ int32_t CollectSources(const std::vector<Text>& sources, PropertyList& content, 
     if (IsLink(source)) {
       c.Skip(source, "symbolic link");
     } else if (FolderExists(Text::Concat(source, "/"))) {
-      if (name.IsEmpty()) return kBadArgument;  // a root has no name to store
+      if (name.IsEmpty()) return c.error.Set(kBadArgument, source, "a root folder has no name to store");
       Text folder_source = Text::Concat(source, "/");
       if (!c.Add(1, parent, Text(""), name, folder_source)) return kOutOfMemory;
       r = c.AddContents(parent, Text::Concat(name, "/"), folder_source);
     } else if (FileExists(source)) {
       r = c.AddFile(parent, Text(""), name, source);
     } else {
-      r = kContainerMissing;
-      c.Skip(source, "does not exist");
+      r = c.error.Set(kContainerMissing, source, "does not exist");
     }
     if (r != 0) return r;
   }

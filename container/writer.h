@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "container/format.h"
+#include "core/error.h"
 #include "core/stream.h"
 #include "core/text.h"
 #include "core/value.h"
@@ -28,8 +29,10 @@ struct PackOptions {
 // file information is collected from the source, and each item's base folder is the
 // source's parent folder, so that names are relative to it. Links and special files
 // are skipped and reported. 0, or the code of the first failure (201 for a source that
-// does not exist).
-int32_t CollectSources(const std::vector<Text>& sources, PropertyList& content, SkipReporter skipped, void* user);
+// does not exist, 221 for a folder that cannot be read, 50 for a file of 4 GiB or more),
+// which `error`, when given, receives with the path and the system's words.
+int32_t CollectSources(const std::vector<Text>& sources, PropertyList& content, SkipReporter skipped, void* user,
+                       ErrorInfo* error = nullptr);
 
 // Writes a content list's record to a stream: the list, and for each item its record
 // with its property list and, for a file, the source file's size and data (read from

@@ -9,6 +9,7 @@ namespace qef {
 int32_t FileStream::Open(int32_t mode, const Text& path, const StreamParams* params) {
   Close();
   left_ = FilePart::kToTheEnd;
+  native_error_ = 0;
   int32_t r = Stream::Open(mode, params);
   if (r != 0 || mode_ == kModeClosed) {
     Stream::Close();
@@ -22,6 +23,7 @@ int32_t FileStream::Open(int32_t mode, const Text& path, const StreamParams* par
     if (!parent.IsEmpty() && !FolderExists(parent)) CreateFolder(parent);
     file_ = std::fopen(system.Str(), "w+b");
   }
+  native_error_ = file_ == nullptr ? LastNativeError() : 0;
   if (file_ == nullptr) {
     Stream::Close();
     return kCannotOpen;

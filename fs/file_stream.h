@@ -29,6 +29,8 @@ class FileStream : public Stream {
   int32_t OpenPart(const Text& path, const FilePart& part, const StreamParams* params);
   // 205 when a file being written could not be flushed completely, else 0.
   int32_t Close() override;
+  // The system's error number when Open or OpenPart could not open the file; else 0.
+  int32_t NativeError() const { return native_error_; }
   // Short reads give 208, short writes 205.
   int32_t Read(void* buffer, uint32_t length) override;
   int32_t Write(const void* buffer, uint32_t length) override;
@@ -36,6 +38,7 @@ class FileStream : public Stream {
  private:
   std::FILE* file_ = nullptr;
   uint64_t left_ = FilePart::kToTheEnd;  // bytes of the part still to be read
+  int32_t native_error_ = 0;
 };
 
 }  // namespace qef

@@ -161,7 +161,8 @@ class FolderSearch {
   FolderSearch(const FolderSearch&) = delete;
   FolderSearch& operator=(const FolderSearch&) = delete;
   ~FolderSearch() { Close(); }
-  // Starts the search in a folder path; false when it cannot be started.
+  // Starts the search in a folder path; false when it cannot be started, and
+  // LastNativeError then says why.
   bool Open(const Text& folder);
   // The next entry; false when there are no more. A link (symlink or reparse point)
   // is reported as such and never as a folder, so that nobody walks into it.

@@ -431,7 +431,9 @@ bool FolderSearch::Open(const Text& folder) {
   Text pattern = Text::Concat(AddTrailingSeparator(folder), "*.*");
   s->handle = FindFirstFileA(ToSystemForm(pattern).Str(), &s->entry);
   if (s->handle == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();  // for LastNativeError, which freeing may replace
     delete s;
+    SetLastError(error);
     return false;
   }
   s->pending = true;

@@ -3,6 +3,7 @@
 // symbolic links and special files. At the terminal's prompt, Ctrl-C ends the run with
 // the typing still hidden.
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -23,6 +24,7 @@
 
 #include "cli/password.h"
 #include "fs/fs.h"
+#include "fs/temp_file.h"
 #include "tests/cli/tool_runner.h"
 #include "tests/support/temp_dir.h"
 
@@ -238,6 +240,145 @@ TEST_F(ToolPosix, WarnsOfAShortPasswordAndSkipsLinksAndSpecialFiles) {
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_TRUE(Contains(r.err, "nothing to pack") && Contains(r.err, "(code 30)")) << r.err;
   EXPECT_FALSE(FileExists(dir_.Sub("none.qef")));
+}
+
+// Runs qef as a user whom permissions refuse: the test's own user, or, for root, whom
+// they never refuse, the user "nobody".
+test::RunResult RunUnprivileged(const std::vector<std::string>& args, const TempDir& io) {
+  if (geteuid() != 0) return test::RunProgram(test::BuiltPath(QEF_TOOL_PATH), args);
+  std::string tool = test::BuiltPath(QEF_TOOL_PATH);
+  std::vector<char*> argv{&tool[0]};
+  std::vector<std::string> copies(args);
+  for (std::string& a : copies) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  int out = open(io.Sub("out").Str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int err = open(io.Sub("err").Str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int in = open("/dev/null", O_RDONLY);
+    if (in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(120);
+    if (setsid() < 0 || setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(121);
+    execv(tool.c_str(), argv.data());
+    _exit(122);
+  }
+  close(out);
+  close(err);
+  test::RunResult r;
+  r.status = pid > 0 ? WaitFor(pid) : -1;
+  r.out = test::ReadFileBytes(io.Sub("out"));
+  r.err = test::ReadFileBytes(io.Sub("err"));
+  return r;
+}
+
+// What packing cannot read is named with the system's reason, before anything is
+// written: an unreadable file, a folder that cannot be listed (also beside a link that
+// is skipped, and given alone), and an output where no file can be made.
+TEST_F(ToolPosix, PackNamesWhatItCannotReadAndWhy) {
+  TempDir io;
+  ASSERT_EQ(CreateFolder(dir_.Sub("m1/sub/")), 0);
+  ASSERT_EQ(CreateFolder(dir_.Sub("m2/")), 0);
+  ASSERT_EQ(CreateFolder(dir_.Sub("locked/")), 0);
+  ASSERT_EQ(CreateFolder(dir_.Sub("ro/")), 0);
+  ASSERT_EQ(CreateFolder(dir_.Sub("out/")), 0);
+  test::WriteFileBytes(dir_.Sub("m1/a.txt"), "a");
+  test::WriteFileBytes(dir_.Sub("m2/secret.txt"), "s");
+  test::WriteFileBytes(dir_.Sub("m2/a.txt"), "a");
+  ASSERT_EQ(symlink("a.txt", dir_.Sub("m1/link").Str()), 0);
+  ASSERT_EQ(chmod(dir_.Sub("m1/sub").Str(), 0), 0);
+  ASSERT_EQ(chmod(dir_.Sub("m2/secret.txt").Str(), 0), 0);
+  ASSERT_EQ(chmod(dir_.Sub("locked").Str(), 0), 0);
+  ASSERT_EQ(chmod(dir_.Sub("ro").Str(), 0555), 0);
+  ASSERT_EQ(chmod(dir_.Sub("out").Str(), 0777), 0);
+  ASSERT_EQ(chmod(dir_.Path().Str(), 0755), 0);
+  struct Case {
+    const char* source;
+    const char* output;
+    const char* said;
+  } cases[] = {
+      {"m2", "out/o.qef", "m2/secret.txt: cannot open the file: Permission denied (code 204)\n"},
+      {"m1", "out/o.qef", "m1/sub: cannot read the folder: Permission denied (code 221)\n"},
+      {"locked", "out/o.qef", "locked: cannot read the folder: Permission denied (code 221)\n"},
+      {"m1/a.txt", "ro/o.qef", "ro/o.qef: cannot create the file: Permission denied (code 204)\n"},
+  };
+  for (const Case& c : cases) {
+    test::RunResult r =
+        RunUnprivileged({"pack", At(c.source), "-o", At(c.output), "--password-file", At("pw.txt")}, io);
+    EXPECT_EQ(r.status, 1) << c.source;
+    EXPECT_TRUE(Contains(r.err, "qef: " + At(c.said))) << r.err;
+    EXPECT_FALSE(Contains(r.err, "link:")) << r.err;
+    EXPECT_TRUE(FindTemporaryFiles(dir_.Sub("out/")).empty() && !FileExists(dir_.Sub(c.output))) << c.source;
+  }
+  for (const char* path : {"m1/sub", "locked", "ro"}) chmod(dir_.Sub(path).Str(), 0755);
+}
+
+// Starts a run and kills it outright (SIGKILL) once `folder` holds a file written aside;
+// false when the run ended before.
+bool KillOnceWrittenAside(const std::vector<std::string>& args, const Text& folder) {
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = StartTool(args, &files);
+  posix_spawn_file_actions_destroy(&files);
+  if (pid == 0) return false;
+  int status = 0;
+  pid_t ended = 0;
+  while (FindTemporaryFiles(folder).empty() && (ended = waitpid(pid, &status, WNOHANG)) == 0)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  if (ended != 0) return false;
+  kill(pid, SIGKILL);
+  WaitFor(pid);
+  return true;
+}
+
+// A run killed outright cannot remove what it wrote aside. The next run into that
+// folder (packing beside an output, extracting into a folder) names those files and
+// says how to clear them, but removes none: another run may still be using them.
+TEST_F(ToolPosix, FilesLeftByAKilledRunAreNamedByTheNext) {
+  // Enough data that a run is still going when it is killed: text that the best
+  // compression works at slowly, and stored, written at once.
+  std::string data(24u << 20, ' ');
+  uint32_t x = 7;
+  for (char& c : data) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>('a' + (x >> 16) % 20);
+  }
+  ASSERT_EQ(CreateFolder(dir_.Sub("src/big/")), 0);
+  ASSERT_EQ(CreateFolder(dir_.Sub("small/big/")), 0);
+  ASSERT_EQ(CreateFolder(dir_.Sub("out/")), 0);
+  test::WriteFileBytes(dir_.Sub("src/big/data.bin"), data);
+  test::WriteFileBytes(dir_.Sub("small/big/x.txt"), "x");
+  std::string tool = test::BuiltPath(QEF_TOOL_PATH);
+  std::string pw = At("pw.txt");
+
+  ASSERT_TRUE(
+      KillOnceWrittenAside({"pack", At("src/big"), "-o", At("out/big.qef"), "--password-file", pw}, dir_.Sub("out/")));
+  std::vector<Text> left = FindTemporaryFiles(dir_.Sub("out/"));
+  ASSERT_FALSE(left.empty());
+  test::RunResult r = test::RunProgram(tool, {"pack", At("small/big"), "-o", At("out/s.qef"), "--password-file", pw});
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const Text& name : left)
+    EXPECT_TRUE(Contains(r.err, At("out/") + name.Str() + " was left by a qef run")) << r.err;
+  EXPECT_TRUE(Contains(r.err, "delete them")) << r.err;
+  EXPECT_EQ(FindTemporaryFiles(dir_.Sub("out/")).size(), left.size());
+
+  // An extraction that replaces a file writes the new one aside first.
+  ASSERT_EQ(test::RunProgram(
+                tool, {"pack", At("src/big"), "-o", At("big.qef"), "--compression", "store", "--password-file", pw})
+                .status,
+            0);
+  ASSERT_EQ(test::RunProgram(tool, {"extract", At("big.qef"), "-C", At("t"), "--password-file", pw}).status, 0);
+  ASSERT_TRUE(KillOnceWrittenAside({"extract", At("big.qef"), "-C", At("t"), "--threads", "1", "--password-file", pw},
+                                   dir_.Sub("t/big/")));
+  left = FindTemporaryFiles(dir_.Sub("t/big/"));
+  ASSERT_FALSE(left.empty());
+  r = test::RunProgram(tool, {"extract", At("out/s.qef"), "-C", At("t"), "--password-file", pw});
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const Text& name : left)
+    EXPECT_TRUE(Contains(r.err, At("t/big/") + name.Str() + " was left by a qef run")) << r.err;
+  EXPECT_EQ(FindTemporaryFiles(dir_.Sub("t/big/")).size(), left.size());
+  EXPECT_EQ(test::ReadFileBytes(dir_.Sub("t/big/x.txt")), "x");
 }
 
 // Everything the terminal shows within `ms` milliseconds.

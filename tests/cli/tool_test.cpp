@@ -259,6 +259,9 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
   WriteFileBytes(dir_.Sub("omega.txt"), "\xCE\xA9 is not in code page 1252\n");
   WriteFileBytes(dir_.Sub("latin1.txt"), "a\xE4 is not UTF-8\n");
   WriteFileBytes(dir_.Sub("mz.exe"), "MZ");
+  std::string damaged = qef;
+  damaged[damaged.size() / 2] ^= 0x55;
+  WriteFileBytes(dir_.Sub("damaged.qef"), damaged);
   WriteFileBytes(dir_.Sub("other.zip"), "PK not an archive of ours");
   ASSERT_EQ(CreateFolder(dir_.Sub("other/")), 0);
   WriteFileBytes(dir_.Sub("other/READONLY.txt"), "the same name in other letters");
@@ -318,6 +321,15 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
        kBadArgument,
        "o9.exe",
        "256 bytes"},
+      {{"extract", At("damaged.qef"), "-C", At("t5"), "--password-file", pw}, kBadChunk, "t5", "damaged"},
+      {{"pack", At("src"), "-o", At("o12.qef"), "--password-file", At("missing.txt")},
+       kCannotOpen,
+       "o12.qef",
+       "missing.txt: "},
+      {{"pack", At("src"), "-o", At("pw.txt/o13.qef"), "--password-file", pw},
+       kCannotOpen,
+       "",
+       "o13.qef: cannot create the file: "},
   };
   std::vector<Case> all(std::begin(cases), std::end(cases));
   if (!kWindows) {  // sizes are stored in 32 bits; a sparse file here, where making one is cheap
@@ -328,6 +340,11 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
     ASSERT_FALSE(ec) << ec.message();
     all.push_back(
         {{"pack", At("huge"), "-o", At("o8.qef"), "--password-file", pw}, kUnsupported, "o8.qef", "4 GiB or larger"});
+    all.push_back(
+        {{"pack", At("src"), "-o", At("o14.exe"), "--stub", stub, "--info", "/dev/null", "--password-file", pw},
+         kCannotOpen,
+         "o14.exe",
+         "/dev/null: it is not a regular file"});
   }
   for (const Case& c : all) {
     RunResult r = Qef(c.args);
@@ -343,6 +360,34 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
   test::RemoveTree(dir_.Sub("huge/"));  // not read into the snapshot
   // No temporary container file is left beside a target, nor a partial output.
   for (const auto& entry : TakeSnapshot(dir_.Path())) EXPECT_FALSE(Contains(entry.first, "~qef-")) << entry.first;
+}
+
+// Files that a run killed outright left written aside are named by the next run into
+// their folder, with how to clear them, and left in place.
+TEST_F(Tool, FilesLeftByAStoppedRunAreNamed) {
+  std::string pw = At("pw.txt");
+  ASSERT_EQ(CreateFolder(dir_.Sub("src/docs/")), 0);
+  WriteFileBytes(dir_.Sub("src/docs/a.txt"), "a");
+  ASSERT_EQ(CreateFolder(dir_.Sub("out/")), 0);
+  ASSERT_EQ(CreateFolder(dir_.Sub("t/src/docs/")), 0);
+  const char* const left[] = {"out/~qef-0123456789abcdef-0.tmp", "t/src/docs/~qef-0123456789abcdef-4.tmp"};
+  for (const char* name : left) WriteFileBytes(dir_.Sub(name), "left");
+  WriteFileBytes(dir_.Sub("t/src/docs/~qef-notes.tmp"), "a name of the user's own");
+
+  RunResult r = Qef({"pack", At("src"), "-o", At("out/a.qef"), "--password-file", pw});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(r.err, "out/~qef-0123456789abcdef-0.tmp was left by a qef run") &&
+              Contains(r.err, "delete them"))
+      << r.err;
+  r = Qef({"extract", At("out/a.qef"), "-C", At("t"), "--password-file", pw});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(r.err, "docs/~qef-0123456789abcdef-4.tmp was left by a qef run")) << r.err;
+  EXPECT_FALSE(Contains(r.err, "out/") || Contains(r.err, "~qef-notes")) << r.err;
+  for (const char* name : left) EXPECT_TRUE(FileExists(dir_.Sub(name))) << name;
+  // A run into a folder without them says nothing of them.
+  r = Qef({"extract", At("out/a.qef"), "-C", At("t2"), "--password-file", pw});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
 }
 
 // Names that some reader could not restore are refused before anything is written,
