@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/error.h"
 #include "core/progress.h"
 #include "core/text.h"
 #include "core/thread.h"
@@ -25,6 +26,7 @@ struct AppState {
   Text container_file;                          // the current run's container file, empty once it is gone
   HANDLE container_out = INVALID_HANDLE_VALUE;  // that file, open, handed to the worker to fill
   int32_t container_write = 0;                  // the worker's result of filling it, read once it has ended
+  ErrorInfo failure;                            // the extraction's failure with its item, read once it has ended
   std::vector<Text> stale_files;                // container files of earlier runs that could not be removed yet
 
   // The payload block as found at start-up; its texts are owned copies.

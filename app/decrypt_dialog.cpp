@@ -196,7 +196,7 @@ void OnTimer(DecryptDialog& dialog) {
     EndRun(window);
     app.busy = 0;
   } else {
-    ErrorBox(window, ErrorCodeText(result));
+    ErrorBox(window, FailureText(result, app.failure));
     EndDialog(window, result);
   }
 }

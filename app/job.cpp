@@ -64,13 +64,15 @@ int32_t ExtractionJob::Run() {
   // as the tool does, within the same bounded buffers.
   ExtractOptions options;
   options.decode_threads = 2;
+  options.error = failure;
   ExtractEngine engine;
   return ExtractContainer(engine, container_file, password, target_folder, &callback, &options);
 }
 
-int32_t RunJob(const Text& container_file, const Text& target_folder, const char* password) {
+int32_t RunJob(const Text& container_file, const Text& target_folder, const char* password, ErrorInfo* failure) {
   if (container_file.IsEmpty()) return kOk;
   ExtractionJob job(container_file, target_folder, password);
+  job.failure = failure;
   return job.Run();
 }
 
@@ -96,12 +98,13 @@ DWORD WINAPI WorkerThread(void* password_buffer) {
     app.busy = 1;
   }
   app.tracker.Reset();
+  app.failure.Clear();
   Feed(kProgressBegin, 100);
   int32_t result = WriteContainerFile(app, file);
   app.container_write = result;
   if (result == kOk) {
     Feed(kProgressPhase, 100 - kWriteWeight);
-    result = RunJob(app.container_file, Text(app.target_folder), password.Data());
+    result = RunJob(app.container_file, Text(app.target_folder), password.Data(), &app.failure);
     Feed(kProgressPhaseEnd, 0);
   }
   if (result == kOk) Feed(kProgressPosition, 100);

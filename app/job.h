@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "core/error.h"
 #include "core/text.h"
 #include "sfx/payload.h"
 
@@ -21,13 +22,16 @@ struct ExtractionJob {
   Text container_file;  // internal form
   Text target_folder;   // internal form, ending in '/'
   Text password;
+  ErrorInfo* failure = nullptr;  // when given: the failure with the item it was about
 
   ExtractionJob(const Text& container, const Text& target, const char* password_text);
   int32_t Run();
 };
 
-// 0 at once for an empty container file name; otherwise the engine's result.
-int32_t RunJob(const Text& container_file, const Text& target_folder, const char* password);
+// 0 at once for an empty container file name; otherwise the engine's result, and in
+// `failure`, when given, what the failure was about.
+int32_t RunJob(const Text& container_file, const Text& target_folder, const char* password,
+               ErrorInfo* failure = nullptr);
 
 // The engine's progress callback: feeds the tracker, publishes its overall value under
 // the lock (never lower than before in the same run, so the bar only grows) and
@@ -36,8 +40,8 @@ int32_t JobProgress(int32_t message, int32_t value, uintptr_t user1, uintptr_t u
 
 // Thread routine; its parameter is the password buffer, its exit code the result. It
 // fills and closes app.container_out first (its result also goes to
-// app.container_write), then extracts. It removes the container file when the job
-// ends, whatever the result, and forgets the name only once the file is gone.
+// app.container_write), then extracts (a failure's context goes to app.failure). It removes the container file when the
+// job ends, whatever the result, and forgets the name only once the file is gone.
 DWORD WINAPI WorkerThread(void* password_buffer);
 
 }  // namespace qef

@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "app/res/resource.h"
+#include "fs/path.h"
 
 namespace qef {
 
@@ -68,6 +69,18 @@ void PlainBox(HWND owner, const Text& text) { Box(owner, text, MB_OK); }
 Text ErrorCodeText(int32_t code) {
   Text text;
   text.Format(LoadText(IDS_ERROR_CODE).Str(), static_cast<int>(code));
+  return text;
+}
+
+Text FailureText(int32_t code, const ErrorInfo& failure) {
+  Text text = ErrorCodeText(code);
+  if (failure.code != code || failure.path.IsEmpty()) return text;
+  text.Append("\n\n");
+  text.Append(ToSystemForm(failure.path));
+  if (!failure.reason.IsEmpty()) {
+    text.Append(": ");
+    text.Append(failure.reason);
+  }
   return text;
 }
 

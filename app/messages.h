@@ -3,6 +3,7 @@
 // comes from the resources, in the language the system's resource loader picks.
 #include <windows.h>
 
+#include "core/error.h"
 #include "core/text.h"
 
 namespace qef {
@@ -19,6 +20,10 @@ void ErrorBox(HWND owner, const Text& text);
 void PlainBox(HWND owner, const Text& text);
 // String IDS_ERROR_CODE with the code in place of its %i.
 Text ErrorCodeText(int32_t code);
+// The same, followed by the item the failure was about and, where the system gave them,
+// its own words (in the system's language, as the texts are): "data\report.pdf: Access
+// denied". The item's path is relative to the target folder.
+Text FailureText(int32_t code, const ErrorInfo& failure);
 // Opens an address with the shell; a missing browser or network is not our concern.
 void OpenAddress(const Text& address);
 void OpenWebPage(UINT string_id);

@@ -535,6 +535,28 @@ TEST_F(StubTest, DamagedContainerShowsTheEngineCode) {
   EXPECT_EQ(run_.WaitForExit(), 0);
 }
 
+// A failure about one item names it below the code, relative to the target folder.
+TEST_F(StubTest, FailureNamesTheItem) {
+  MakeSampleTree();
+  BuildProgram();
+  ASSERT_EQ(CreateFolder(Text::Concat(Out(), "data/readme.txt/")), 0);  // in the way of the file
+
+  Start();
+  HWND dialog = OpenDecryptDialog();
+  ASSERT_NE(dialog, nullptr);
+  char expected[256];
+  std::snprintf(expected, sizeof expected, Expected().error_code, static_cast<int>(kCannotOpen));
+  std::string message = DecryptExpectingMessage(dialog, System(Out()), kPassword);
+  EXPECT_EQ(message.rfind(std::string(expected) + "\n\ndata\\readme.txt", 0), 0u) << message;
+  EXPECT_TRUE(run_.WaitUntilGone(WindowKind::kDecrypt));
+  HWND intro = run_.WaitForWindow(WindowKind::kIntro);
+  ASSERT_NE(intro, nullptr);
+  EXPECT_FALSE(FileExists(Text::Concat(Out(), "data/docs/report.txt")));  // the run was undone
+  ExpectNoTempLeftovers();
+  Press(intro, IDCANCEL);
+  EXPECT_EQ(run_.WaitForExit(), 0);
+}
+
 // The proposal in the target folder field, read as the decrypt dialog opens.
 class ProposalTest : public StubTest {
  protected:
