@@ -10,7 +10,11 @@ kind=win32
 case "$1" in
   --win32|--win64) kind=${1#--}; shift ;;
 esac
-. "$here/scripts/wine-env.sh" "$kind" "$here"
+# A sourced file sees the caller's positional parameters (sh's `.` passes no others),
+# so KIND and ROOT go in front of the program's words for the while.
+set -- "$kind" "$here" "$@"
+. "$here/scripts/wine-env.sh"
+shift 2
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   flock "$WINEPREFIX/.lock" sh -c '[ -f "$WINEPREFIX/system.reg" ] || "$QEF_WINE" wineboot -i >/dev/null 2>&1; "$QEF_WINESERVER" -w'
