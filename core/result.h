@@ -32,7 +32,7 @@ enum : int32_t {
   kUnsafeName = 240,          // an item's name leads outside the target folder
   kBadMagic = 310,            // the header's magic is wrong, or its cipher id is not 0 or 2
   kOldFormat = 312,           // an older container format (the magic stands in plain at the start)
-  kBadChunk = 600,            // a compressed or encrypted chunk is malformed, or zlib refused it
+  kBadChunk = 600,            // a compressed or encrypted chunk is malformed, or its zlib stream does not inflate
   kBadCompression = 601,      // the compression setting is above 2
   kCipherRefused = 700,       // the cipher layer refused: key set-up, direction, or an oversized length block
   kUnknownCipher = 701,       // a cipher id other than 0, 1 and 2
