@@ -337,15 +337,22 @@ TEST_F(StubTest, CancelDuringALargeFileEndsSilentlyAndCleansUp) {
   SetControlText(dialog, IDC_PASSWORD, kPassword);
   Press(dialog, IDC_DECRYPT);
   Text big_file = Text::Concat(Out(), "data/big.bin");
-  ASSERT_TRUE(PollUntil([&] { return FileExists(big_file); }, 60000)) << "the run never reached the large file";
-  {
-    // The worker waits while Cancel is pressed, so that the run is still inside the
-    // file when it sees the cancel, however fast the machine.
+  // The file is looked at only while the worker threads wait, and Cancel is pressed
+  // while they still wait, so that the run is inside the file when it sees the cancel,
+  // however fast the machine writes: between two looks it runs for a millisecond only.
+  bool inside = false;
+  int64_t size = -1;
+  for (DWORD start = GetTickCount();
+       !inside && size < static_cast<int64_t>(big.size()) && GetTickCount() - start < 60000; Sleep(1)) {
     ThreadPause pause(run_.ProcessId(), GetWindowThreadProcessId(dialog, nullptr));
-    ASSERT_LT(FileSize(big_file), static_cast<int64_t>(big.size())) << "the file was complete before the cancel";
+    size = FileExists(big_file) ? FileSize(big_file) : -1;
+    if (size < 0 || size >= static_cast<int64_t>(big.size())) continue;
+    inside = true;
     Press(dialog, IDCANCEL);
     EXPECT_TRUE(PollUntil([&] { return !IsControlEnabled(dialog, IDCANCEL); }, 5000)) << "Cancel still enabled";
   }
+  ASSERT_TRUE(inside) << (size < 0 ? "the run never reached the large file"
+                                   : "the file was complete before the cancel");
 
   EXPECT_TRUE(run_.WaitUntilGone(WindowKind::kDecrypt, 60000));
   EXPECT_EQ(run_.WaitForWindow(WindowKind::kMessage, 0), nullptr) << "a cancelled run shows no message";
