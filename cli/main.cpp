@@ -12,6 +12,7 @@
 #include "cli/codepage.h"
 #include "cli/console.h"
 #include "cli/tool.h"
+#include "container/format.h"
 #include "core/result.h"
 #include "core/thread.h"
 #include "fs/path.h"
@@ -178,8 +179,10 @@ int main(int argc, char** argv) {
       q.disclaimer_file = ToInternalForm(Text(disclaimer.c_str()));
       q.picture_file = ToInternalForm(Text(picture.c_str()));
       q.link = link.c_str();
-      q.cipher_id = cipher == "aes" ? 2 : 0;
-      q.compression = compression == "best" ? 1 : compression == "fast" ? 2 : 0;
+      q.cipher_id = cipher == "aes" ? kAesCipher : kBlowfishCipher;
+      q.compression = compression == "best"   ? kCompressionBest
+                      : compression == "fast" ? kCompressionFast
+                                              : kCompressionStored;
       q.jobs = jobs;
       q.common = options;
       return RunPack(q);
