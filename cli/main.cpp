@@ -78,9 +78,7 @@ bool TriedPasswordArgument(int argc, char** argv) {
   return false;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunTool(int argc, char** argv) {
   CLI::App app{"Packs files into encrypted archives and self-extracting Windows programs, and opens them."};
   app.name("qef");
   app.require_subcommand(1);
@@ -201,9 +199,19 @@ int main(int argc, char** argv) {
     if (command == "list") return RunList(q, json);
     return RunTest(q);
   };
+  return run();
+}
+
+}  // namespace
+
+// The command-line library reports through exceptions, also while the commands are
+// being set up: none may leave main, where it would end the program without a word.
+int main(int argc, char** argv) {
   try {
-    return run();
+    return RunTool(argc, argv);
   } catch (const std::bad_alloc&) {
     return Fail(kOutOfMemory, "not enough memory");
+  } catch (const std::exception& e) {
+    return Fail(kFailed, e.what());
   }
 }

@@ -40,6 +40,7 @@ int32_t ParsePayloadLayout(const unsigned char* head, uint32_t size, PayloadLayo
   layout = PayloadLayout();
   if (head == nullptr) return kBadArgument;
   if (size < kPayloadMinimumHeader) return kBadChunk;
+  // NOLINTNEXTLINE(bugprone-signed-char-misuse): the stub reads the byte as signed, so 0x80 and above are refused
   int32_t header_length = static_cast<signed char>(head[0]);
   if (header_length < static_cast<int32_t>(kPayloadMinimumHeader)) return kBadChunk;
   uint32_t container_length = LoadLe32(head + kPayloadContainerLengthAt);
@@ -53,7 +54,7 @@ int32_t ParsePayloadLayout(const unsigned char* head, uint32_t size, PayloadLayo
   full.picture_length = LoadLe32(head + kPayloadPictureLengthAt);
   full.picture_offset = LoadLe32(head + kPayloadPictureOffsetAt);
   if (full.picture_length != 0 && !Fits(full.picture_offset, full.picture_length, size)) return kBadChunk;
-  for (int i = 0; i < kPayloadTextCount; ++i) {
+  for (size_t i = 0; i < kPayloadTextCount; ++i) {
     full.text_length[i] = LoadLe32(head + kPayloadTextLengthsAt + 4 * i);
     full.text_offset[i] = LoadLe32(head + kPayloadTextOffsetsAt + 4 * i);
     if (full.text_length[i] != 0 && !Fits(full.text_offset[i], full.text_length[i], size)) return kBadChunk;
@@ -80,7 +81,7 @@ int32_t ParsePayloadBlock(const unsigned char* block, uint32_t size, PayloadView
   if (r != kOk) return r;
   if (layout.full_header) {
     Text* texts[kPayloadTextCount] = {&view.info, &view.link, &view.disclaimer};
-    for (int i = 0; i < kPayloadTextCount; ++i) {
+    for (size_t i = 0; i < kPayloadTextCount; ++i) {
       r = StoredText(block + layout.text_offset[i], layout.text_length[i], *texts[i]);
       if (r != kOk) {
         view.info = "";

@@ -12,6 +12,7 @@
 //
 // A text's length counts one terminating byte: a reader copies at most length - 1
 // bytes, stopping early at a zero byte; a length of 0 or 1 is the empty text.
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -28,7 +29,7 @@ const uint32_t kPayloadPictureLengthAt = 12;
 const uint32_t kPayloadTextLengthsAt = 16;  // info, link, disclaimer: 4 bytes each
 const uint32_t kPayloadPictureOffsetAt = 28;
 const uint32_t kPayloadTextOffsetsAt = 32;  // info, link, disclaimer: 4 bytes each
-const int kPayloadTextCount = 3;
+const size_t kPayloadTextCount = 3;
 // The relative virtual address at which the stub finds its payload block.
 const uint32_t kPayloadRva = 0x35000;
 // The longest password, in bytes of the code page, that a program's password field

@@ -32,7 +32,7 @@ bool BuildPayloadParts(const PayloadContent& content, uint64_t container_length,
     std::memcpy(tail.data() + (pos - tail_start), content.picture.data(), content.picture.size());
     pos += static_cast<uint32_t>(content.picture.size());
   }
-  for (int i = 0; i < kPayloadTextCount; ++i) {
+  for (size_t i = 0; i < kPayloadTextCount; ++i) {
     const std::vector<unsigned char>& text = *texts[i];
     StoreLe32(h + kPayloadTextLengthsAt + 4 * i, static_cast<uint32_t>(text.size() + 1));
     StoreLe32(h + kPayloadTextOffsetsAt + 4 * i, pos);
