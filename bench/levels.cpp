@@ -143,7 +143,7 @@ int main(int argc, char** argv) {
   if (keep > 1) {
     std::vector<unsigned char> sample;
     for (size_t at = 0; at < all.size(); at += kPiece * keep)
-      sample.insert(sample.end(), all.begin() + at, all.begin() + std::min(all.size(), at + kPiece));
+      sample.insert(sample.end(), all.data() + at, all.data() + std::min(all.size(), at + kPiece));
     all.swap(sample);
   }
   if (all.empty()) Die("no bytes under " + std::string(argv[1]));

@@ -31,7 +31,7 @@ iconv_t OpenConverter(uint32_t code_page, bool to_code_page) {
 // Doubles the buffer, wiping the old one; `used` bytes are kept.
 void Grow(std::vector<char>& buffer, size_t used) {
   std::vector<char> bigger(buffer.size() * 2);
-  std::copy(buffer.begin(), buffer.begin() + used, bigger.begin());
+  std::copy(buffer.data(), buffer.data() + used, bigger.data());
   SecureWipe(buffer.data(), buffer.size());
   buffer.swap(bigger);
 }
@@ -83,7 +83,7 @@ int32_t Convert(const char* in, size_t n, uint32_t code_page, bool to_code_page,
     if (d == nullptr) {
       r = kOutOfMemory;
     } else {
-      std::copy(buffer.begin(), buffer.begin() + used, d);
+      std::copy(buffer.data(), buffer.data() + used, d);
       d[used] = 0;
       out.ReleaseBuffer();
     }

@@ -9,6 +9,7 @@
 #include "cli/names.h"
 #include "cli/tool.h"
 #include "container/container_reader.h"
+#include "container/format.h"
 #include "core/result.h"
 
 namespace qef {
@@ -21,13 +22,15 @@ const uint32_t kShownLimit = 16u << 20;
 
 void Field(const char* name, const Text& value) { std::printf("%-16s%s\n", name, value.Str()); }
 
-const char* CipherName(uint8_t id) { return id == 2 ? "AES-128" : id == 0 ? "Blowfish" : "unknown"; }
+const char* CipherName(uint8_t id) {
+  return id == kAesCipher ? "AES-128" : id == kBlowfishCipher ? "Blowfish" : "unknown";
+}
 
 const char* CompressionName(uint8_t setting) {
   switch (setting) {
-    case 0: return "store";
-    case 1: return "best: deflate level 9";
-    case 2: return "fast: deflate level 3";
+    case kCompressionStored: return "store";
+    case kCompressionBest: return "best: deflate level 9";
+    case kCompressionFast: return "fast: deflate level 3";
     default: return "unknown";
   }
 }
@@ -72,10 +75,10 @@ int RunInfo(const Text& path, const CodePage& page) {
                                              : "self-extracting program, 32-bit Windows (PE32)");
   else
     Field("Kind:", "container");
-  uint8_t cipher = header.GetByte(kHeaderCipher, 0);
+  uint8_t cipher = header.GetByte(kHeaderCipher, kBlowfishCipher);
   value.Format("%s (id %u)", CipherName(cipher), static_cast<unsigned>(cipher));
   Field("Cipher:", value);
-  uint8_t setting = header.GetByte(kHeaderCompression, 0);
+  uint8_t setting = header.GetByte(kHeaderCompression, kCompressionStored);
   value.Format("%s (setting %u)", CompressionName(setting), static_cast<unsigned>(setting));
   Field("Compression:", value);
   uint32_t total = header.GetDWord(kHeaderProgressTotal, 0);

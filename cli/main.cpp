@@ -12,6 +12,7 @@
 #include "cli/codepage.h"
 #include "cli/console.h"
 #include "cli/tool.h"
+#include "container/format.h"
 #include "core/result.h"
 #include "core/thread.h"
 #include "fs/path.h"
@@ -77,9 +78,7 @@ bool TriedPasswordArgument(int argc, char** argv) {
   return false;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunTool(int argc, char** argv) {
   CLI::App app{"Packs files into encrypted archives and self-extracting Windows programs, and opens them."};
   app.name("qef");
   app.require_subcommand(1);
@@ -178,8 +177,10 @@ int main(int argc, char** argv) {
       q.disclaimer_file = ToInternalForm(Text(disclaimer.c_str()));
       q.picture_file = ToInternalForm(Text(picture.c_str()));
       q.link = link.c_str();
-      q.cipher_id = cipher == "aes" ? 2 : 0;
-      q.compression = compression == "best" ? 1 : compression == "fast" ? 2 : 0;
+      q.cipher_id = cipher == "aes" ? kAesCipher : kBlowfishCipher;
+      q.compression = compression == "best"   ? kCompressionBest
+                      : compression == "fast" ? kCompressionFast
+                                              : kCompressionStored;
       q.jobs = jobs;
       q.common = options;
       return RunPack(q);
@@ -198,9 +199,19 @@ int main(int argc, char** argv) {
     if (command == "list") return RunList(q, json);
     return RunTest(q);
   };
+  return run();
+}
+
+}  // namespace
+
+// The command-line library reports through exceptions, also while the commands are
+// being set up: none may leave main, where it would end the program without a word.
+int main(int argc, char** argv) {
   try {
-    return run();
+    return RunTool(argc, argv);
   } catch (const std::bad_alloc&) {
     return Fail(kOutOfMemory, "not enough memory");
+  } catch (const std::exception& e) {
+    return Fail(kFailed, e.what());
   }
 }

@@ -1,6 +1,7 @@
 #include "cli/progress_bar.h"
 
 #include <chrono>
+#include <cmath>
 
 #include "cli/console.h"
 
@@ -17,7 +18,7 @@ double SteadySeconds() {
 }
 
 Text FormatDuration(double seconds) {
-  uint64_t s = static_cast<uint64_t>(seconds + 0.5);
+  uint64_t s = static_cast<uint64_t>(std::llround(seconds < 0 ? 0 : seconds));
   Text t;
   if (s >= 3600)
     t.Format("%lu:%02lu:%02lu", static_cast<unsigned long>(s / 3600), static_cast<unsigned long>(s / 60 % 60),

@@ -6,6 +6,7 @@
 
 #include "cli/codepage.h"
 #include "cli/progress_bar.h"
+#include "container/format.h"
 #include "core/error.h"
 #include "core/progress.h"
 #include "core/stream.h"
@@ -77,8 +78,8 @@ struct PackRequest {
   int32_t windows = 32;  // the built-in stub: 32-bit or 64-bit Windows
   Text info_file, disclaimer_file, picture_file;
   Text link;
-  uint8_t cipher_id = 2;
-  uint8_t compression = 1;
+  uint8_t cipher_id = kAesCipher;
+  uint8_t compression = kCompressionBest;
   int32_t jobs = 1;
   CommonOptions common;
 };

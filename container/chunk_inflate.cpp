@@ -16,7 +16,7 @@ InflatingStream::Inflater::~Inflater() { libdeflate_free_decompressor(decompress
 
 int32_t InflatingStream::Inflater::Run(const unsigned char* raw, uint32_t stored, uint8_t flag, uint8_t setting,
                                        unsigned char* plain, const unsigned char** content, uint32_t* length) {
-  if (flag != 0 && setting != 0) {
+  if (flag != kChunkPlain && setting != kCompressionStored) {
     if (decompressor == nullptr) decompressor = libdeflate_alloc_decompressor();
     if (decompressor == nullptr) return kOutOfMemory;
     // One byte more than a chunk may hold, so that an oversized result shows. Bytes
@@ -42,8 +42,8 @@ bool InflatingStream::EnsureBuffers() {
 }
 
 int32_t InflatingStream::FetchChunk(unsigned char* raw, uint8_t& flag, uint32_t& stored) {
-  unsigned char head[5];
-  int32_t r = next_->Read(head, 5);
+  unsigned char head[kChunkHeadSize];
+  int32_t r = next_->Read(head, kChunkHeadSize);
   if (r != 0) return r;
   flag = head[0];
   stored = LoadLe32(head + 1);

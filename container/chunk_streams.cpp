@@ -116,7 +116,7 @@ InflatingStream::~InflatingStream() {
 }
 
 int32_t InflatingStream::Attach(Stream* next, uint8_t setting) {
-  if (setting > 2) return kUnsupported;
+  if (setting > kMaxCompressionSetting) return kUnsupported;
   if (FilterStream::Attach(next) != 0) return kNotReady;
   setting_ = setting;
   chunk_ = nullptr;

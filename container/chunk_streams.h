@@ -15,6 +15,7 @@
 // writes, so containers from either library read alike.
 #include <cstdint>
 
+#include "container/format.h"
 #include "core/stream.h"
 #include "crypto/cipher.h"
 #include "fs/file_stream.h"
@@ -23,7 +24,6 @@ struct libdeflate_decompressor;
 
 namespace qef {
 
-const uint32_t kMaxPlainChunk = 65535;  // bytes of content in one compressed chunk
 // Room for a compressed chunk: zlib's bound for a chunk of kMaxPlainChunk bytes.
 const uint32_t kCompressedBound = kMaxPlainChunk + kMaxPlainChunk / 1000 + 64;
 

@@ -9,8 +9,6 @@
 
 namespace qef {
 
-const char kContainerMagic[] = "Quillmar Encrypted File";
-
 int32_t ContainerKindOf(const Text& path) {
   Text ext = ExtensionOf(path);
   ext.MakeLower();
@@ -20,13 +18,13 @@ int32_t ContainerKindOf(const Text& path) {
 
 // An older format began with the magic in plain.
 int32_t ContainerKindOf(const Text& path, const FilePart& part) {
-  char head[24] = {};
+  char head[sizeof kContainerMagic] = {};
   StreamParams params;
   FileStream file;
   bool got = file.OpenPart(path, part, &params) == 0 && file.Read(head, sizeof head) == 0;
   file.Close();
-  if (got &&
-      (std::memcmp(head, "Quillmar Encrypted File", 23) == 0 || std::memcmp(head, "QuillmarEncryptedFile", 21) == 0))
+  if (got && (std::memcmp(head, kContainerMagic, sizeof kContainerMagic - 1) == 0 ||
+              std::memcmp(head, kOldFormatMagic, sizeof kOldFormatMagic - 1) == 0))
     return kKindOldFormat;
   return kKindContainer;
 }
@@ -46,9 +44,11 @@ int32_t ContainerReader::Open(const Text& path, const Text& password, PropertyLi
   if (r == 0 && file_.OpenPart(path, part_, params) != 0) r = kCannotOpen;
   if (r == 0) r = SerialiseValue(*header, file_);
   if (r == 0 && !header->GetString(kHeaderMagic, "").Equals(kContainerMagic)) r = kBadMagic;
-  uint8_t setting = r == 0 ? header->GetByte(kHeaderCompression, 0) : 0;
-  if (r == 0 && setting > 2) r = kBadCompression;
-  uint8_t cipher = r == 0 ? header->GetByte(kHeaderCipher, 0) : 0;
+  uint8_t setting = kCompressionStored;
+  if (r == 0) setting = header->GetByte(kHeaderCompression, kCompressionStored);
+  if (r == 0 && setting > kMaxCompressionSetting) r = kBadCompression;
+  uint8_t cipher = kBlowfishCipher;
+  if (r == 0) cipher = header->GetByte(kHeaderCipher, kBlowfishCipher);
   if (r == 0 && !IsSupported(cipher)) r = kBadMagic;
   if (r == 0) {
     Value vector = HeaderVector(*header, cipher);

@@ -4,23 +4,12 @@
 #include <cstdint>
 
 #include "container/chunk_streams.h"
+#include "container/format.h"
 #include "core/stream.h"
 #include "core/value.h"
 #include "fs/file_stream.h"
 
 namespace qef {
-
-// The magic text a container's header carries under key 10.
-extern const char kContainerMagic[];
-
-// Header property keys.
-enum HeaderKey : uint16_t {
-  kHeaderMagic = 10,          // String: the magic text
-  kHeaderCipher = 20,         // Byte: cipher id, 0 Blowfish (absent reads as 0), 2 AES
-  kHeaderCompression = 21,    // Byte: 0 stored, 1 deflate level 9, 2 level 3
-  kHeaderVector = 25,         // Blob: initialisation vector of both cipher chains
-  kHeaderProgressTotal = 30,  // DWord: size of the content list's record (optional)
-};
 
 // Container kinds, recognised by name and first bytes.
 enum ContainerKind : int32_t {
@@ -59,7 +48,7 @@ class ContainerReader : public FilterStream {
   ProgressStream progress_;
 };
 
-// The vector a header gives for a cipher: key 25 when it is a Blob of at least the
+// The vector a header gives for a cipher: key kHeaderVector when it is a Blob of at least the
 // block size (a longer one is passed on, for the cipher to refuse), else all zeros.
 Value HeaderVector(const PropertyList& header, uint8_t cipher_id);
 

@@ -20,13 +20,13 @@ class DeflateCompressor : public ChunkCompressor {
   ~DeflateCompressor() override { libdeflate_free_compressor(compressor_); }
 
   uint8_t Run(const unsigned char* in, uint32_t n, uint8_t setting, unsigned char* out, uint32_t& out_length) override {
-    if (setting == 0) {
-      // Stored content still carries flag 1; the reader uses such bytes as they are.
+    if (setting == kCompressionStored) {
+      // Stored content still carries the deflated flag; the reader uses such bytes as they are.
       std::memcpy(out, in, n);
       out_length = n;
-      return 1;
+      return kChunkDeflated;
     }
-    int wanted = setting == 1 ? kBestLevel : kFastLevel;
+    int wanted = setting == kCompressionBest ? kBestLevel : kFastLevel;
     if (level_ != wanted) {
       // A compressor is made for one level and kept for every chunk after.
       libdeflate_free_compressor(compressor_);
@@ -39,11 +39,11 @@ class DeflateCompressor : public ChunkCompressor {
     if (compressor_ != nullptr && n > 1) produced = libdeflate_zlib_compress(compressor_, in, n, out, n - 1);
     if (produced > 0) {
       out_length = static_cast<uint32_t>(produced);
-      return 1;
+      return kChunkDeflated;
     }
     std::memcpy(out, in, n);
     out_length = n;
-    return 0;
+    return kChunkPlain;
   }
 
  private:

@@ -4,7 +4,7 @@
 
 namespace qef {
 
-// A new compressor for one chunk at a time (settings 1: best, 2: fast, 0: stored).
+// A new compressor for one chunk at a time (any CompressionSetting).
 ChunkCompressor* NewDeflateCompressor();
 
 }  // namespace qef

@@ -138,10 +138,10 @@ int32_t InflatingStream::WriteOldest() {
   }
   WriteSlot& slot = slots_[oldest_];
   if (error_ == 0) {
-    unsigned char head[5];
+    unsigned char head[kChunkHeadSize];
     head[0] = slot.flag;
     StoreLe32(head + 1, slot.stored);
-    int32_t r = next_->Write(head, 5);
+    int32_t r = next_->Write(head, kChunkHeadSize);
     if (r == 0) r = next_->Write(slot.out, slot.stored);
     if (r != 0) error_ = r;
     ++counter_;

@@ -216,7 +216,7 @@ int32_t WriteContentList(const PropertyList& content, Stream& out) {
 
 int32_t WriteContainer(const Text& out_path, const Text& password, PropertyList& content, const PackOptions& options) {
   if (!IsSupported(options.cipher_id)) return kUnsupported;
-  if (options.compression > 2) return kBadCompression;
+  if (options.compression > kMaxCompressionSetting) return kBadCompression;
 
   StreamParams params;
   params.progress = options.progress;

@@ -17,8 +17,8 @@ namespace qef {
 using SkipReporter = void (*)(const Text& path, const char* why, void* user);
 
 struct PackOptions {
-  uint8_t cipher_id = 2;                       // 2 AES-128, 0 Blowfish
-  uint8_t compression = 1;                     // 1 deflate level 9, 2 level 3, 0 stored
+  uint8_t cipher_id = kAesCipher;              // or kBlowfishCipher
+  uint8_t compression = kCompressionBest;      // a CompressionSetting
   bool progress_total = true;                  // write header key 30 so that readers can show progress
   const ProgressCallback* progress = nullptr;  // progress of the writing, may be null
   int32_t jobs = 1;                            // chunks compressed at once

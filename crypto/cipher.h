@@ -7,16 +7,11 @@
 // instance gives the same bytes as one CBC pass over the data joined together.
 #include <cstdint>
 
+#include "container/format.h"
 #include "core/text.h"
 #include "core/value.h"
 
 namespace qef {
-
-enum : uint8_t {
-  kBlowfishCipher = 0,
-  kReservedCipher = 1,  // an id that was given out but has no cipher behind it
-  kAesCipher = 2,
-};
 
 // The same numbers as the stream modes writing (1) and reading (2), so that the
 // container code can pass its stream's mode.

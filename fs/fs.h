@@ -4,21 +4,11 @@
 // fs_win32.cpp and fs_posix.cpp hold the system calls; fs.cpp what is the same.
 #include <cstdint>
 
+#include "container/format.h"
 #include "core/text.h"
 #include "core/value.h"
 
 namespace qef {
-
-// Keys of a file information list (shared with the container's item records).
-enum FileInfoKey : uint16_t {
-  kInfoSystem = 1,      // Byte 1: system attribute (0x04)
-  kInfoReadOnly = 2,    // Byte 1: read-only attribute (0x01)
-  kInfoArchive = 3,     // Byte 1: archive attribute (0x20)
-  kInfoHidden = 4,      // Byte 1: hidden attribute (0x02)
-  kInfoCreated = 110,   // 8-byte Blob: creation time, a FILETIME
-  kInfoAccessed = 111,  // 8-byte Blob: last access time
-  kInfoWritten = 112,   // 8-byte Blob: last write time
-};
 
 // The attribute word of a file information list: 0x01 read-only, 0x02 hidden, 0x04
 // system, 0x20 archive, for each key that holds Byte 1; 0 without a list.

@@ -24,7 +24,7 @@ Text TemporaryNames::Next() {
   if (tag_[0] == 0) {
     unsigned char random[8] = {};
     UnforeseeableBytes(random, sizeof random);
-    for (int i = 0; i < 8; ++i) std::snprintf(tag_ + 2 * i, 3, "%02x", random[i]);
+    for (size_t i = 0; i < sizeof random; ++i) std::snprintf(tag_ + 2 * i, 3, "%02x", random[i]);
   }
   Text name;
   name.Format("%s%s-%lu%s", kPrefix, tag_, static_cast<unsigned long>(made_++), kSuffix);

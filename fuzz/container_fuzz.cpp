@@ -47,27 +47,27 @@ std::string Build(uint8_t control, const std::string& header_bytes, const std::s
   qef::MemoryStream in;
   in.OpenRead(header_bytes.data(), static_cast<uint32_t>(header_bytes.size()), nullptr);
   qef::SerialiseValue(header, in);
-  uint8_t cipher = header.GetByte(qef::kHeaderCipher, 0);
-  uint8_t setting = header.GetByte(qef::kHeaderCompression, 0);
-  if (!qef::IsSupported(cipher)) cipher = 2;
+  uint8_t cipher = header.GetByte(qef::kHeaderCipher, qef::kBlowfishCipher);
+  uint8_t setting = header.GetByte(qef::kHeaderCompression, qef::kCompressionStored);
+  if (!qef::IsSupported(cipher)) cipher = qef::kAesCipher;
   qef::Value vector = qef::HeaderVector(header, cipher);
 
   // Compressed chunks: deflated when the control byte asks for it and the setting
   // allows, else stored.
   std::string plain;
-  for (size_t at = 0; at < content.size(); at += 65535) {
-    std::string piece = content.substr(at, 65535);
-    if ((control & 1) != 0 && setting != 0) {
+  for (size_t at = 0; at < content.size(); at += qef::kMaxPlainChunk) {
+    std::string piece = content.substr(at, qef::kMaxPlainChunk);
+    if ((control & 1) != 0 && setting != qef::kCompressionStored) {
       uLongf n = compressBound(static_cast<uLong>(piece.size()));
       std::string z(n, '\0');
       compress2(reinterpret_cast<Bytef*>(&z[0]), &n, reinterpret_cast<const Bytef*>(piece.data()),
                 static_cast<uLong>(piece.size()), 1);
       z.resize(n);
-      plain.push_back(1);
+      plain.push_back(static_cast<char>(qef::kChunkDeflated));
       Put32(plain, static_cast<uint32_t>(z.size()));
       plain += z;
     } else {
-      plain.push_back(0);
+      plain.push_back(static_cast<char>(qef::kChunkPlain));
       Put32(plain, static_cast<uint32_t>(piece.size()));
       plain += piece;
     }
@@ -82,8 +82,9 @@ std::string Build(uint8_t control, const std::string& header_bytes, const std::s
   uint16_t check = qef::PasswordCheckValue(password);
   out.push_back(static_cast<char>(check & 0xFF));
   out.push_back(static_cast<char>(check >> 8));
-  for (size_t at = 0; at < plain.size(); at += block * 65536) {
-    std::string chunk = plain.substr(at, block * 65536);
+  const size_t chunk_bytes = static_cast<size_t>(block) * 65536;
+  for (size_t at = 0; at < plain.size(); at += chunk_bytes) {
+    std::string chunk = plain.substr(at, chunk_bytes);
     std::string length(block, '\0');
     for (int i = 0; i < 4; ++i) length[i] = static_cast<char>(chunk.size() >> (8 * i));
     chunk.resize((chunk.size() + block - 1) / block * block, '\0');

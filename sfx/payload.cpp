@@ -33,16 +33,17 @@ int32_t StoredText(const unsigned char* bytes, uint32_t length, Text& out) {
   return out.GetLength() == static_cast<int32_t>(n) ? kOk : kOutOfMemory;
 }
 
-// A header length below 8 would overlap the container length word and is refused,
+// A header length below kPayloadMinimumHeader would overlap the container length word and is refused,
 // as is a negative one (the stub reads the byte as signed). Texts and the picture
 // are only looked at with the full header; a zero length leaves its offset unread.
 int32_t ParsePayloadLayout(const unsigned char* head, uint32_t size, PayloadLayout& layout) {
   layout = PayloadLayout();
   if (head == nullptr) return kBadArgument;
-  if (size < 8) return kBadChunk;
+  if (size < kPayloadMinimumHeader) return kBadChunk;
+  // NOLINTNEXTLINE(bugprone-signed-char-misuse): the stub reads the byte as signed, so 0x80 and above are refused
   int32_t header_length = static_cast<signed char>(head[0]);
-  if (header_length < 8) return kBadChunk;
-  uint32_t container_length = LoadLe32(head + 4);
+  if (header_length < static_cast<int32_t>(kPayloadMinimumHeader)) return kBadChunk;
+  uint32_t container_length = LoadLe32(head + kPayloadContainerLengthAt);
   if (!Fits(static_cast<uint32_t>(header_length), container_length, size)) return kBadChunk;
   if (header_length != static_cast<int32_t>(kPayloadHeaderLength)) {
     layout.header_length = static_cast<uint32_t>(header_length);
@@ -50,12 +51,12 @@ int32_t ParsePayloadLayout(const unsigned char* head, uint32_t size, PayloadLayo
     return kOk;
   }
   PayloadLayout full;
-  full.picture_length = LoadLe32(head + 12);
-  full.picture_offset = LoadLe32(head + 28);
+  full.picture_length = LoadLe32(head + kPayloadPictureLengthAt);
+  full.picture_offset = LoadLe32(head + kPayloadPictureOffsetAt);
   if (full.picture_length != 0 && !Fits(full.picture_offset, full.picture_length, size)) return kBadChunk;
-  for (int i = 0; i < 3; ++i) {
-    full.text_length[i] = LoadLe32(head + 16 + 4 * i);
-    full.text_offset[i] = LoadLe32(head + 32 + 4 * i);
+  for (size_t i = 0; i < kPayloadTextCount; ++i) {
+    full.text_length[i] = LoadLe32(head + kPayloadTextLengthsAt + 4 * i);
+    full.text_offset[i] = LoadLe32(head + kPayloadTextOffsetsAt + 4 * i);
     if (full.text_length[i] != 0 && !Fits(full.text_offset[i], full.text_length[i], size)) return kBadChunk;
   }
   full.full_header = true;
@@ -79,8 +80,8 @@ int32_t ParsePayloadBlock(const unsigned char* block, uint32_t size, PayloadView
   int32_t r = ParsePayloadLayout(block, size, layout);
   if (r != kOk) return r;
   if (layout.full_header) {
-    Text* texts[3] = {&view.info, &view.link, &view.disclaimer};
-    for (int i = 0; i < 3; ++i) {
+    Text* texts[kPayloadTextCount] = {&view.info, &view.link, &view.disclaimer};
+    for (size_t i = 0; i < kPayloadTextCount; ++i) {
       r = StoredText(block + layout.text_offset[i], layout.text_length[i], *texts[i]);
       if (r != kOk) {
         view.info = "";

@@ -12,6 +12,7 @@
 //
 // A text's length counts one terminating byte: a reader copies at most length - 1
 // bytes, stopping early at a zero byte; a length of 0 or 1 is the empty text.
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -20,6 +21,15 @@
 namespace qef {
 
 const uint32_t kPayloadHeaderLength = 44;
+// Field offsets in the header. A header shorter than kPayloadMinimumHeader would
+// overlap the container length; the later fields exist only in the full header.
+const uint32_t kPayloadContainerLengthAt = 4;
+const uint32_t kPayloadMinimumHeader = 8;
+const uint32_t kPayloadPictureLengthAt = 12;
+const uint32_t kPayloadTextLengthsAt = 16;  // info, link, disclaimer: 4 bytes each
+const uint32_t kPayloadPictureOffsetAt = 28;
+const uint32_t kPayloadTextOffsetsAt = 32;  // info, link, disclaimer: 4 bytes each
+const size_t kPayloadTextCount = 3;
 // The relative virtual address at which the stub finds its payload block.
 const uint32_t kPayloadRva = 0x35000;
 // The longest password, in bytes of the code page, that a program's password field
@@ -56,8 +66,8 @@ struct PayloadLayout {
   uint32_t container_length = 0;
   uint32_t picture_offset = 0;
   uint32_t picture_length = 0;
-  uint32_t text_offset[3] = {0, 0, 0};  // info, link, disclaimer
-  uint32_t text_length[3] = {0, 0, 0};
+  uint32_t text_offset[kPayloadTextCount] = {0, 0, 0};  // info, link, disclaimer
+  uint32_t text_length[kPayloadTextCount] = {0, 0, 0};
 };
 
 // Builds the block with the full 44-byte header.

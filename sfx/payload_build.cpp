@@ -13,7 +13,7 @@ namespace qef {
 // length and offset 0.
 bool BuildPayloadParts(const PayloadContent& content, uint64_t container_length, std::vector<unsigned char>& head,
                        std::vector<unsigned char>& tail) {
-  const std::vector<unsigned char>* texts[3] = {&content.info, &content.link, &content.disclaimer};
+  const std::vector<unsigned char>* texts[kPayloadTextCount] = {&content.info, &content.link, &content.disclaimer};
   uint64_t tail_size = content.picture.size();
   for (const std::vector<unsigned char>* t : texts) tail_size += t->size() + 1;
   if (kPayloadHeaderLength + container_length + tail_size > 0xFFFFFFFFu) return false;
@@ -22,21 +22,20 @@ bool BuildPayloadParts(const PayloadContent& content, uint64_t container_length,
   tail.assign(static_cast<size_t>(tail_size), 0);
   unsigned char* h = head.data();
   h[0] = static_cast<unsigned char>(kPayloadHeaderLength);
-  StoreLe32(h + 4, static_cast<uint32_t>(container_length));
+  StoreLe32(h + kPayloadContainerLengthAt, static_cast<uint32_t>(container_length));
   uint32_t pos = kPayloadHeaderLength + static_cast<uint32_t>(container_length);
   const uint32_t tail_start = pos;  // block offset pos lies at tail[pos - tail_start]
 
-  StoreLe32(h + 12, static_cast<uint32_t>(content.picture.size()));
+  StoreLe32(h + kPayloadPictureLengthAt, static_cast<uint32_t>(content.picture.size()));
   if (!content.picture.empty()) {
-    StoreLe32(h + 28, pos);
+    StoreLe32(h + kPayloadPictureOffsetAt, pos);
     std::memcpy(tail.data() + (pos - tail_start), content.picture.data(), content.picture.size());
     pos += static_cast<uint32_t>(content.picture.size());
   }
-  // Lengths at 16, 20, 24 and offsets at 32, 36, 40, in the order info, link, disclaimer.
-  for (int i = 0; i < 3; ++i) {
+  for (size_t i = 0; i < kPayloadTextCount; ++i) {
     const std::vector<unsigned char>& text = *texts[i];
-    StoreLe32(h + 16 + 4 * i, static_cast<uint32_t>(text.size() + 1));
-    StoreLe32(h + 32 + 4 * i, pos);
+    StoreLe32(h + kPayloadTextLengthsAt + 4 * i, static_cast<uint32_t>(text.size() + 1));
+    StoreLe32(h + kPayloadTextOffsetsAt + 4 * i, pos);
     if (!text.empty()) std::memcpy(tail.data() + (pos - tail_start), text.data(), text.size());
     pos += static_cast<uint32_t>(text.size() + 1);  // the zero is already there
   }

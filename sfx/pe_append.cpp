@@ -84,21 +84,23 @@ int32_t PreparePayloadSection(std::vector<unsigned char>& image, uint64_t block_
 
   Section tail = ReadSection(q, h, last);
   if (AlignUp(static_cast<uint64_t>(tail.virtual_address) + tail.MappedSize(), h.section_alignment) < kPayloadRva)
-    StoreLe32(q + h.section_table + last * kSectionHeaderSize + 8, kPayloadRva - tail.virtual_address);
+    StoreLe32(q + h.section_table + last * kSectionHeaderSize + kSectionVirtualSize,
+              kPayloadRva - tail.virtual_address);
 
   unsigned char* s = q + slot;
   std::memcpy(s, kPayloadSectionName, 8);
-  StoreLe32(s + 8, static_cast<uint32_t>(block_size));
-  StoreLe32(s + 12, kPayloadRva);
-  StoreLe32(s + 16, static_cast<uint32_t>(raw_size));
-  StoreLe32(s + 20, static_cast<uint32_t>(raw_pointer));
-  StoreLe32(s + 36, kSectionInitializedData | kSectionRead);
+  StoreLe32(s + kSectionVirtualSize, static_cast<uint32_t>(block_size));
+  StoreLe32(s + kSectionVirtualAddress, kPayloadRva);
+  StoreLe32(s + kSectionRawSize, static_cast<uint32_t>(raw_size));
+  StoreLe32(s + kSectionRawPointer, static_cast<uint32_t>(raw_pointer));
+  StoreLe32(s + kSectionCharacteristics, kSectionInitializedData | kSectionRead);
 
-  StoreLe16(q + h.file_header + 2, static_cast<uint16_t>(h.section_count + 1));
+  StoreLe16(q + h.file_header + kFileSectionCount, static_cast<uint16_t>(h.section_count + 1));
   unsigned char* o = q + h.optional_header;
   StoreLe32(o + kOptInitializedData, LoadLe32(o + kOptInitializedData) + static_cast<uint32_t>(raw_size));
   StoreLe32(o + kOptImageSize, static_cast<uint32_t>(new_image_size));
-  if (h.directory_count > kCertificateDirectory) std::memset(o + h.directories + 8 * kCertificateDirectory, 0, 8);
+  if (h.directory_count > kCertificateDirectory)
+    std::memset(o + h.directories + kDirectorySize * kCertificateDirectory, 0, kDirectorySize);
   StoreLe32(o + kOptCheckSum, 0);
   return kOk;
 }

@@ -13,6 +13,15 @@ namespace qef::pe {
 const size_t kDosNewHeader = 0x3C;  // e_lfanew
 const size_t kFileHeaderSize = 20;  // after the 4-byte "PE\0\0"
 const size_t kSectionHeaderSize = 40;
+// File header fields.
+const size_t kFileSectionCount = 2;
+const size_t kFileOptionalSize = 16;
+// Section header fields.
+const size_t kSectionVirtualSize = 8;
+const size_t kSectionVirtualAddress = 12;
+const size_t kSectionRawSize = 16;
+const size_t kSectionRawPointer = 20;
+const size_t kSectionCharacteristics = 36;
 const uint16_t kMachineI386 = 0x14C;
 const uint16_t kMachineAmd64 = 0x8664;
 const uint16_t kMagicPe32 = 0x10B;
@@ -34,6 +43,7 @@ const size_t kOptDirectoryCount64 = 108;
 const size_t kOptDirectories64 = 112;
 const size_t kOptMinimumSize64 = 112;
 const uint32_t kCertificateDirectory = 4;
+const size_t kDirectorySize = 8;  // one data directory: address and size
 const uint32_t kSectionInitializedData = 0x00000040;
 const uint32_t kSectionRead = 0x40000000;
 

@@ -33,8 +33,8 @@ int32_t ParseHeaders(const unsigned char* p, size_t size, Headers& h, Text& mess
     return kBadArgument;
   }
   h.pe32_plus = machine == kMachineAmd64;
-  h.section_count = LoadLe16(p + h.file_header + 2);
-  h.optional_size = LoadLe16(p + h.file_header + 16);
+  h.section_count = LoadLe16(p + h.file_header + kFileSectionCount);
+  h.optional_size = LoadLe16(p + h.file_header + kFileOptionalSize);
   h.optional_header = h.file_header + kFileHeaderSize;
   size_t minimum = h.pe32_plus ? kOptMinimumSize64 : kOptMinimumSize;
   uint16_t magic = h.pe32_plus ? kMagicPe32Plus : kMagicPe32;
@@ -68,7 +68,8 @@ int32_t CheckSectionTable(const Headers& h, size_t size, Text& message) {
 
 Section ReadSection(const unsigned char* p, const Headers& h, uint32_t index) {
   const unsigned char* s = p + h.section_table + index * kSectionHeaderSize;
-  return Section{LoadLe32(s + 8), LoadLe32(s + 12), LoadLe32(s + 16), LoadLe32(s + 20)};
+  return Section{LoadLe32(s + kSectionVirtualSize), LoadLe32(s + kSectionVirtualAddress), LoadLe32(s + kSectionRawSize),
+                 LoadLe32(s + kSectionRawPointer)};
 }
 
 int32_t ParseFile(const unsigned char* head, size_t head_size, uint64_t file_size, Headers& h, Text& message) {

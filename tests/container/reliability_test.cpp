@@ -62,7 +62,10 @@ TEST(Reliability, RandomDamageGivesADocumentedCodeAndLeavesNothing) {
     std::string damaged = seeds[round % seeds.size()];
     // About 1% of the bytes, at least one.
     size_t flips = damaged.size() / 100 + 1;
-    for (size_t i = 0; i < flips; ++i) damaged[random() % damaged.size()] ^= static_cast<char>(1 + random() % 255);
+    for (size_t i = 0; i < flips; ++i) {
+      char& c = damaged[random() % damaged.size()];
+      c = static_cast<char>(c ^ (1 + random() % 255));
+    }
     WriteFileBytes(dir.Sub("d.qef"), damaged);
     int32_t r = Extract(dir.Sub("d.qef"), "pw", dir.Sub("area/t/"));
     ++seen[r];
@@ -183,9 +186,9 @@ TEST(Reliability, DeepNestingEndsWithACodeAndLeavesNothing) {
 
 // A container of the given items, all with the data of `source`.
 int32_t PackItems(const Text& out, const Text& source,
-                  std::vector<std::tuple<uint8_t, std::string, std::string>> items) {
+                  const std::vector<std::tuple<uint8_t, std::string, std::string>>& items) {
   PropertyList content;
-  for (auto& [kind, folder, name] : items) {
+  for (const auto& [kind, folder, name] : items) {
     Value v;
     v.SetType(kFsItem);
     v.GetFsItem()->PutByte(100, kind, 1);

@@ -8,8 +8,8 @@
 namespace qef {
 namespace {
 
-int32_t Feed(ProgressTracker& t, std::vector<std::pair<int32_t, int32_t>> messages) {
-  for (auto& m : messages) t.Feed(m.first, m.second);
+int32_t Feed(ProgressTracker& t, const std::vector<std::pair<int32_t, int32_t>>& messages) {
+  for (const auto& m : messages) t.Feed(m.first, m.second);
   return t.GetOverall();
 }
 

@@ -177,7 +177,7 @@ TEST(CipherInstance, ChainCarriesAcrossCalls) {
   for (uint32_t id : {0u, 2u}) {
     SCOPED_TRACE(id);
     const uint32_t b = BlockSize(id);
-    Bytes plain(6 * b);
+    Bytes plain(size_t{6} * b);
     for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<unsigned char>(i * 7);
 
     CipherInstance whole;
@@ -200,7 +200,7 @@ TEST(CipherInstance, ChainCarriesAcrossCalls) {
     ASSERT_EQ(dec.Init(id, kCipherDecrypt, Text("pw"), nullptr), kOk);
     EXPECT_EQ(dec.Decrypt(data.data(), 3 * b), kOk);
     EXPECT_EQ(dec.Decrypt(empty), kOk);
-    EXPECT_EQ(dec.Decrypt(data.data() + 3 * b, 3 * b), kOk);
+    EXPECT_EQ(dec.Decrypt(data.data() + size_t{3} * b, 3 * b), kOk);
     EXPECT_EQ(data, plain);
   }
 }

@@ -39,9 +39,9 @@ TEST(PayloadBlock, FullLayoutIsWrittenAsDocumented) {
     size_t length_at, offset_at;
     std::string stored;
   } fields[] = {{12, 28, "BMxx"},
-                {16, 32, std::string("info", 5)},
-                {20, 36, std::string("http://x", 9)},
-                {24, 40, std::string("no", 3)}};
+                {16, 32, std::string("info\0", 5)},
+                {20, 36, std::string("http://x\0", 9)},
+                {24, 40, std::string("no\0", 3)}};
   for (const Field& f : fields) {
     uint32_t length = U32(b, f.length_at), offset = U32(b, f.offset_at);
     ASSERT_EQ(length, f.stored.size()) << f.length_at;

@@ -176,7 +176,7 @@ TEST(PeImage, RefusesEmptyBlockAndClearsCertificate) {
     SCOPED_TRACE(pe32_plus ? "PE32+" : "PE32");
     Bytes image = MakeTestImage(test::TestImageShape{2, 0x200, 0x80, pe32_plus});
     Layout l = LayoutOf(image);
-    const size_t certificate = l.optional_header + (pe32_plus ? 112 : 96) + 4 * 8;
+    const size_t certificate = l.optional_header + (pe32_plus ? 112 : 96) + size_t{4} * 8;
     test::Put32(image, certificate, 0x600);  // a signature in the overlay
     test::Put32(image, certificate + 4, 0x80);
     Text message;

@@ -33,7 +33,7 @@ Layout LayoutOf(const Bytes& image) {
 
 Bytes MakeTestImage(const TestImageShape& shape) {
   const uint32_t n = shape.sections;
-  Bytes b(0x200 * (n + 1), 0);
+  Bytes b(size_t{0x200} * (n + 1), 0);
   b[0] = 'M';
   b[1] = 'Z';
   Put32(b, 0x3C, 0x40);
@@ -71,7 +71,7 @@ Bytes MakeTestImage(const TestImageShape& shape) {
   Put32(b, sizes + 3 * step, 0x1000);
   Put32(b, oh + (wide ? 108 : 92), 16);
   for (uint32_t i = 0; i < n; ++i) {
-    size_t s = oh + optional_size + 40 * i;
+    size_t s = oh + optional_size + size_t{40} * i;
     std::memcpy(&b[s], i == 0 ? ".text" : ".data", 5);
     Put32(b, s + 8, i + 1 == n ? shape.last_virtual_size : 0x200);
     Put32(b, s + 12, 0x1000 * (i + 1));

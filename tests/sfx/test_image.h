@@ -32,7 +32,7 @@ struct Layout {
   size_t optional_header;
   size_t section_table;
   uint32_t section_count;
-  size_t Section(uint32_t i) const { return section_table + 40 * i; }
+  size_t Section(uint32_t i) const { return section_table + size_t{40} * i; }
 };
 Layout LayoutOf(const Bytes& image);
 
