@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "container/file_info.h"
 #include "container/format.h"
 #include "core/result.h"
 #include "fs/path.h"
@@ -201,7 +202,7 @@ int32_t DiskWriter::FindFolder(const Text& relative, bool create, int32_t& folde
   return 0;
 }
 
-int32_t DiskWriter::ApplyToFolder(int32_t folder, const PropertyList* info) {
+int32_t DiskWriter::ApplyToFolder(int32_t folder, const FileInfo& info) {
   int32_t code = 0;
   Folder* at = Hold(folder, code);
   return at != nullptr ? at->ApplyInformation(info) : kFailed;
@@ -301,7 +302,7 @@ int32_t DiskWriter::MakeFolderItem(const ItemHeader& item) {
   // error here: the items inside it fail when they are written. A link is.
   if (r == kUnsafeName) return ItemFailed(r, item_path_);
   if (r == 0) {
-    ApplyToFolder(at, &item.info);
+    ApplyToFolder(at, FileInfoFromList(item.info));
   } else if (folder_not_made_ != nullptr) {
     ErrorInfo why;
     why.Set(r, item_path_, why_, SystemErrorText(native_));
@@ -341,7 +342,7 @@ int32_t DiskWriter::EndFileItem(const ItemHeader& item, int32_t r) {
     out_.Close();
     return r;
   }
-  if (out_.Finish(&item.info) != 0)
+  if (out_.Finish(FileInfoFromList(item.info)) != 0)
     return ItemFailed(Note(kShortWrite, "cannot write the file", out_.NativeError()), item_path_);
   if (PlaceFile(pending_) != 0) return ItemFailed(kCannotOpen, item_path_);
   return 0;

@@ -77,7 +77,7 @@ class DiskWriter {
   // `create`; 1 when a folder cannot be made.
   int32_t FindFolder(const Text& relative, bool create, int32_t& folder);
   // Sets a folder's attributes from a file information list: 0, or 1.
-  int32_t ApplyToFolder(int32_t folder, const PropertyList* info);
+  int32_t ApplyToFolder(int32_t folder, const FileInfo& info);
 
   // Creates the file `name` in a folder for writing: in place when the name is free;
   // else, unless keep_existing is set or the entry is a folder or a read-only file,

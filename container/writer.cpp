@@ -7,6 +7,7 @@
 #include "container/chunk_streams.h"
 #include "container/container_reader.h"
 #include "container/deflate.h"
+#include "container/file_info.h"
 #include "container/value_record.h"
 #include "core/heap.h"
 #include "core/result.h"
@@ -37,12 +38,12 @@ struct Collector {
     v.SetType(kFsItem);
     FsItem* item = v.GetFsItem();
     if (item == nullptr) return false;
-    PropertyList info;
+    FileInfo info;
     CollectFileInformation(source, info);
     item->PutByte(kItemKind, kind, 1);
     item->PutString(kItemName, name.Str(), 1);
     item->PutString(kItemFolder, folder.Str(), 1);
-    item->PutValue(kItemInfo, info, 1);
+    item->PutValue(kItemInfo, ListFromFileInfo(info), 1);
     item->SetBaseFolder(parent.Str());
     item->SetSourcePath(source.Str());
     return content.Append(v);

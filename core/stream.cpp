@@ -83,16 +83,6 @@ int32_t Stream::OpenCounting() {
   return r;
 }
 
-int32_t Stream::Count(uint32_t n) {
-  if (!IsWriting()) {
-    error_ = kWrongDirection;
-    return kWrongDirection;
-  }
-  if (error_ != 0) return error_;
-  total_ += n;
-  return 0;
-}
-
 int32_t Stream::Fail(int32_t code) {
   if (error_ == 0) error_ = code;
   return error_;

@@ -57,8 +57,6 @@ class Stream {
   // it: writers may then leave out what only a real output needs (nested lengths).
   int32_t OpenCounting();
   bool OnlyCounts() const { return counting_; }
-  // Accounts for n bytes without data (writing streams only; 60 otherwise).
-  int32_t Count(uint32_t n);
   const StreamParams* GetParams() const { return params_; }
   int32_t GetError() const { return error_; }
   uint32_t GetTotal() const { return total_; }

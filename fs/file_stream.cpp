@@ -16,13 +16,7 @@ int32_t FileStream::Open(int32_t mode, const Text& path, const StreamParams* par
     return r;
   }
   Text system = ToSystemForm(path);
-  if (mode == kModeReading) {
-    file_ = std::fopen(system.Str(), "rb");
-  } else {
-    Text parent = FolderOf(ToInternalForm(path));
-    if (!parent.IsEmpty() && !FolderExists(parent)) CreateFolder(parent);
-    file_ = std::fopen(system.Str(), "w+b");
-  }
+  file_ = std::fopen(system.Str(), mode == kModeReading ? "rb" : "w+b");
   native_error_ = file_ == nullptr ? LastNativeError() : 0;
   if (file_ == nullptr) {
     Stream::Close();

@@ -19,9 +19,9 @@ class FileStream : public Stream {
   FileStream() = default;
   ~FileStream() override { Close(); }
 
-  // Mode 2 opens the file for reading; mode 1 creates the parent folder with its
-  // missing parents, then creates or truncates the file. 204 when the file cannot be
-  // opened (the stream is then closed); the base Open's code for a bad mode.
+  // Mode 2 opens the file for reading; mode 1 creates or truncates the file, whose
+  // folder must exist. 204 when the file cannot be opened (the stream is then closed);
+  // the base Open's code for a bad mode.
   int32_t Open(int32_t mode, const Text& path, const StreamParams* params);
   // Reads a part of the file as if it were the whole file: reading past the part's end
   // is a short read (208), as it is at the end of a file. 204 when the file cannot be

@@ -4,17 +4,29 @@
 // fs_win32.cpp and fs_posix.cpp hold the system calls; fs.cpp what is the same.
 #include <cstdint>
 
-#include "container/format.h"
 #include "core/text.h"
-#include "core/value.h"
 
 namespace qef {
 
-// The attribute word of a file information list: 0x01 read-only, 0x02 hidden, 0x04
-// system, 0x20 archive, for each key that holds Byte 1; 0 without a list.
-uint32_t AttributeWord(const PropertyList* list);
-// A time the list holds as an 8-byte Blob, as a FILETIME value; false when it holds none.
-bool ListTime(const PropertyList* list, uint16_t key, uint64_t& filetime);
+// The attribute bits of a file or folder, as the Windows attribute word has them.
+enum FileAttribute : uint32_t {
+  kAttrReadOnly = 0x01,
+  kAttrHidden = 0x02,
+  kAttrSystem = 0x04,
+  kAttrArchive = 0x20,
+};
+
+// The attributes and times of a file or folder. Times count 100 ns ticks since
+// 1601-01-01 UTC; a time that is not present is left as it is when applied.
+struct FileInfo {
+  uint32_t attributes = 0;  // FileAttribute bits; none: all attributes off
+  bool has_created = false;
+  bool has_accessed = false;
+  bool has_written = false;
+  uint64_t created = 0;
+  uint64_t accessed = 0;
+  uint64_t written = 0;
+};
 
 // True if a file (not a folder) is at the path. Wildcard characters match nothing.
 bool FileExists(const Text& path);
@@ -32,11 +44,11 @@ int32_t RemoveFolder(const Text& path);
 // path or too short to create; 234 when a parent cannot be made; 1 when the folder
 // itself cannot be made although its parent exists.
 int32_t CreateFolder(const Text& path);
-// Sets the times (files only) and then the attributes from a file information list
-// (none: all attributes off). A folder path applies to the folder. 0, or 1.
-int32_t ApplyFileInformation(const Text& path, const PropertyList* list);
-// Fills a file information list from a file or folder. 0, or 1.
-int32_t CollectFileInformation(const Text& path, PropertyList& list);
+// Sets the times present (files only) and then the attributes. A folder path applies
+// to the folder. 0, or 1.
+int32_t ApplyFileInformation(const Text& path, const FileInfo& info);
+// The attributes and times of a file or folder, as far as the system keeps them. 0, or 1.
+int32_t CollectFileInformation(const Text& path, FileInfo& info);
 // The folder if it does not exist yet; else the first of "F (1)/", "F (2)/", ... that does not.
 Text UniqueFolderName(const Text& folder);
 
@@ -97,9 +109,9 @@ class Folder {
   // identity (a read-only file too): 0; kCannotDeleteFile when it is not there, is
   // something else now, or cannot be removed.
   int32_t Remove(const Text& name, const FileId& id) const;
-  // Sets this folder's attributes from a file information list (Windows; folders on
-  // POSIX keep their permissions). 0, or 1.
-  int32_t ApplyInformation(const PropertyList* info) const;
+  // Sets this folder's attributes (Windows; folders on POSIX keep their permissions).
+  // 0, or 1.
+  int32_t ApplyInformation(const FileInfo& info) const;
 
  private:
   friend class NewFile;
@@ -127,10 +139,10 @@ class NewFile {
   const FileId& Id() const { return id_; }
   // 0, or kShortWrite (a full disk).
   int32_t Write(const void* data, uint32_t length);
-  // Sets the times the list holds, closes the file, then sets its attributes from the
-  // list (all off without one). 0, or kShortWrite when closing fails; a time or an
-  // attribute the system refuses is not reported.
-  int32_t Finish(const PropertyList* info);
+  // Sets the times present, closes the file, then sets its attributes. 0, or
+  // kShortWrite when closing fails; a time or an attribute the system refuses is not
+  // reported.
+  int32_t Finish(const FileInfo& info);
   // Closes without setting anything: 0, or kShortWrite.
   int32_t Close();
   // The system's error number of the last call that failed (Create, Write, Close),

@@ -26,21 +26,12 @@ namespace {
 
 bool Lstat(const Text& path, struct stat& st) { return ::lstat(path.Str(), &st) == 0; }
 
-void PutTime(PropertyList& list, uint16_t key, int64_t sec, int64_t nsec) {
-  unsigned char bytes[8];
-  PutFileTimeBytes(FileTimeFromUnix(sec, nsec), bytes);
-  Value v;
-  v.SetBlob(bytes, 8);
-  list.PutValue(key, v, 1);
-}
-
-// A time of the list as a timespec, or UTIME_OMIT when the list does not hold it.
-struct timespec TimeOf(const PropertyList* list, uint16_t key) {
+// A time as a timespec, or UTIME_OMIT when it is not present.
+struct timespec TimeSpec(bool present, uint64_t filetime) {
   struct timespec ts;
   ts.tv_sec = 0;
   ts.tv_nsec = UTIME_OMIT;
-  uint64_t filetime = 0;
-  if (!ListTime(list, key, filetime)) return ts;
+  if (!present) return ts;
   int64_t sec = 0, nsec = 0;
   UnixFromFileTime(filetime, sec, nsec);
   ts.tv_sec = static_cast<time_t>(sec);
@@ -48,11 +39,17 @@ struct timespec TimeOf(const PropertyList* list, uint16_t key) {
   return ts;
 }
 
+// Last access and last write, for utimensat and futimens.
+void AccessAndWrite(const FileInfo& info, struct timespec times[2]) {
+  times[0] = TimeSpec(info.has_accessed, info.accessed);
+  times[1] = TimeSpec(info.has_written, info.written);
+}
+
 // The permission bits a file should have: the owner's write permission follows the
 // read-only attribute; the rest stays as it is.
-mode_t ModeFor(mode_t mode, const PropertyList* list) {
+mode_t ModeFor(mode_t mode, const FileInfo& info) {
   mode &= 07777;
-  return (AttributeWord(list) & 0x01) != 0 ? (mode & ~static_cast<mode_t>(S_IWUSR)) : (mode | S_IWUSR);
+  return (info.attributes & kAttrReadOnly) != 0 ? (mode & ~static_cast<mode_t>(S_IWUSR)) : (mode | S_IWUSR);
 }
 
 }  // namespace
@@ -109,7 +106,7 @@ bool RenameFile(const Text& from, const Text& to) {
 
 bool MoveIntoPlace(const Text& from, const Text& to) { return ::rename(from.Str(), to.Str()) == 0; }
 
-int32_t ApplyFileInformation(const Text& path, const PropertyList* list) {
+int32_t ApplyFileInformation(const Text& path, const FileInfo& info) {
   bool folder = IsFolderPath(path);
   if (folder ? !FolderExists(path) : !FileExists(path)) return kFailed;
   Text target = folder ? StripTrailingSeparator(path) : path;
@@ -118,11 +115,12 @@ int32_t ApplyFileInformation(const Text& path, const PropertyList* list) {
   if (folder || S_ISLNK(st.st_mode)) return 0;  // folders and links keep their permissions
 
   // Times first: with the attributes set first, a read-only file could not take them.
-  struct timespec times[2] = {TimeOf(list, kInfoAccessed), TimeOf(list, kInfoWritten)};
+  struct timespec times[2];
+  AccessAndWrite(info, times);
   if (times[0].tv_nsec != UTIME_OMIT || times[1].tv_nsec != UTIME_OMIT)
     ::utimensat(AT_FDCWD, target.Str(), times, AT_SYMLINK_NOFOLLOW);
 
-  mode_t wanted = ModeFor(st.st_mode, list);
+  mode_t wanted = ModeFor(st.st_mode, info);
   if (wanted != (st.st_mode & 07777) && ::chmod(target.Str(), wanted) != 0) return kFailed;
   return 0;
 }
@@ -238,7 +236,7 @@ int32_t Folder::Remove(const Text& name, const FileId& id) const {
   return ::unlinkat(Fd(handle_), name.Str(), flags) == 0 ? 0 : kCannotDeleteFile;
 }
 
-int32_t Folder::ApplyInformation(const PropertyList*) const { return handle_ != -1 ? 0 : kFailed; }
+int32_t Folder::ApplyInformation(const FileInfo&) const { return handle_ != -1 ? 0 : kFailed; }
 
 // ---- NewFile ----
 
@@ -299,10 +297,11 @@ int32_t NewFile::Write(const void* data, uint32_t length) {
   return 0;
 }
 
-int32_t NewFile::Finish(const PropertyList* info) {
+int32_t NewFile::Finish(const FileInfo& info) {
   if (handle_ < 0) return kCannotOpen;
   int fd = static_cast<int>(handle_);
-  struct timespec times[2] = {TimeOf(info, kInfoAccessed), TimeOf(info, kInfoWritten)};
+  struct timespec times[2];
+  AccessAndWrite(info, times);
   if (times[0].tv_nsec != UTIME_OMIT || times[1].tv_nsec != UTIME_OMIT) ::futimens(fd, times);
   struct stat st;
   if (::fstat(fd, &st) == 0) {
@@ -320,19 +319,19 @@ int32_t NewFile::Close() {
   return r == 0 ? 0 : kShortWrite;
 }
 
-int32_t CollectFileInformation(const Text& path, PropertyList& list) {
+int32_t CollectFileInformation(const Text& path, FileInfo& info) {
+  info = FileInfo();
   bool folder = IsFolderPath(path);
   if (folder ? !FolderExists(path) : !FileExists(path)) return kFailed;
   if (folder) return 0;
   struct statx sx;
   if (::statx(AT_FDCWD, path.Str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return kFailed;
-  if ((sx.stx_mode & S_IWUSR) == 0) list.PutByte(kInfoReadOnly, 1, 1);
-  if (sx.stx_mask & STATX_BTIME)
-    PutTime(list, kInfoCreated, sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
-  else
-    PutTime(list, kInfoCreated, sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
-  PutTime(list, kInfoAccessed, sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
-  PutTime(list, kInfoWritten, sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+  if ((sx.stx_mode & S_IWUSR) == 0) info.attributes |= kAttrReadOnly;
+  const struct statx_timestamp& born = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_mtime;
+  info.created = FileTimeFromUnix(born.tv_sec, born.tv_nsec);
+  info.accessed = FileTimeFromUnix(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
+  info.written = FileTimeFromUnix(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+  info.has_created = info.has_accessed = info.has_written = true;
   return 0;
 }
 

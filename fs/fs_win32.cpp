@@ -21,32 +21,28 @@ DWORD AttributesOf(const Text& path) { return GetFileAttributesA(ToSystemForm(pa
 
 bool HasWildcard(const Text& path) { return std::strpbrk(path.Str(), "*?") != nullptr; }
 
-// A FILETIME from the list, or null when the list does not hold the time as 8 bytes.
-const FILETIME* TimeOf(const PropertyList* list, uint16_t key, FILETIME& ft) {
-  uint64_t v = 0;
-  if (!ListTime(list, key, v)) return nullptr;
+// A FILETIME, or null when the time is not present.
+const FILETIME* TimeOf(bool present, uint64_t v, FILETIME& ft) {
+  if (!present) return nullptr;
   ft.dwLowDateTime = static_cast<DWORD>(v);
   ft.dwHighDateTime = static_cast<DWORD>(v >> 32);
   return &ft;
 }
 
-// Sets the three times the list holds on an open file; the others stay.
-void SetTimes(HANDLE h, const PropertyList* list) {
+// Sets the times present on an open file; the others stay.
+void SetTimes(HANDLE h, const FileInfo& info) {
   FILETIME c, a, w;
-  SetFileTime(h, TimeOf(list, kInfoCreated, c), TimeOf(list, kInfoAccessed, a), TimeOf(list, kInfoWritten, w));
+  SetFileTime(h, TimeOf(info.has_created, info.created, c), TimeOf(info.has_accessed, info.accessed, a),
+              TimeOf(info.has_written, info.written, w));
 }
 
-// The system's attribute word for a list (FILE_ATTRIBUTE_NORMAL stands for none).
-DWORD SystemAttributes(const PropertyList* list) {
-  DWORD word = AttributeWord(list);
+// The system's attribute word (FILE_ATTRIBUTE_NORMAL stands for none).
+DWORD SystemAttributes(const FileInfo& info) {
+  DWORD word = info.attributes & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive);
   return word != 0 ? word : FILE_ATTRIBUTE_NORMAL;
 }
 
-void PutTime(PropertyList& list, uint16_t key, const FILETIME& ft) {
-  Value v;
-  v.SetBlob(&ft, 8);
-  list.PutValue(key, v, 1);
-}
+uint64_t Ticks(const FILETIME& ft) { return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
 
 }  // namespace
 
@@ -122,7 +118,7 @@ bool MoveIntoPlace(const Text& from, const Text& to) {
   return MoveFileExA(ToSystemForm(from).Str(), ToSystemForm(to).Str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-int32_t ApplyFileInformation(const Text& path, const PropertyList* list) {
+int32_t ApplyFileInformation(const Text& path, const FileInfo& info) {
   bool folder = IsFolderPath(path);
   if (folder ? !FolderExists(path) : !FileExists(path)) return kFailed;
   Text system = ToSystemForm(folder ? StripTrailingSeparator(path) : path);
@@ -134,11 +130,11 @@ int32_t ApplyFileInformation(const Text& path, const PropertyList* list) {
     HANDLE h = CreateFileA(system.Str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
-      SetTimes(h, list);
+      SetTimes(h, info);
       CloseHandle(h);
     }
   }
-  if (!SetFileAttributesA(system.Str(), SystemAttributes(list))) return kFailed;
+  if (!SetFileAttributesA(system.Str(), SystemAttributes(info))) return kFailed;
   return 0;
 }
 
@@ -301,7 +297,7 @@ int32_t Folder::Remove(const Text& name, const FileId& id) const {
   return r;
 }
 
-int32_t Folder::ApplyInformation(const PropertyList* info) const {
+int32_t Folder::ApplyInformation(const FileInfo& info) const {
   if (handle_ == -1) return kFailed;
   return SetAttributes(AsHandle(handle_), SystemAttributes(info)) ? 0 : kFailed;
 }
@@ -360,16 +356,15 @@ int32_t NewFile::Write(const void* data, uint32_t length) {
   return 0;
 }
 
-int32_t NewFile::Finish(const PropertyList* info) {
+int32_t NewFile::Finish(const FileInfo& info) {
   if (handle_ == -1) return kCannotOpen;
   // Times and attributes go through the open handle in one call: the file is not opened
   // again by name (each open is a round trip to the system, which adds up over many
   // small files), and read-only cannot get in the way of the times.
   FILE_BASIC_INFO basic = {};
-  uint64_t time = 0;
-  if (ListTime(info, kInfoCreated, time)) basic.CreationTime.QuadPart = static_cast<LONGLONG>(time);
-  if (ListTime(info, kInfoAccessed, time)) basic.LastAccessTime.QuadPart = static_cast<LONGLONG>(time);
-  if (ListTime(info, kInfoWritten, time)) basic.LastWriteTime.QuadPart = static_cast<LONGLONG>(time);
+  if (info.has_created) basic.CreationTime.QuadPart = static_cast<LONGLONG>(info.created);
+  if (info.has_accessed) basic.LastAccessTime.QuadPart = static_cast<LONGLONG>(info.accessed);
+  if (info.has_written) basic.LastWriteTime.QuadPart = static_cast<LONGLONG>(info.written);
   DWORD attributes = SystemAttributes(info);
   basic.FileAttributes = attributes;
   HANDLE h = reinterpret_cast<HANDLE>(handle_);
@@ -390,26 +385,23 @@ int32_t NewFile::Close() {
   return ok ? 0 : kShortWrite;
 }
 
-int32_t CollectFileInformation(const Text& path, PropertyList& list) {
+int32_t CollectFileInformation(const Text& path, FileInfo& info) {
+  info = FileInfo();
   bool folder = IsFolderPath(path);
   if (folder ? !FolderExists(path) : !FileExists(path)) return kFailed;
   Text system = ToSystemForm(folder ? StripTrailingSeparator(path) : path);
   DWORD a = GetFileAttributesA(system.Str());
-  if (a != kNoAttributes) {
-    if (a & FILE_ATTRIBUTE_ARCHIVE) list.PutByte(kInfoArchive, 1, 1);
-    if (a & FILE_ATTRIBUTE_SYSTEM) list.PutByte(kInfoSystem, 1, 1);
-    if (a & FILE_ATTRIBUTE_HIDDEN) list.PutByte(kInfoHidden, 1, 1);
-    if (a & FILE_ATTRIBUTE_READONLY) list.PutByte(kInfoReadOnly, 1, 1);
-  }
+  if (a != kNoAttributes) info.attributes = a & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive);
   if (!folder) {
     HANDLE h = CreateFileA(system.Str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       FILETIME c, ac, w;
       if (GetFileTime(h, &c, &ac, &w)) {
-        PutTime(list, kInfoCreated, c);
-        PutTime(list, kInfoAccessed, ac);
-        PutTime(list, kInfoWritten, w);
+        info.created = Ticks(c);
+        info.accessed = Ticks(ac);
+        info.written = Ticks(w);
+        info.has_created = info.has_accessed = info.has_written = true;
       }
       CloseHandle(h);
     }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "container/format.h"
 #include "fs/filetime.h"
 #include "fs/fs.h"
 

@@ -59,14 +59,6 @@ std::string Data(size_t n) {
   return s;
 }
 
-Value TimeBlob(uint64_t filetime) {
-  unsigned char t[8];
-  PutFileTimeBytes(filetime, t);
-  Value v;
-  v.SetBlob(t, 8);
-  return v;
-}
-
 // What a round trip must keep: nesting, an empty folder, an empty file, a read-only
 // file with a known time, a non-ASCII name and data over several chunks.
 void MakeSource(const TempDir& dir) {
@@ -77,10 +69,11 @@ void MakeSource(const TempDir& dir) {
   WriteFileBytes(dir.Sub("src/empty.txt"), "");
   WriteFileBytes(Text::Concat(dir.Sub("src/"), kLocalName), "umlauts");
   WriteFileBytes(dir.Sub("src/readonly.txt"), "keep me");
-  PropertyList info;
-  info.PutValue(kInfoWritten, TimeBlob(kWrittenTime), 1);
-  info.PutByte(kInfoReadOnly, 1, 1);
-  ASSERT_EQ(ApplyFileInformation(dir.Sub("src/readonly.txt"), &info), 0);
+  FileInfo info;
+  info.has_written = true;
+  info.written = kWrittenTime;
+  info.attributes = kAttrReadOnly;
+  ASSERT_EQ(ApplyFileInformation(dir.Sub("src/readonly.txt"), info), 0);
 }
 
 // A file item as a hostile author would write it: names stored as given, data from
@@ -225,10 +218,11 @@ TEST_F(Tool, AnyNumberOfJobsGivesTheSameChunks) {
   ASSERT_EQ(CreateFolder(dir_.Sub("src/")), 0);
   for (const char* name : {"src/data.bin", "src/small.txt"}) {
     WriteFileBytes(dir_.Sub(name), name[4] == 'd' ? Data(1200000) : "small");
-    PropertyList times;
-    times.PutValue(kInfoWritten, TimeBlob(kWrittenTime), 1);
-    times.PutValue(kInfoAccessed, TimeBlob(kFutureTime), 1);
-    ASSERT_EQ(ApplyFileInformation(dir_.Sub(name), &times), 0);
+    FileInfo times;
+    times.has_written = times.has_accessed = true;
+    times.written = kWrittenTime;
+    times.accessed = kFutureTime;
+    ASSERT_EQ(ApplyFileInformation(dir_.Sub(name), times), 0);
   }
   std::string first;
   for (const char* jobs : {"1", "3", "8"}) {
@@ -607,8 +601,8 @@ TEST_F(Tool, ExtractFailuresNameTheItemAndWhy) {
   std::string long_name = std::string(300, 'n') + ".txt";
   long_content.Append(FileItem("", long_name.c_str(), dir_.Sub("data.txt")));
   ASSERT_EQ(WriteContainer(dir_.Sub("long.qef"), Text(kPassword), long_content, PackOptions()), 0);
-  PropertyList read_only;
-  read_only.PutByte(kInfoReadOnly, 1, 1);
+  FileInfo read_only;
+  read_only.attributes = kAttrReadOnly;
 
   struct Case {
     const char* what;
@@ -623,7 +617,7 @@ TEST_F(Tool, ExtractFailuresNameTheItemAndWhy) {
        [&](const Text& t) {
          CreateFolder(Text::Concat(t, "docs/"));
          WriteFileBytes(Text::Concat(t, "docs/report.pdf"), "old");
-         ApplyFileInformation(Text::Concat(t, "docs/report.pdf"), &read_only);
+         ApplyFileInformation(Text::Concat(t, "docs/report.pdf"), read_only);
        },
        "", "qef: docs/report.pdf: the file exists and is read-only (code 204)"},
       {"--keep-existing", "a.qef",

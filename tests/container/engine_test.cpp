@@ -49,21 +49,22 @@ int32_t Extract(const Text& container, const char* password, const Text& target,
 }
 
 void SetTimes(const Text& path, uint64_t written) {
-  PropertyList info;
-  unsigned char b[8];
-  PutFileTimeBytes(written, b);
-  Value v;
-  v.SetBlob(b, 8);
-  info.PutValue(kInfoWritten, v, 1);
-  info.PutValue(kInfoAccessed, v, 1);
-  ASSERT_EQ(ApplyFileInformation(path, &info), 0);
+  FileInfo info;
+  info.has_written = info.has_accessed = true;
+  info.written = info.accessed = written;
+  ASSERT_EQ(ApplyFileInformation(path, info), 0);
 }
 
 uint64_t WrittenTime(const Text& path) {
-  PropertyList info;
+  FileInfo info;
   CollectFileInformation(path, info);
-  Value v = info.GetValue(kInfoWritten);
-  return v.IsBlobOf(8) ? GetFileTimeBytes(v.GetBytes()) : 0;
+  return info.has_written ? info.written : 0;
+}
+
+FileInfo WithAttributes(uint32_t attributes) {
+  FileInfo info;
+  info.attributes = attributes;
+  return info;
 }
 
 // A source tree with what a round trip must restore.
@@ -82,15 +83,10 @@ Text MakeTree(const TempDir& dir) {
   WriteFileBytes(dir.Sub("src/tree/read-only.txt"), "keep me");
   SetTimes(dir.Sub("src/tree/small.txt"), FileTimeFromUnix(1234567890, 123456700));
   SetTimes(dir.Sub("src/tree/nested/deeper/big.bin"), FileTimeFromUnix(1000000000, 0));
-  PropertyList ro;
-  ro.PutByte(kInfoReadOnly, 1, 1);
-  ApplyFileInformation(dir.Sub("src/tree/read-only.txt"), &ro);
+  ApplyFileInformation(dir.Sub("src/tree/read-only.txt"), WithAttributes(kAttrReadOnly));
   // Hidden and system have no POSIX counterpart; Windows keeps and restores them.
   WriteFileBytes(dir.Sub("src/tree/hidden.txt"), "h");
-  PropertyList hidden;
-  hidden.PutByte(kInfoHidden, 1, 1);
-  hidden.PutByte(kInfoSystem, 1, 1);
-  ApplyFileInformation(dir.Sub("src/tree/hidden.txt"), &hidden);
+  ApplyFileInformation(dir.Sub("src/tree/hidden.txt"), WithAttributes(kAttrHidden | kAttrSystem));
   return root;
 }
 
@@ -109,12 +105,12 @@ TEST(Engine, RoundTripsRestoreTreesExactly) {
       EXPECT_EQ(got, source) << test::Describe(got);
       EXPECT_EQ(WrittenTime(dir.Sub("target/tree/small.txt")), FileTimeFromUnix(1234567890, 123456700));
       EXPECT_EQ(WrittenTime(dir.Sub("target/tree/nested/deeper/big.bin")), FileTimeFromUnix(1000000000, 0));
-      PropertyList want, have;
+      FileInfo want, have;
       CollectFileInformation(dir.Sub("src/tree/hidden.txt"), want);
       CollectFileInformation(dir.Sub("target/tree/hidden.txt"), have);
-      EXPECT_EQ(AttributeWord(&have), AttributeWord(&want));
+      EXPECT_EQ(have.attributes, want.attributes);
 #ifdef _WIN32
-      EXPECT_EQ(AttributeWord(&have) & 0x06u, 0x06u);  // hidden and system
+      EXPECT_EQ(have.attributes & (kAttrHidden | kAttrSystem), uint32_t(kAttrHidden | kAttrSystem));
 #endif
       test::RemoveTree(target);
     }
@@ -235,13 +231,11 @@ TEST(Engine, ReplacesExistingFilesOnlyWhenTheRunSucceeds) {
   EXPECT_EQ(Extract(dir.Sub("c.qef"), "pw", dir.Sub("t/"), nullptr, &keep), kCannotOpen);
   EXPECT_EQ(TakeSnapshot(dir.Sub("t/")), before);
 
-  PropertyList ro;
-  ro.PutByte(kInfoReadOnly, 1, 1);
-  ApplyFileInformation(dir.Sub("t/a.txt"), &ro);
+  ApplyFileInformation(dir.Sub("t/a.txt"), WithAttributes(kAttrReadOnly));
   before = TakeSnapshot(dir.Sub("t/"));
   EXPECT_EQ(Extract(dir.Sub("c.qef"), "pw", dir.Sub("t/")), kCannotOpen) << "a read-only file is not replaced";
   EXPECT_EQ(TakeSnapshot(dir.Sub("t/")), before);
-  ApplyFileInformation(dir.Sub("t/a.txt"), nullptr);
+  ApplyFileInformation(dir.Sub("t/a.txt"), FileInfo());
 
   EXPECT_EQ(Extract(dir.Sub("c.qef"), "pw", dir.Sub("t/")), 0);
   Snapshot after = TakeSnapshot(dir.Sub("t/"));

@@ -12,10 +12,14 @@ namespace {
 using test::ReadFileBytes;
 using test::TempDir;
 
-TEST(FileStream, WriteCreatesParentsThenReadsBack) {
+TEST(FileStream, WritesIntoAnExistingFolderOnlyThenReadsBack) {
   TempDir dir;
   Text path = dir.Sub("x/y/z/data.bin");
   FileStream out;
+  // Opening for writing makes no folder as a side effect.
+  EXPECT_EQ(out.Open(kModeWriting, path, nullptr), kCannotOpen);
+  EXPECT_FALSE(FolderExists(dir.Sub("x/")));
+  ASSERT_EQ(CreateFolder(dir.Sub("x/y/z/")), 0);
   ASSERT_EQ(out.Open(kModeWriting, path, nullptr), 0);
   EXPECT_EQ(out.Write("hello", 5), 0);
   EXPECT_EQ(out.WriteU32(0x01020304), 0);

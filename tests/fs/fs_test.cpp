@@ -18,17 +18,14 @@ using test::WriteFileBytes;
 
 const bool kWindows = kNativeStyle == PathStyle::kWindows;
 
-Value TimeValue(uint64_t filetime, int bytes = 8) {
-  unsigned char b[8];
-  PutFileTimeBytes(filetime, b);
-  Value v;
-  v.SetBlob(b, bytes);
-  return v;
-}
-
-uint64_t TimeOf(const PropertyList& list, uint16_t key) {
-  Value v = list.GetValue(key);
-  return v.IsBlobOf(8) ? GetFileTimeBytes(v.GetBytes()) : 0;
+FileInfo Times(uint64_t created, uint64_t accessed, uint64_t written, uint32_t attributes) {
+  FileInfo info;
+  info.attributes = attributes;
+  info.created = created;
+  info.accessed = accessed;
+  info.written = written;
+  info.has_created = info.has_accessed = info.has_written = true;
+  return info;
 }
 
 TEST(FileTime, ExactConversion) {
@@ -137,41 +134,38 @@ TEST(FsOps, ApplyAndCollectFileInformation) {
   const uint64_t written = FileTimeFromUnix(1100000000, 123456700);
   for (const Text& path : files) {
     ASSERT_TRUE(WriteFileBytes(path, "data"));
-    PropertyList info;
-    info.PutValue(kInfoCreated, TimeValue(created), 1);
-    info.PutValue(kInfoAccessed, TimeValue(accessed), 1);
-    info.PutValue(kInfoWritten, TimeValue(written), 1);
-    info.PutByte(kInfoReadOnly, 1, 1);
     // Read-only and times together: the times must still be set.
-    ASSERT_EQ(ApplyFileInformation(path, &info), 0) << path.Str();
-    PropertyList got;
+    ASSERT_EQ(ApplyFileInformation(path, Times(created, accessed, written, kAttrReadOnly)), 0) << path.Str();
+    FileInfo got;
     ASSERT_EQ(CollectFileInformation(path, got), 0);
-    EXPECT_EQ(got.GetByte(kInfoReadOnly, 0), 1) << path.Str();
-    EXPECT_EQ(TimeOf(got, kInfoWritten), written) << path.Str();
-    EXPECT_EQ(TimeOf(got, kInfoAccessed), accessed) << path.Str();
+    EXPECT_EQ(got.attributes & kAttrReadOnly, kAttrReadOnly) << path.Str();
+    EXPECT_TRUE(got.has_written && got.has_accessed && got.has_created);
+    EXPECT_EQ(got.written, written) << path.Str();
+    EXPECT_EQ(got.accessed, accessed) << path.Str();
 
-    // No list: all attributes off, times unchanged.
-    ASSERT_EQ(ApplyFileInformation(path, nullptr), 0);
-    PropertyList cleared;
+    // Nothing present: all attributes off, times unchanged.
+    ASSERT_EQ(ApplyFileInformation(path, FileInfo()), 0);
+    FileInfo cleared;
     CollectFileInformation(path, cleared);
-    EXPECT_EQ(cleared.GetByte(kInfoReadOnly, 0), 0);
-    EXPECT_EQ(TimeOf(cleared, kInfoWritten), written);
+    EXPECT_EQ(cleared.attributes & kAttrReadOnly, 0u);
+    EXPECT_EQ(cleared.written, written);
   }
 
-  // A 7-byte creation time is not a time: the others are still set.
-  PropertyList seven;
-  seven.PutValue(kInfoCreated, TimeValue(created, 7), 1);
-  seven.PutValue(kInfoWritten, TimeValue(accessed), 1);
-  EXPECT_EQ(ApplyFileInformation(files[0], &seven), 0);
-  PropertyList got;
+  // A time that is not present stays; the others are still set.
+  FileInfo only_written;
+  only_written.has_written = true;
+  only_written.written = accessed;
+  EXPECT_EQ(ApplyFileInformation(files[0], only_written), 0);
+  FileInfo got;
   CollectFileInformation(files[0], got);
-  EXPECT_EQ(TimeOf(got, kInfoWritten), accessed);
-  EXPECT_NE(TimeOf(got, kInfoCreated), 0u);
+  EXPECT_EQ(got.written, accessed);
+  EXPECT_EQ(got.accessed, accessed);
+  EXPECT_NE(got.created, 0u);
 
-  EXPECT_EQ(ApplyFileInformation(dir.Sub("missing"), nullptr), kFailed);
-  EXPECT_EQ(ApplyFileInformation(dir.Sub("missing/"), nullptr), kFailed);
-  EXPECT_EQ(ApplyFileInformation(folder, nullptr), 0);
-  PropertyList folder_info;
+  EXPECT_EQ(ApplyFileInformation(dir.Sub("missing"), FileInfo()), kFailed);
+  EXPECT_EQ(ApplyFileInformation(dir.Sub("missing/"), FileInfo()), kFailed);
+  EXPECT_EQ(ApplyFileInformation(folder, FileInfo()), 0);
+  FileInfo folder_info;
   EXPECT_EQ(CollectFileInformation(folder, folder_info), 0);
   EXPECT_EQ(CollectFileInformation(dir.Sub("missing"), folder_info), kFailed);
 }
@@ -214,17 +208,15 @@ TEST(NewFile, CreatesOnlyNewFilesAndFinishesWithTimesAndAttributes) {
   ASSERT_EQ(f.Create(path, exists), 0);
   EXPECT_FALSE(exists);
   EXPECT_EQ(f.Write("hello", 5), 0);
-  PropertyList info;
   const uint64_t written = FileTimeFromUnix(1300000000, 500);
-  info.PutValue(kInfoWritten, TimeValue(written), 1);
-  info.PutValue(kInfoAccessed, TimeValue(written), 1);
-  info.PutByte(kInfoReadOnly, 1, 1);
-  ASSERT_EQ(f.Finish(&info), 0);
+  FileInfo info = Times(0, written, written, kAttrReadOnly);
+  info.has_created = false;
+  ASSERT_EQ(f.Finish(info), 0);
   EXPECT_EQ(test::ReadFileBytes(path), "hello");
-  PropertyList got;
+  FileInfo got;
   ASSERT_EQ(CollectFileInformation(path, got), 0);
-  EXPECT_EQ(TimeOf(got, kInfoWritten), written);
-  EXPECT_EQ(got.GetByte(kInfoReadOnly, 0), 1);
+  EXPECT_EQ(got.written, written);
+  EXPECT_EQ(got.attributes & kAttrReadOnly, kAttrReadOnly);
 
   NewFile again;
   EXPECT_EQ(again.Create(path, exists), kCannotOpen);
@@ -234,7 +226,7 @@ TEST(NewFile, CreatesOnlyNewFilesAndFinishesWithTimesAndAttributes) {
   EXPECT_TRUE(exists) << "a folder has the name";
   EXPECT_EQ(again.Create(dir.Sub("missing/x"), exists), kCannotOpen);
   EXPECT_FALSE(exists);
-  ApplyFileInformation(path, nullptr);
+  ApplyFileInformation(path, FileInfo());
 }
 
 }  // namespace
@@ -289,9 +281,9 @@ TEST(Folder, NamesAreUsedInsideTheHeldFolderAndNeverThroughALink) {
   EXPECT_EQ(f.Id(), sub.Inspect("x").id);
   ASSERT_EQ(f.Close(), 0);
   EXPECT_TRUE(FileExists(dir.Sub(renamed ? "root/moved/x" : "root/sub/x")));
-  PropertyList ro;
-  ro.PutByte(kInfoReadOnly, 1, 1);
-  ASSERT_EQ(ApplyFileInformation(dir.Sub(renamed ? "root/moved/x" : "root/sub/x"), &ro), 0);
+  FileInfo ro;
+  ro.attributes = kAttrReadOnly;
+  ASSERT_EQ(ApplyFileInformation(dir.Sub(renamed ? "root/moved/x" : "root/sub/x"), ro), 0);
   EXPECT_TRUE(sub.Inspect("x").read_only);
   EXPECT_EQ(sub.Remove("x", f.Id()), 0) << "a read-only file too";
   EXPECT_TRUE(sub.MakeFolder("made"));

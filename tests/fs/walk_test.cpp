@@ -63,12 +63,12 @@ TEST(DeleteFolderTree, RemovesEverythingOrStopsAtTheFirstFailure) {
     // A read-only file cannot be deleted on Windows: the walk stops there.
     ASSERT_EQ(CreateFolder(dir.Sub("r/")), 0);
     WriteFileBytes(dir.Sub("r/locked.txt"), "x");
-    PropertyList ro;
-    ro.PutByte(kInfoReadOnly, 1, 1);
-    ApplyFileInformation(dir.Sub("r/locked.txt"), &ro);
+    FileInfo ro;
+    ro.attributes = kAttrReadOnly;
+    ApplyFileInformation(dir.Sub("r/locked.txt"), ro);
     EXPECT_EQ(DeleteFolderTree(dir.Sub("r/")), kCannotDeleteFile);
     EXPECT_TRUE(FolderExists(dir.Sub("r/")));
-    ApplyFileInformation(dir.Sub("r/locked.txt"), nullptr);
+    ApplyFileInformation(dir.Sub("r/locked.txt"), FileInfo());
   }
 }
 
