@@ -9,7 +9,7 @@
 #include "cli/names.h"
 #include "cli/tool.h"
 #include "container/container_reader.h"
-#include "container/format.h"
+#include "core/format.h"
 #include "core/result.h"
 
 namespace qef {

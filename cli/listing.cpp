@@ -1,7 +1,7 @@
 #include "cli/listing.h"
 
 #include "cli/names.h"
-#include "container/format.h"
+#include "core/format.h"
 #include "fs/filetime.h"
 #include "fs/fs.h"
 

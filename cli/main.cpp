@@ -12,7 +12,7 @@
 #include "cli/codepage.h"
 #include "cli/console.h"
 #include "cli/tool.h"
-#include "container/format.h"
+#include "core/format.h"
 #include "core/result.h"
 #include "core/thread.h"
 #include "fs/path.h"

@@ -6,8 +6,8 @@
 
 #include "cli/codepage.h"
 #include "cli/progress_bar.h"
-#include "container/format.h"
 #include "core/error.h"
+#include "core/format.h"
 #include "core/progress.h"
 #include "core/stream.h"
 #include "core/text.h"

@@ -15,7 +15,7 @@
 // writes, so containers from either library read alike.
 #include <cstdint>
 
-#include "container/format.h"
+#include "core/format.h"
 #include "core/stream.h"
 #include "crypto/cipher.h"
 #include "fs/file_stream.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "container/chunk_streams.h"
-#include "container/format.h"
+#include "core/format.h"
 #include "core/stream.h"
 #include "core/value.h"
 #include "fs/file_stream.h"

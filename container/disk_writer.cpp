@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "container/file_info.h"
-#include "container/format.h"
+#include "core/format.h"
 #include "core/result.h"
 #include "fs/path.h"
 

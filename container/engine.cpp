@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "container/container_reader.h"
-#include "container/format.h"
+#include "core/format.h"
 #include "core/progress.h"
 #include "core/result.h"
 #include "fs/fs.h"

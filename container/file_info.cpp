@@ -1,6 +1,6 @@
 #include "container/file_info.h"
 
-#include "container/format.h"
+#include "core/format.h"
 #include "fs/filetime.h"
 
 namespace qef {

@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "container/format.h"
 #include "container/value_record.h"
+#include "core/format.h"
 #include "core/heap.h"
 #include "core/result.h"
 #include "fs/path.h"

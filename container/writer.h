@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "container/format.h"
 #include "core/error.h"
+#include "core/format.h"
 #include "core/stream.h"
 #include "core/text.h"
 #include "core/value.h"

@@ -7,7 +7,7 @@
 // instance gives the same bytes as one CBC pass over the data joined together.
 #include <cstdint>
 
-#include "container/format.h"
+#include "core/format.h"
 #include "core/text.h"
 #include "core/value.h"
 

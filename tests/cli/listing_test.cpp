@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "container/format.h"
+#include "core/format.h"
 #include "fs/filetime.h"
 #include "fs/fs.h"
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "container/format.h"
 #include "container/value_record.h"
+#include "core/format.h"
 #include "core/memory_stream.h"
 #include "fs/filetime.h"
 

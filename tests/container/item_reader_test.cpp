@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "container/format.h"
 #include "container/value_record.h"
 #include "container/writer.h"
+#include "core/format.h"
 #include "core/memory_stream.h"
 #include "core/result.h"
 #include "fs/fs.h"
