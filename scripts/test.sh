@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds every preset and runs every test: natively, under
-# AddressSanitizer, and the Windows builds under Wine (each in a private prefix made
-# for this run, with a virtual display). The 64-bit Windows suite always runs; the
+# Installs what is missing, checks that the sources are formatted, builds every preset
+# and runs every test: natively, under AddressSanitizer, and the Windows builds under
+# Wine (each in a private prefix made for this run, with a virtual display). The 64-bit Windows suite always runs; the
 # 32-bit one only where this machine can run 32-bit programs, which a probe decides
 # (QEF_NO_32BIT=1 forces its answer to no). A suite that cannot run is reported as
 # skipped, never as passed.
@@ -52,6 +52,8 @@ for preset in native asan win64 win32; do
   build "$preset" || { echo "test: the $preset build failed" >&2; exit 1; }
 done
 
+echo "== source format"
+run_suite format scripts/format.sh --check
 echo "== native tests"
 run_suite native ctest --preset native
 echo "== native tests with AddressSanitizer and UndefinedBehaviorSanitizer"
