@@ -139,10 +139,10 @@ int RunEngine(const ReadRequest& q, const Text& target, ExtractOptions& options,
     message = names.Refusal();
   else if (r != kOk && r != kUnsafeName && !error.path.IsEmpty()) {
     // A failure about one item names it, says what was being done and, where the
-    // system gave one, its reason.
+    // system gave one, its reason (the engine keeps a context only for the code it
+    // ends with).
     if (error.action.Equals(kExistsAndKept)) error.action = "exists and --keep-existing was given";
-    error.path = Escaped(error.path, false);
-    message = DescribeError(error);
+    return Fail(error);
   }
   return r == kOk ? kExitOk : Fail(r, message);
 }

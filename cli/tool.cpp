@@ -17,7 +17,11 @@ int Fail(int32_t code, const Text& detail) {
 }
 
 int Fail(const ErrorInfo& error) {
-  std::fprintf(stderr, "%s\n", ErrorLine(error).Str());
+  // The path may be a name from an archive or from a folder being packed: it is shown
+  // with its control characters escaped, as every name the tool prints.
+  ErrorInfo shown = error;
+  shown.path = Escaped(error.path, false);
+  std::fprintf(stderr, "%s\n", ErrorLine(shown).Str());
   return kExitFailed;
 }
 

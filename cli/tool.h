@@ -23,7 +23,8 @@ enum ExitStatus : int {
 // Prints "qef: <detail or the code's meaning> (code N)" on standard error; answers
 // kExitFailed.
 int Fail(int32_t code, const Text& detail = Text());
-// The same for a failure with its context: "qef: <path>: <action>: <reason> (code N)".
+// The same for a failure with its context: "qef: <path>: <action>: <reason> (code N)",
+// the path's control characters escaped.
 int Fail(const ErrorInfo& error);
 // Prints "qef: warning: <text>" on standard error.
 void Warn(const Text& text);

@@ -277,6 +277,7 @@ TEST_F(ToolPosix, PackNamesWhatItCannotReadAndWhy) {
   TempDir io;
   ASSERT_EQ(CreateFolder(dir_.Sub("m1/sub/")), 0);
   ASSERT_EQ(CreateFolder(dir_.Sub("m2/")), 0);
+  ASSERT_EQ(CreateFolder(dir_.Sub("m3/bell\x07/")), 0);  // shown escaped, never sent to the terminal
   ASSERT_EQ(CreateFolder(dir_.Sub("locked/")), 0);
   ASSERT_EQ(CreateFolder(dir_.Sub("ro/")), 0);
   ASSERT_EQ(CreateFolder(dir_.Sub("out/")), 0);
@@ -286,6 +287,7 @@ TEST_F(ToolPosix, PackNamesWhatItCannotReadAndWhy) {
   ASSERT_EQ(symlink("a.txt", dir_.Sub("m1/link").Str()), 0);
   ASSERT_EQ(chmod(dir_.Sub("m1/sub").Str(), 0), 0);
   ASSERT_EQ(chmod(dir_.Sub("m2/secret.txt").Str(), 0), 0);
+  ASSERT_EQ(chmod(dir_.Sub("m3/bell\x07").Str(), 0), 0);
   ASSERT_EQ(chmod(dir_.Sub("locked").Str(), 0), 0);
   ASSERT_EQ(chmod(dir_.Sub("ro").Str(), 0555), 0);
   ASSERT_EQ(chmod(dir_.Sub("out").Str(), 0777), 0);
@@ -296,6 +298,7 @@ TEST_F(ToolPosix, PackNamesWhatItCannotReadAndWhy) {
     const char* said;
   } cases[] = {
       {"m2", "out/o.qef", "m2/secret.txt: cannot open the file: Permission denied (code 204)\n"},
+      {"m3", "out/o.qef", "m3/bell\\x07: cannot read the folder: Permission denied (code 221)\n"},
       {"m1", "out/o.qef", "m1/sub: cannot read the folder: Permission denied (code 221)\n"},
       {"locked", "out/o.qef", "locked: cannot read the folder: Permission denied (code 221)\n"},
       {"m1/a.txt", "ro/o.qef", "ro/o.qef: cannot create the file: Permission denied (code 204)\n"},
@@ -308,7 +311,7 @@ TEST_F(ToolPosix, PackNamesWhatItCannotReadAndWhy) {
     EXPECT_FALSE(Contains(r.err, "link:")) << r.err;
     EXPECT_TRUE(FindTemporaryFiles(dir_.Sub("out/")).empty() && !FileExists(dir_.Sub(c.output))) << c.source;
   }
-  for (const char* path : {"m1/sub", "locked", "ro"}) chmod(dir_.Sub(path).Str(), 0755);
+  for (const char* path : {"m1/sub", "m3/bell\x07", "locked", "ro"}) chmod(dir_.Sub(path).Str(), 0755);
 }
 
 // Starts a run and kills it outright (SIGKILL) once `folder` holds a file written aside;
