@@ -140,10 +140,12 @@ int32_t InflatingStream::RefillAhead() {
           ++counter_;
           return 0;
         }
-        if (s != nullptr && s->state == Ahead::kFetched) {
-          // Rather than wait, the reader inflates its next chunk itself.
-          s->state = Ahead::kClaimed;
-          claim = s;
+        // Rather than wait, the reader inflates a chunk itself: its next one, or, while
+        // the other thread inflates that, the oldest one nobody has claimed, so that the
+        // inflating is shared whichever side is the slower.
+        claim = s != nullptr && s->state == Ahead::kFetched ? s : a.Unclaimed();
+        if (claim != nullptr) {
+          claim->state = Ahead::kClaimed;
         } else {
           a.changed.Wait(a.mutex);
         }
