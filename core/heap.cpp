@@ -6,8 +6,16 @@ namespace qef {
 
 void SecureWipe(void* data, size_t size) {
   if (data == nullptr) return;
+#if defined(__GNUC__)
+  // A plain memset, which runs at the library's speed (every Text and chunk buffer is
+  // wiped when let go), kept by a barrier that tells the compiler the zeroed bytes may
+  // still be read, so that it is not dropped as a store to memory about to be freed.
+  std::memset(data, 0, size);
+  __asm__ __volatile__("" : : "r"(data) : "memory");
+#else
   volatile unsigned char* p = static_cast<volatile unsigned char*>(data);
   while (size--) *p++ = 0;
+#endif
 }
 
 char* HeapCopyText(const char* text) {
