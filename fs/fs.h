@@ -153,6 +153,7 @@ class NewFile {
   intptr_t handle_ = -1;
   Text path_;
   FileId id_;
+  uint32_t mode_ = 0;  // POSIX: the permission bits it was created with
   int32_t native_ = 0;
 };
 

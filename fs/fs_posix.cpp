@@ -242,7 +242,11 @@ int32_t Folder::ApplyInformation(const FileInfo&) const { return handle_ != -1 ?
 
 namespace {
 
-int CreateAt(int at, const char* name, bool& exists, FileId& id) {
+const uint32_t kModeUnknown = 0xFFFFFFFFu;
+
+// The new file's identity and permission bits come from one fstat: writing changes
+// neither, so that finishing the file needs no second look.
+int CreateAt(int at, const char* name, bool& exists, FileId& id, uint32_t& mode) {
   exists = false;
   int fd = ::openat(at, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) {
@@ -250,7 +254,9 @@ int CreateAt(int at, const char* name, bool& exists, FileId& id) {
     return -1;
   }
   struct stat st;
-  id = ::fstat(fd, &st) == 0 ? IdOf(st) : FileId();
+  bool known = ::fstat(fd, &st) == 0;
+  id = known ? IdOf(st) : FileId();
+  mode = known ? static_cast<uint32_t>(st.st_mode & 07777) : kModeUnknown;
   return fd;
 }
 
@@ -258,7 +264,7 @@ int CreateAt(int at, const char* name, bool& exists, FileId& id) {
 
 int32_t NewFile::Create(const Text& path, bool& exists) {
   Close();
-  int fd = CreateAt(AT_FDCWD, path.Str(), exists, id_);
+  int fd = CreateAt(AT_FDCWD, path.Str(), exists, id_, mode_);
   if (fd < 0) {
     native_ = errno;
     return kCannotOpen;
@@ -272,7 +278,7 @@ int32_t NewFile::Create(const Folder& folder, const Text& name, bool& exists) {
   Close();
   exists = false;
   if (!folder.IsOpen()) return kCannotOpen;
-  int fd = CreateAt(Fd(folder.handle_), name.Str(), exists, id_);
+  int fd = CreateAt(Fd(folder.handle_), name.Str(), exists, id_, mode_);
   if (fd < 0) {
     native_ = errno;
     return kCannotOpen;
@@ -303,10 +309,9 @@ int32_t NewFile::Finish(const FileInfo& info) {
   struct timespec times[2];
   AccessAndWrite(info, times);
   if (times[0].tv_nsec != UTIME_OMIT || times[1].tv_nsec != UTIME_OMIT) ::futimens(fd, times);
-  struct stat st;
-  if (::fstat(fd, &st) == 0) {
-    mode_t wanted = ModeFor(st.st_mode, info);
-    if (wanted != (st.st_mode & 07777)) ::fchmod(fd, wanted);
+  if (mode_ != kModeUnknown) {
+    mode_t wanted = ModeFor(static_cast<mode_t>(mode_), info);
+    if (wanted != mode_) ::fchmod(fd, wanted);
   }
   return Close();
 }
@@ -357,6 +362,12 @@ bool FolderSearch::Next(Text& name, bool& is_folder, bool& is_link) {
   while (struct dirent* e = ::readdir(state_->dir)) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
     name.Assign(e->d_name);
+    // Most file systems give the kind with the entry, which saves a look per entry.
+    if (e->d_type != DT_UNKNOWN) {
+      is_link = e->d_type == DT_LNK;
+      is_folder = e->d_type == DT_DIR;
+      return true;
+    }
     struct stat st;
     if (!Lstat(Text::Concat(state_->folder, e->d_name), st)) st.st_mode = 0;
     is_link = S_ISLNK(st.st_mode);
