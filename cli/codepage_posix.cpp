@@ -17,16 +17,52 @@ namespace qef {
 
 namespace {
 
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
 iconv_t OpenConverter(uint32_t code_page, bool to_code_page) {
   const char* patterns[] = {"CP%lu", "WINDOWS-%lu"};
   for (const char* pattern : patterns) {
     char name[32];
     std::snprintf(name, sizeof name, pattern, static_cast<unsigned long>(code_page));
     iconv_t cd = to_code_page ? iconv_open(name, "UTF-8") : iconv_open("UTF-8", name);
-    if (cd != reinterpret_cast<iconv_t>(-1)) return cd;
+    if (cd != kNoConverter) return cd;
   }
-  return reinterpret_cast<iconv_t>(-1);
+  return kNoConverter;
 }
+
+// Opening a converter costs more than converting a name with it, and the tool converts
+// every name of an archive: each thread keeps the last converter of each direction.
+class Converters {
+ public:
+  Converters() = default;
+  Converters(const Converters&) = delete;
+  Converters& operator=(const Converters&) = delete;
+  ~Converters() {
+    for (Entry& e : entries_)
+      if (e.cd != kNoConverter) iconv_close(e.cd);
+  }
+  // A converter in its initial state, or kNoConverter.
+  iconv_t Get(uint32_t code_page, bool to_code_page) {
+    Entry& e = entries_[to_code_page ? 1 : 0];
+    if (e.cd == kNoConverter || e.code_page != code_page) {
+      if (e.cd != kNoConverter) iconv_close(e.cd);
+      e.cd = OpenConverter(code_page, to_code_page);
+      e.code_page = code_page;
+    } else {
+      iconv(e.cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial shift state
+    }
+    return e.cd;
+  }
+
+ private:
+  struct Entry {
+    iconv_t cd = kNoConverter;
+    uint32_t code_page = 0;
+  };
+  Entry entries_[2];  // from the code page, to it
+};
+
+thread_local Converters converters;
 
 // Doubles the buffer, wiping the old one; `used` bytes are kept.
 void Grow(std::vector<char>& buffer, size_t used) {
@@ -49,8 +85,8 @@ int32_t Outcome(size_t done, int error, std::vector<char>& buffer, size_t used) 
 }
 
 int32_t Convert(const char* in, size_t n, uint32_t code_page, bool to_code_page, Text& out) {
-  iconv_t cd = OpenConverter(code_page, to_code_page);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return kUnsupported;
+  iconv_t cd = converters.Get(code_page, to_code_page);
+  if (cd == kNoConverter) return kUnsupported;
   // Four output bytes per input byte cover 8-bit and double-byte code pages both ways.
   std::vector<char> buffer(4 * n + 16);
   char* src = const_cast<char*>(in);
@@ -75,7 +111,6 @@ int32_t Convert(const char* in, size_t n, uint32_t code_page, bool to_code_page,
     again = done == static_cast<size_t>(-1) && error == E2BIG;
     r = Outcome(done, error, buffer, used);
   }
-  iconv_close(cd);
   for (size_t i = 0; r == kOk && i < used; ++i)
     if (buffer[i] == 0) r = kBadArgument;  // U+0000 cannot be carried by a Text
   if (r == kOk) {
