@@ -437,7 +437,7 @@ TEST_F(StubTest, NoCopyOfThePasswordOutlivesARun) {
   const std::string password = MakePassword(11, 3);
   const std::string wrong = MakePassword(7, 5);
   // Large and stored, so that the run can be caught in the middle.
-  std::string big(32u << 20, '\0');
+  std::string big(16u << 20, '\0');
   uint32_t x = 777;
   for (char& c : big) {
     x = x * 1103515245u + 12345u;
