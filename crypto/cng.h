@@ -15,7 +15,6 @@ struct CngCalls {
   decltype(&::BCryptGetProperty) get_property;
   decltype(&::BCryptGenerateSymmetricKey) generate_key;
   decltype(&::BCryptDestroyKey) destroy_key;
-  decltype(&::BCryptDuplicateKey) duplicate_key;
   decltype(&::BCryptEncrypt) encrypt;
   decltype(&::BCryptDecrypt) decrypt;
   decltype(&::BCryptGenRandom) gen_random;

@@ -19,13 +19,13 @@ bool Take(HMODULE library, const char* name, Fn& out) {
 BOOL CALLBACK LoadCalls(PINIT_ONCE, PVOID, PVOID*) {
   HMODULE library = LoadSystemLibrary("bcrypt.dll");
   CngCalls& c = g_calls;
-  g_complete =
-      library != nullptr && Take(library, "BCryptOpenAlgorithmProvider", c.open_algorithm) &&
-      Take(library, "BCryptCloseAlgorithmProvider", c.close_algorithm) &&
-      Take(library, "BCryptSetProperty", c.set_property) && Take(library, "BCryptGetProperty", c.get_property) &&
-      Take(library, "BCryptGenerateSymmetricKey", c.generate_key) && Take(library, "BCryptDestroyKey", c.destroy_key) &&
-      Take(library, "BCryptDuplicateKey", c.duplicate_key) && Take(library, "BCryptEncrypt", c.encrypt) &&
-      Take(library, "BCryptDecrypt", c.decrypt) && Take(library, "BCryptGenRandom", c.gen_random);
+  g_complete = library != nullptr && Take(library, "BCryptOpenAlgorithmProvider", c.open_algorithm) &&
+               Take(library, "BCryptCloseAlgorithmProvider", c.close_algorithm) &&
+               Take(library, "BCryptSetProperty", c.set_property) &&
+               Take(library, "BCryptGetProperty", c.get_property) &&
+               Take(library, "BCryptGenerateSymmetricKey", c.generate_key) &&
+               Take(library, "BCryptDestroyKey", c.destroy_key) && Take(library, "BCryptEncrypt", c.encrypt) &&
+               Take(library, "BCryptDecrypt", c.decrypt) && Take(library, "BCryptGenRandom", c.gen_random);
   return TRUE;
 }
 

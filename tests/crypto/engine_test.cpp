@@ -66,27 +66,6 @@ TEST(AesEngine, CbcVectorsInOneCallAndSplit) {
   }
 }
 
-// Long spans (which an engine may decrypt in parts at once) decrypt what one
-// encryption pass made, and the chain carries on after them: an odd number of blocks,
-// a span of 256 KiB (where splitting starts), a whole chunk, then short calls again.
-TEST(AesEngine, LongSpansDecryptAsShortCallsDo) {
-  Bytes key = FromHex("2b7e151628aed2a6abf7158809cf4f3c");
-  Bytes iv = FromHex("000102030405060708090a0b0c0d0e0f");
-  const std::vector<size_t> spans = {(1u << 20) + 16, 256u << 10, 1u << 20, 16, 48};
-  size_t total = 0;
-  for (size_t n : spans) total += n;
-  Bytes plain(total);
-  for (size_t i = 0; i < total; ++i) plain[i] = static_cast<unsigned char>(i * 31 + (i >> 11));
-  AesEngine enc;
-  ASSERT_EQ(enc.Setup(key.data(), iv.data(), kCipherEncrypt), kOk);
-  Bytes cipher = InPieces(plain, {}, [&](unsigned char* p, uint32_t n) { return enc.Encrypt(p, n); });
-
-  AesEngine dec;
-  ASSERT_EQ(dec.Setup(key.data(), iv.data(), kCipherDecrypt), kOk);
-  std::vector<size_t> pieces(spans.begin(), spans.end() - 1);
-  EXPECT_EQ(InPieces(cipher, pieces, [&](unsigned char* p, uint32_t n) { return dec.Decrypt(p, n); }), plain);
-}
-
 // The library would run either direction with either schedule; the engine must not.
 TEST(AesEngine, RefusesTheOtherDirection) {
   Bytes key = FromHex("2b7e151628aed2a6abf7158809cf4f3c");
