@@ -40,8 +40,16 @@ struct AppState {
   volatile LONG cancel = 0;
   volatile LONG progress = 0;  // overall progress 0..100
   HANDLE worker = INVALID_HANDLE_VALUE;
-  ProgressTracker tracker;  // used by the worker thread only
+  HWND worker_done_window = nullptr;  // told with kWorkerEnded when the worker ends
+  LONG run = 0;                       // counts the runs; set before the worker starts
+  ProgressTracker tracker;            // used by the worker thread only
 };
+
+// Posted to worker_done_window as the worker's last act, with the run's number as its
+// wparam, so that the dialog looks for the outcome at once instead of at its next
+// progress tick. The dialog still reads the outcome from the thread itself; a message
+// of an earlier run is known by its number.
+const UINT kWorkerEnded = WM_APP + 1;
 
 // The process-wide instance.
 AppState& App();

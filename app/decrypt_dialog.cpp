@@ -20,6 +20,9 @@ namespace {
 
 const UINT_PTR kPollTimer = 1;
 const UINT kPollPeriodMs = 100;
+// The poll period once the worker has said that it ends: the next tick comes within a
+// moment.
+const UINT kEndingPollMs = USER_TIMER_MINIMUM;
 
 // The controls that are locked while a run is going on; Cancel is never among them.
 const int kRunControls[] = {IDC_DECRYPT, IDC_BROWSE, IDC_TARGET, IDC_PASSWORD};
@@ -138,6 +141,8 @@ void OnDecrypt(DecryptDialog& dialog) {
   }
   app.container_out = file;
   app.container_write = kOk;
+  ++app.run;
+  app.worker_done_window = window;
   DWORD thread_id = 0;
   HANDLE thread = CreateThread(nullptr, 0, WorkerThread, password.Data(), 0, &thread_id);
   if (thread == nullptr) {
@@ -199,6 +204,15 @@ void OnTimer(DecryptDialog& dialog) {
     ErrorBox(window, FailureText(result, app.failure));
     EndDialog(window, result);
   }
+}
+
+// The worker of the current run is ending: the tick that reports its end is brought
+// forward instead of waited for. The outcome is still shown by a tick, not here: a
+// timer message comes only when no input waits, so a Cancel the user gave before the
+// outcome showed is still handled first, as it always was.
+void OnWorkerEnded(DecryptDialog& dialog, LONG run) {
+  AppState& app = *dialog.app;
+  if (run == app.run && app.worker != INVALID_HANDLE_VALUE) SetTimer(dialog.window, kPollTimer, kEndingPollMs, nullptr);
 }
 
 // The shell's folder browser. A chosen folder fills the target field with a new
@@ -287,6 +301,7 @@ INT_PTR CALLBACK DecryptDialogProc(HWND window, UINT message, WPARAM wparam, LPA
       }
       return TRUE;
     case WM_TIMER: OnTimer(*dialog); return TRUE;
+    case kWorkerEnded: OnWorkerEnded(*dialog, static_cast<LONG>(wparam)); return TRUE;
     case WM_DESTROY:
       ClearPasswordField(window);  // the controls still exist
       return FALSE;

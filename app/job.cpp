@@ -91,6 +91,7 @@ int32_t JobProgress(int32_t message, int32_t value, uintptr_t, uintptr_t) {
 DWORD WINAPI WorkerThread(void* password_buffer) {
   AppState& app = App();
   SecretBlock password(static_cast<char*>(password_buffer), kPasswordBufferSize);
+  LONG run = app.run;
   HANDLE file = app.container_out;
   app.container_out = INVALID_HANDLE_VALUE;
   {
@@ -110,6 +111,8 @@ DWORD WINAPI WorkerThread(void* password_buffer) {
   if (result == kOk) Feed(kProgressPosition, 100);
   // A name forgotten while its file is still there could not be retried at shutdown.
   if (RemoveFile(app.container_file) == kOk || !FileExists(app.container_file)) app.container_file = Text();
+  if (app.worker_done_window != nullptr)
+    PostMessageA(app.worker_done_window, kWorkerEnded, static_cast<WPARAM>(run), 0);
   return static_cast<DWORD>(result);
 }
 

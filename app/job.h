@@ -2,7 +2,8 @@
 // One extraction run on the worker thread: the worker copies the container into its
 // temporary file in pieces, then hands that file, the target folder and the password
 // to the extraction engine. Both steps feed one progress, and the user's cancel stops
-// either. The worker never touches a window; the decrypt dialog polls the shared state.
+// either. The worker never touches a window: the decrypt dialog polls the shared state
+// for the progress, and the worker only posts it one message when it ends.
 #include <windows.h>
 
 #include <cstdint>
@@ -41,7 +42,8 @@ int32_t JobProgress(int32_t message, int32_t value, uintptr_t user1, uintptr_t u
 // Thread routine; its parameter is the password buffer, its exit code the result. It
 // fills and closes app.container_out first (its result also goes to
 // app.container_write), then extracts (a failure's context goes to app.failure). It removes the container file when the
-// job ends, whatever the result, and forgets the name only once the file is gone.
+// job ends, whatever the result, and forgets the name only once the file is gone; then
+// it posts kWorkerEnded with its run number to app.worker_done_window, when there is one.
 DWORD WINAPI WorkerThread(void* password_buffer);
 
 }  // namespace qef
