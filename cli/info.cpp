@@ -26,11 +26,13 @@ const char* CipherName(uint8_t id) {
   return id == kAesCipher ? "AES-128" : id == kBlowfishCipher ? "Blowfish" : "unknown";
 }
 
+// The header keeps only the setting: which deflate level made the chunks depends on the
+// version that wrote them (zlib 9 and 3 once, libdeflate 6 and 4 now), so none is named.
 const char* CompressionName(uint8_t setting) {
   switch (setting) {
     case kCompressionStored: return "store";
-    case kCompressionBest: return "best: deflate level 9";
-    case kCompressionFast: return "fast: deflate level 3";
+    case kCompressionBest: return "best: deflate";
+    case kCompressionFast: return "fast: deflate";
     default: return "unknown";
   }
 }
