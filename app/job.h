@@ -41,9 +41,10 @@ int32_t JobProgress(int32_t message, int32_t value, uintptr_t user1, uintptr_t u
 
 // Thread routine; its parameter is the password buffer, its exit code the result. It
 // fills and closes app.container_out first (its result also goes to
-// app.container_write), then extracts (a failure's context goes to app.failure). It removes the container file when the
-// job ends, whatever the result, and forgets the name only once the file is gone; then
-// it posts kWorkerEnded with its run number to app.worker_done_window, when there is one.
+// app.container_write), then extracts (a failure's context goes to app.failure). It
+// removes the container file when the job ends, whatever the result, and forgets the
+// name only once the file is gone; then it posts kWorkerEnded with its run number to
+// app.worker_done_window, when there is one.
 DWORD WINAPI WorkerThread(void* password_buffer);
 
 }  // namespace qef

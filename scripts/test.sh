@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks that the sources are formatted, builds every preset
 # and runs every test: natively, under AddressSanitizer, and the Windows builds under
-# Wine (each in a private prefix made for this run, with a virtual display). The 64-bit Windows suite always runs; the
-# 32-bit one only where this machine can run 32-bit programs, which a probe decides
-# (QEF_NO_32BIT=1 forces its answer to no). A suite that cannot run is reported as
-# skipped, never as passed.
+# Wine (each in a private prefix made for this run, with a virtual display). The 64-bit
+# Windows suite always runs; the 32-bit one only where this machine can run 32-bit
+# programs, which a probe decides (QEF_NO_32BIT=1 forces its answer to no). A suite
+# that cannot run is reported as skipped, never as passed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
