@@ -19,7 +19,7 @@ using SkipReporter = void (*)(const Text& path, const char* why, void* user);
 struct PackOptions {
   uint8_t cipher_id = kAesCipher;              // or kBlowfishCipher
   uint8_t compression = kCompressionBest;      // a CompressionSetting
-  bool progress_total = true;                  // write header key 30 so that readers can show progress
+  bool progress_total = true;                  // write kHeaderProgressTotal so that readers can show progress
   const ProgressCallback* progress = nullptr;  // progress of the writing, may be null
   int32_t jobs = 1;                            // chunks compressed at once
 };
