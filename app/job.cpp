@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "container/engine.h"
 #include "core/heap.h"
+#include "core/hold.h"
 #include "core/progress.h"
 #include "core/result.h"
 #include "fs/fs.h"
@@ -39,6 +40,7 @@ int32_t WriteContainerFile(AppState& app, HANDLE file) {
       break;
     }
     done += piece;
+    if (done < length) HoldPoint("container-file");
     if (JobProgress(kProgressPosition, static_cast<int32_t>(static_cast<uint64_t>(done) * kWriteScale / length), 0,
                     0) == kCancelled)
       r = kCancelled;
@@ -111,6 +113,7 @@ DWORD WINAPI WorkerThread(void* password_buffer) {
   if (result == kOk) Feed(kProgressPosition, 100);
   // A name forgotten while its file is still there could not be retried at shutdown.
   if (RemoveFile(app.container_file) == kOk || !FileExists(app.container_file)) app.container_file = Text();
+  HoldPoint("run-end");
   if (app.worker_done_window != nullptr)
     PostMessageA(app.worker_done_window, kWorkerEnded, static_cast<WPARAM>(run), 0);
   return static_cast<DWORD>(result);

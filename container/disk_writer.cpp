@@ -5,6 +5,7 @@
 
 #include "container/file_info.h"
 #include "core/format.h"
+#include "core/hold.h"
 #include "core/result.h"
 #include "fs/path.h"
 
@@ -333,7 +334,10 @@ int32_t DiskWriter::BeginFileItem(const ItemHeader& item, bool& skipped) {
 }
 
 int32_t DiskWriter::WriteData(const unsigned char* data, uint32_t length) {
-  if (out_.Write(data, length) == 0) return 0;
+  if (out_.Write(data, length) == 0) {
+    HoldPoint("file-data");
+    return 0;
+  }
   return ItemFailed(Note(kShortWrite, "cannot write the file", out_.NativeError()), item_path_);
 }
 

@@ -10,6 +10,7 @@
 #include "container/file_info.h"
 #include "container/value_record.h"
 #include "core/heap.h"
+#include "core/hold.h"
 #include "core/result.h"
 #include "crypto/hash.h"
 #include "fs/file_stream.h"
@@ -160,6 +161,7 @@ int32_t WriteItem(const Value& value, Stream& s, unsigned char* buffer, uint32_t
       break;
     }
     s.Write(buffer, n);
+    HoldPoint("pack-data");
     left -= n;
   }
   if (s.GetError() == 0 && std::fgetc(f) != EOF) s.Fail(kShortRead);

@@ -117,6 +117,8 @@ TEST(InflatingStream, ChunkRules) {
       {"length above 65,535", CompressedChunk(0, std::string(65536, 'a')), 1, kBadChunk, ""},
       {"stored length above 65,535 before inflating", CompressedChunk(1, Zlib(plain, 9), 65536), 1, kBadChunk, ""},
       {"inflates beyond 65,535", CompressedChunk(1, Zlib(std::string(70000, 'x'), 9)), 1, kBadChunk, ""},
+      {"inflates to 65,536", CompressedChunk(1, Zlib(std::string(65536, 'x'), 9)), 1, kBadChunk, ""},
+      {"inflates to 65,535", CompressedChunk(1, Zlib(std::string(65535, 'x'), 9)), 1, 0, std::string(65535, 'x')},
       {"empty chunk", CompressedChunk(0, ""), 1, kBadChunk, ""},
       {"not zlib", CompressedChunk(1, "garbage!"), 1, kBadChunk, ""},
       {"truncated zlib", CompressedChunk(1, Zlib(plain, 9).substr(0, 6)), 1, kBadChunk, ""},
@@ -262,6 +264,9 @@ TEST(ContainerReader, HeaderRules) {
       {"a Word cipher id reads as Blowfish", ContainerBytes(blowfish_by_word, "pw", 0, nullptr, content), 0},
       {"long vector", ContainerBytes(test::StandardHeader(2, 0, &v17), "pw", 2, nullptr, content), kBadVector},
       {"wrong password", ContainerBytes(test::StandardHeader(2, 0, &v16), "PW", 2, &v16, content), kWrongPassword},
+      // "pw18" checks as 1a f7 and "pw" as 1a 91: only the second byte tells them apart.
+      {"wrong password, second check byte", ContainerBytes(test::StandardHeader(2, 0, &v16), "pw18", 2, &v16, content),
+       kWrongPassword},
       {"setting 3 before the password", ContainerBytes(test::StandardHeader(2, 3, &v16), "x", 2, &v16, content),
        kBadCompression},
       {"cipher 1", ContainerBytes(test::StandardHeader(1, 0, nullptr), "pw", 2, nullptr, content), kBadMagic},

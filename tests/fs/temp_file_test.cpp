@@ -98,6 +98,7 @@ TEST(TemporaryName, KnowsOnlyTheNamesRunsWriteAsideUnder) {
       {"~qef--3.tmp", false},
       {"~qef-0123456789abcdeF-1.tmp", false},
       {"~qef-0123456789abcde-1.tmp", false},
+      {"~qef-0123456789abcde-12.tmp", false},  // 15 digits, at the length of a real name
       {"~qef-0123456789abcdef-x.tmp", false},
       {"~qef-0123456789abcdef-1.tmp.txt", false},
       {"~qef-notes.tmp", false},
