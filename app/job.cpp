@@ -40,10 +40,10 @@ int32_t WriteContainerFile(AppState& app, HANDLE file) {
       break;
     }
     done += piece;
-    if (done < length) HoldPoint("container-file");
     if (JobProgress(kProgressPosition, static_cast<int32_t>(static_cast<uint64_t>(done) * kWriteScale / length), 0,
                     0) == kCancelled)
       r = kCancelled;
+    if (done < length) HoldPoint("container-file");
   }
   if (!CloseHandle(file) && r == kOk) r = kShortWrite;
   if (r == kOk && length == 0) r = kShortWrite;

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -10,6 +11,7 @@
 
 #include "app/res/resource.h"
 #include "container/writer.h"
+#include "core/hold.h"
 #include "fs/fs.h"
 #include "fs/path.h"
 #include "sfx/payload.h"
@@ -294,6 +296,30 @@ RecipientReport RunAsRecipient(const Text& exe, const Text& temp_folder, const T
   }
   report.total_s = seconds_since(start);
   return report;
+}
+
+RunHold::RunHold(const char* point) { SetEnvironmentVariableA(kHoldVariable, point); }
+
+RunHold::~RunHold() {
+  Release();
+  SetEnvironmentVariableA(kHoldVariable, nullptr);
+  if (reached_ != nullptr) CloseHandle(reached_);
+  if (go_ != nullptr) CloseHandle(go_);
+}
+
+bool RunHold::WaitHeld(DWORD pid, DWORD limit_ms) {
+  // The program started has its own copy of the variable; later ones are not held.
+  SetEnvironmentVariableA(kHoldVariable, nullptr);
+  char name[64];
+  std::snprintf(name, sizeof name, "Local\\qef-hold-%lu-reached", static_cast<unsigned long>(pid));
+  if (reached_ == nullptr) reached_ = CreateEventA(nullptr, TRUE, FALSE, name);
+  std::snprintf(name, sizeof name, "Local\\qef-hold-%lu-go", static_cast<unsigned long>(pid));
+  if (go_ == nullptr) go_ = CreateEventA(nullptr, TRUE, FALSE, name);
+  return reached_ != nullptr && go_ != nullptr && WaitForSingleObject(reached_, limit_ms) == WAIT_OBJECT_0;
+}
+
+void RunHold::Release() {
+  if (go_ != nullptr) SetEvent(go_);
 }
 
 ThreadPause::ThreadPause(DWORD pid, DWORD running_thread) {

@@ -55,11 +55,11 @@ class StubRun {
   // current folder (both internal form). The time of the start is kept.
   bool Start(const Text& exe, const Text& temp_folder, const Text& current);
   // The program's visible top-level window of that kind, or null at the time limit.
-  HWND WaitForWindow(WindowKind kind, DWORD limit_ms = 20000);
+  HWND WaitForWindow(WindowKind kind, DWORD limit_ms = 60000);
   // True once no visible window of that kind is left.
-  bool WaitUntilGone(WindowKind kind, DWORD limit_ms = 20000);
+  bool WaitUntilGone(WindowKind kind, DWORD limit_ms = 60000);
   // The exit code, or -1 when the program is still running at the time limit.
-  long WaitForExit(DWORD limit_ms = 20000);
+  long WaitForExit(DWORD limit_ms = 60000);
   DWORD ProcessId() const { return process_.dwProcessId; }
   HANDLE Process() const { return process_.hProcess; }
   DWORD StartTick() const { return start_tick_; }
@@ -100,6 +100,26 @@ class ThreadPause {
 
  private:
   std::vector<HANDLE> threads_;
+};
+
+// Holds the next program started at a hold point of its own (core/hold.h), so that a
+// test acts at a known place of a run whatever the speed of the machine. Armed from
+// construction until WaitHeld; the destructor lets a held run go on.
+class RunHold {
+ public:
+  explicit RunHold(const char* point);
+  RunHold(const RunHold&) = delete;
+  RunHold& operator=(const RunHold&) = delete;
+  ~RunHold();
+  // Waits until the program `pid` has reached the point and waits there; false at the
+  // time limit (the run never got there).
+  bool WaitHeld(DWORD pid, DWORD limit_ms = 120000);
+  // Lets the held run go on.
+  void Release();
+
+ private:
+  HANDLE reached_ = nullptr;
+  HANDLE go_ = nullptr;
 };
 
 // A place in another process where one of several byte strings was found.

@@ -229,7 +229,7 @@ TEST_F(StubTest, SuccessRestoresTheTreeAndClosesBothDialogs) {
   EXPECT_FALSE(IsControlEnabled(disclaimer, IDOK));
   EXPECT_TRUE(Screenshot(disclaimer, std::string("dialog111_") + Expected().language));
   PostMessageA(GetDlgItem(disclaimer, IDC_DISCLAIMER), WM_VSCROLL, MAKEWPARAM(SB_BOTTOM, 0), 0);
-  EXPECT_TRUE(PollUntil([&] { return IsControlEnabled(disclaimer, IDOK); }, 5000)) << "Accept still disabled";
+  EXPECT_TRUE(PollUntil([&] { return IsControlEnabled(disclaimer, IDOK); }, 60000)) << "Accept still disabled";
   Press(disclaimer, IDOK);
 
   HWND intro = run_.WaitForWindow(WindowKind::kIntro);
@@ -279,7 +279,7 @@ TEST_F(StubTest, WrongPasswordKeepsTheDialogForAnotherTry) {
   EXPECT_TRUE(PollUntil(ready_again, 20000)) << "run controls locked or progress bar shown";
   // The run took the password out of its field: the user types it again.
   EXPECT_EQ(ControlTextLength(dialog, IDC_PASSWORD), 0);
-  EXPECT_TRUE(PollUntil([&] { return FocusOf(dialog) == GetDlgItem(dialog, IDC_PASSWORD); }, 5000))
+  EXPECT_TRUE(PollUntil([&] { return FocusOf(dialog) == GetDlgItem(dialog, IDC_PASSWORD); }, 60000))
       << "the empty password field does not have the focus";
   EXPECT_FALSE(FolderExists(Text::Concat(Out(), "data/")));
   ExpectNoTempLeftovers();
@@ -318,8 +318,9 @@ TEST_F(StubTest, EmptyFieldsAreRefusedBeforeAnythingIsWritten) {
 }
 
 TEST_F(StubTest, CancelDuringALargeFileEndsSilentlyAndCleansUp) {
-  // Incompressible and stored, so that the file takes a while to write.
-  std::string big(32u << 20, '\0');
+  // Stored and incompressible, and longer than one piece of data, so that the run is
+  // held inside it with the file partly written.
+  std::string big(4u << 20, '\0');
   uint32_t x = 12345;
   for (char& c : big) {
     x = x * 1103515245u + 12345u;
@@ -329,6 +330,7 @@ TEST_F(StubTest, CancelDuringALargeFileEndsSilentlyAndCleansUp) {
   Bytes container;
   ASSERT_EQ(PackFolder(Data(), kPassword, /*stored=*/true, container), "");
   ASSERT_EQ(MakeProgram(container, Exe()), "");
+  RunHold hold("file-data");
   Start();
   HWND dialog = OpenDecryptDialog();
   ASSERT_NE(dialog, nullptr);
@@ -336,23 +338,13 @@ TEST_F(StubTest, CancelDuringALargeFileEndsSilentlyAndCleansUp) {
   SetControlText(dialog, IDC_TARGET, System(Out()));
   SetControlText(dialog, IDC_PASSWORD, kPassword);
   Press(dialog, IDC_DECRYPT);
-  Text big_file = Text::Concat(Out(), "data/big.bin");
-  // The file is looked at only while the worker threads wait, and Cancel is pressed
-  // while they still wait, so that the run is inside the file when it sees the cancel,
-  // however fast the machine writes: between two looks it runs for a millisecond only.
-  bool inside = false;
-  int64_t size = -1;
-  for (DWORD start = GetTickCount();
-       !inside && size < static_cast<int64_t>(big.size()) && GetTickCount() - start < 60000; Sleep(1)) {
-    ThreadPause pause(run_.ProcessId(), GetWindowThreadProcessId(dialog, nullptr));
-    size = FileExists(big_file) ? FileSize(big_file) : -1;
-    if (size < 0 || size >= static_cast<int64_t>(big.size())) continue;
-    inside = true;
-    Press(dialog, IDCANCEL);
-    EXPECT_TRUE(PollUntil([&] { return !IsControlEnabled(dialog, IDCANCEL); }, 5000)) << "Cancel still enabled";
-  }
-  ASSERT_TRUE(inside) << (size < 0 ? "the run never reached the large file"
-                                   : "the file was complete before the cancel");
+  // Cancel is pressed while the worker waits after the first piece of the file, and the
+  // worker goes on only once the dialog has taken the cancel.
+  ASSERT_TRUE(hold.WaitHeld(run_.ProcessId())) << "the run never reached the large file's data";
+  Press(dialog, IDCANCEL);
+  EXPECT_TRUE(PollUntil([&] { return !IsControlEnabled(dialog, IDCANCEL); }, 60000))
+      << "waited 60 s for the dialog to take the cancel";
+  hold.Release();
 
   EXPECT_TRUE(run_.WaitUntilGone(WindowKind::kDecrypt, 60000));
   EXPECT_EQ(run_.WaitForWindow(WindowKind::kMessage, 0), nullptr) << "a cancelled run shows no message";
@@ -436,8 +428,8 @@ Copies FindPassword(const StubRun& run, const std::string& password) {
 TEST_F(StubTest, NoCopyOfThePasswordOutlivesARun) {
   const std::string password = MakePassword(11, 3);
   const std::string wrong = MakePassword(7, 5);
-  // Large and stored, so that the run can be caught in the middle.
-  std::string big(16u << 20, '\0');
+  // Stored and longer than one piece of data, so that the run is held in the middle.
+  std::string big(4u << 20, '\0');
   uint32_t x = 777;
   for (char& c : big) {
     x = x * 1103515245u + 12345u;
@@ -447,6 +439,8 @@ TEST_F(StubTest, NoCopyOfThePasswordOutlivesARun) {
   Bytes container;
   ASSERT_EQ(PackFolder(Data(), password.c_str(), /*stored=*/true, container), "");
   ASSERT_EQ(MakeProgram(container, Exe()), "");
+  // The wrong password's run never reaches file data; the right one is held there.
+  RunHold hold("file-data");
   Start();
   HWND dialog = OpenDecryptDialog();
   ASSERT_NE(dialog, nullptr);
@@ -465,15 +459,16 @@ TEST_F(StubTest, NoCopyOfThePasswordOutlivesARun) {
   TypeText(dialog, IDC_PASSWORD, password);
   Press(dialog, IDC_DECRYPT);
   Text big_file = Text::Concat(Out(), "data/big.bin");
-  ASSERT_TRUE(PollUntil([&] { return FileExists(big_file); }, 60000)) << "the run never reached the large file";
+  ASSERT_TRUE(hold.WaitHeld(run_.ProcessId())) << "the run never reached the large file's data";
   {
+    // The read-ahead thread is paused too, so that no copy moves during the scan.
     ThreadPause pause(run_.ProcessId(), GetWindowThreadProcessId(dialog, nullptr));
-    ASSERT_LT(FileSize(big_file), static_cast<int64_t>(big.size())) << "the run ended before the scan";
     Copies during = FindPassword(run_, password);
     EXPECT_GE(during.typed, 1) << "the scan does not see the password the run holds";
     EXPECT_GE(during.key, 1) << "the scan does not see the key the run holds";
     EXPECT_EQ(during.wide, 0) << "the field kept the password for the run\n" << during.where;
   }
+  hold.Release();
 
   box = run_.WaitForWindow(WindowKind::kMessage, 60000);
   ASSERT_NE(box, nullptr);
