@@ -74,7 +74,13 @@ int32_t ArchiveInput::Open(const Text& path, Text& message) {
   program_ = start[0] == 'M' && start[1] == 'Z';
   if (!program_) {
     if (ContainerKindOf(path) == kKindContainer || ContainerKindOf(path) == kKindOldFormat) return kOk;
-    message.Format("%s is neither a .qef container nor a self-extracting program", path.Str());
+    // A container is known by its ending; one that lost it ("x.bak") is told how to
+    // open it rather than called something else.
+    PropertyList header;
+    if (ReadHeader(header) == kOk)
+      message.Format("%s is a .qef container under another name: rename it to end in .qef to open it", path.Str());
+    else
+      message.Format("%s is neither a .qef container nor a self-extracting program", path.Str());
     return kUnsupported;
   }
 
@@ -123,6 +129,34 @@ int32_t ArchiveInput::ReadHeader(PropertyList& header) {
   }
   if (r == kOk && header.GetString(kHeaderMagic, "").NotEquals(kContainerMagic)) r = kBadMagic;
   return r;
+}
+
+Text ArchiveInput::WhatWasFound(int32_t code) const {
+  Text message;
+  if (code == kOldFormat) {
+    message.Format("%s: %s", path_.Str(), DescribeResult(code));
+    return message;
+  }
+  unsigned char head[64];
+  uint64_t length = part_.length != 0 ? part_.length : static_cast<uint64_t>(FileSize(path_));
+  uint32_t n = length < sizeof head ? static_cast<uint32_t>(length) : static_cast<uint32_t>(sizeof head);
+  bool text = n > 0;
+  StreamParams params;
+  FileStream file;
+  if (n > 0 && file.OpenPart(path_, part_, &params) == kOk && file.Read(head, n) == kOk) {
+    for (uint32_t i = 0; i < n; ++i)
+      if (head[i] < 0x20 && head[i] != '\n' && head[i] != '\r' && head[i] != '\t') text = false;
+  } else {
+    text = false;
+  }
+  file.Close();
+  if (length == 0)
+    message.Format("%s is empty, not an archive", path_.Str());
+  else if (text)
+    message.Format("%s holds text, not an archive", path_.Str());
+  else
+    message.Format("%s is not a qef archive, or its header is damaged (%s)", path_.Str(), DescribeResult(code));
+  return message;
 }
 
 int32_t ArchiveInput::ReadBlockBytes(uint32_t offset, uint32_t length, uint32_t limit,

@@ -47,6 +47,10 @@ class ArchiveInput {
   // The container's header, read in plain (no password needed): 0, or 312 for an
   // older format, the reading's code, or 310 when the magic is wrong.
   int32_t ReadHeader(PropertyList& header);
+  // The message for a header that ReadHeader refused with `code`: the archive's name
+  // and what its first bytes are instead ("is empty", "holds text"), else that it is no
+  // archive or its header is damaged.
+  Text WhatWasFound(int32_t code) const;
 
   // Programs only: `length` bytes of the payload block from `offset` (inside the block,
   // as the layout gives them). 0; kOutOfMemory for more than `limit` bytes or when

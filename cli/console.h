@@ -16,6 +16,11 @@ int32_t ReadHiddenLine(const char* prompt, Text& line, Text& message);
 
 // True when standard error is a terminal (a console on Windows).
 bool StandardErrorIsTerminal();
+// True when standard input is a terminal (a console on Windows).
+bool StandardInputIsTerminal();
+// The width of the terminal standard error writes to, in columns, asked afresh on each
+// call so that a resized window is followed; 0 when it cannot be known.
+int32_t TerminalColumns();
 
 // The value of an environment variable; false when it is not set.
 bool ReadEnvironment(const char* name, Text& value);

@@ -4,6 +4,7 @@
 // only once the reading has stopped, then the signal takes its course.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -135,6 +136,15 @@ int32_t ReadHiddenLine(const char* prompt, Text& line, Text& message) {
 }
 
 bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+bool StandardInputIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+
+int32_t TerminalColumns() {
+  struct winsize size;
+  std::memset(&size, 0, sizeof size);
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
 
 bool ReadEnvironment(const char* name, Text& value) {
   const char* v = std::getenv(name);

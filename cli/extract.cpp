@@ -1,5 +1,6 @@
 // qef extract, list and test: one run of the extraction engine each, writing the
 // items (extract) or only decrypting and decoding them (list, test).
+#include <cstdio>
 #include <functional>
 #include <set>
 #include <string>
@@ -9,6 +10,7 @@
 #include "cli/console.h"
 #include "cli/listing.h"
 #include "cli/names.h"
+#include "cli/pattern.h"
 #include "cli/tool.h"
 #include "container/container_reader.h"
 #include "container/engine.h"
@@ -18,6 +20,7 @@
 #include "core/result.h"
 #include "fs/fs.h"
 #include "fs/path.h"
+#include "fs/temp_file.h"
 
 namespace qef {
 
@@ -49,17 +52,78 @@ void CountItem(const ItemHeader& item, bool, void* user) {
   }
 }
 
+// An item's path as the user names it: local names, '/' between them, no '/' after a
+// folder. The stored bytes when they do not convert.
+Text LocalPathOf(const ItemHeader& item, const CodePage& page) {
+  Text stored = Text::Concat(item.folder, item.name), local, why;
+  if (ToLocalName(stored, page, local, why) != kOk) local = stored;
+  return StripTrailingSeparator(ToInternalForm(local, PathStyle::kWindows));
+}
+
+// The patterns of a run, and which of them chose something.
+struct Chooser {
+  const std::vector<Text>* patterns = nullptr;
+  const CodePage* page = nullptr;
+  std::vector<bool> used;
+
+  static bool Choose(const ItemHeader& item, void* user) {
+    Chooser& c = *static_cast<Chooser*>(user);
+    Text path = LocalPathOf(item, *c.page);
+    bool chosen = false;
+    for (size_t i = 0; i < c.patterns->size(); ++i) {
+      if (ChoosesPath((*c.patterns)[i], path)) {
+        c.used[i] = true;
+        chosen = true;
+      }
+    }
+    return chosen;
+  }
+  void Install(const ReadRequest& q, ExtractOptions& options) {
+    if (q.patterns.empty()) return;
+    patterns = &q.patterns;
+    page = &q.common.page;
+    used.assign(q.patterns.size(), false);
+    options.selector = &Chooser::Choose;
+    options.selector_user = this;
+  }
+  // The patterns that chose nothing, quoted and joined; empty when each chose something.
+  Text Unused() const {
+    Text list;
+    for (size_t i = 0; i < used.size(); ++i) {
+      if (used[i]) continue;
+      list.Append(list.IsEmpty() ? "'" : ", '");
+      list.Append(Escaped((*patterns)[i], false));
+      list.AppendChar('\'');
+    }
+    return list;
+  }
+};
+
+// After a run that went well: 0, or the failure when a pattern chose nothing.
+int UnusedPatterns(const Chooser& chooser) {
+  Text unused = chooser.Unused();
+  if (unused.IsEmpty()) return kExitOk;
+  return Fail(kFailed, Text::Concat(Text("nothing in the archive matches "), unused));
+}
+
 // What an extraction wrote: its tally, and the folders (as stored) that its files went
 // to, where another run that was stopped may have left files written aside.
 struct Extracted {
   Tally tally;
   std::set<std::string> folders;
+  const CodePage* page = nullptr;
+  bool verbose = false;
 };
 
 void NoteExtracted(const ItemHeader& item, bool refused, void* user) {
   Extracted& e = *static_cast<Extracted*>(user);
   CountItem(item, refused, &e.tally);
   if (item.kind == kKindFile) e.folders.insert(item.folder.Str());
+  if (e.verbose && (item.kind == kKindFile || item.kind == kKindFolder)) {
+    Text path = Escaped(LocalPathOf(item, *e.page), false);
+    if (item.kind == kKindFolder) path.AppendChar('/');
+    std::printf("%s\n", path.Str());
+  }
 }
 
 // The folders below the target that the stored folder parts name on this system.
@@ -112,7 +176,7 @@ int RunEngine(const ReadRequest& q, const Text& target, ExtractOptions& options,
   Text message;
   int32_t r = archive.Open(q.archive, message);
   PropertyList header;
-  if (r == kOk) r = archive.ReadHeader(header);
+  if (r == kOk && (r = archive.ReadHeader(header)) != kOk) message = archive.WhatWasFound(r);
   if (r != kOk) return Fail(r, message);
 
   Text password;
@@ -125,7 +189,7 @@ int RunEngine(const ReadRequest& q, const Text& target, ExtractOptions& options,
   options.decode_threads = q.threads;
   options.container_part = archive.ContainerPart();
 
-  ProgressView progress(q.common.quiet);
+  ProgressView progress(q.common.quiet || q.verbose);  // the names take the bar's place
   progress.Start(header.GetDWord(kHeaderProgressTotal, 0));
   ExtractEngine engine;
   ErrorInfo error;
@@ -142,7 +206,12 @@ int RunEngine(const ReadRequest& q, const Text& target, ExtractOptions& options,
     // system gave one, its reason (the engine keeps a context only for the code it
     // ends with).
     if (error.action.Equals(kExistsAndKept)) error.action = "exists and --keep-existing was given";
+    if (error.code == kCannotOpen && error.action.FindText("read-only") >= 0)
+      error.action.Append(" (--skip-existing leaves existing files as they are)");
     return Fail(error);
+  } else if (r != kOk && r != kCancelled && message.IsEmpty()) {
+    // A wrong password, damaged or cut-short data: the archive is what it is about.
+    message.Format("%s: %s", Escaped(q.archive, false).Str(), DescribeResult(r));
   }
   return r == kOk ? kExitOk : Fail(r, message);
 }
@@ -172,12 +241,40 @@ struct FoldersNotMade {
   }
 };
 
+// The target can be written in, or made where it is missing: 0, or the failure with
+// the path and the reason, found before the password is asked for and anything is read.
+// For a missing target a file is written aside and removed in the deepest folder that
+// exists, where the run would make the target; a target that exists is left untouched
+// (its time stays as it was when the run fails), and a file the run cannot write there
+// is named when it is met.
+int32_t CheckTarget(const Text& target, ErrorInfo& error) {
+  Text bare = StripTrailingSeparator(target);
+  if (FileExists(bare)) return error.Set(kBadArgument, bare, "cannot extract into it", "it is a file, not a folder");
+  if (FolderExists(target)) return kOk;
+  Text existing = target;
+  while (!existing.IsEmpty() && !FolderExists(existing)) {
+    Text up = FolderOf(StripTrailingSeparator(existing));
+    if (!up.IsEmpty() && FileExists(StripTrailingSeparator(up)))
+      return error.Set(kCannotCreateParent, bare, "cannot create the folder",
+                       Text::Concat(StripTrailingSeparator(up), " is a file"));
+    existing = up;
+  }
+  if (existing.IsEmpty()) return kOk;  // a relative path: the current folder
+  TempFile probe;                      // discarded when it goes
+  if (probe.Create(Text::Concat(existing, "probe")) == kOk) return kOk;
+  return error.Set(kCannotCreateParent, bare, "cannot create the folder", SystemErrorText(LastNativeError()));
+}
+
 int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   Text archive = WithFolder(q.archive);
   Text target = directory.IsEmpty()
                     ? UniqueFolderName(Text::Concat(FolderOf(archive), Text::Concat(TitleOf(archive), "/")))
                     : WithFolder(AddTrailingSeparator(directory));
+  ErrorInfo problem;
+  if (FileExists(q.archive) && CheckTarget(target, problem) != kOk) return Fail(problem);
   Extracted extracted;
+  extracted.page = &q.common.page;
+  extracted.verbose = q.verbose && !q.common.quiet;
   Tally& tally = extracted.tally;
   ExtractOptions options;
   options.keep_existing = existing == Existing::kKeep;
@@ -189,6 +286,8 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   FoldersNotMade not_made;
   options.folder_not_made = &FoldersNotMade::Note;
   options.folder_not_made_user = &not_made;
+  Chooser chooser;
+  chooser.Install(q, options);
   // After a failure the run is undone and its one error line says why.
   int status = RunEngine(q, target, options, [&](int32_t r) {
     if (r == kOk) not_made.Tell();
@@ -206,6 +305,7 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
       summary.Append(more);
     }
     Say(q.common.quiet, summary);
+    status = UnusedPatterns(chooser);
   }
   return status;
 }
@@ -219,8 +319,10 @@ int RunList(const ReadRequest& q, bool json) {
   options.observer = &ListItem;
   options.observer_user = &listing;
   options.go_on_after_refused_names = true;
+  Chooser chooser;
+  chooser.Install(q, options);
   // Everything read is shown, also when a refused name fails the run.
-  return RunEngine(q, Text(), options, [&](int32_t r) {
+  int status = RunEngine(q, Text(), options, [&](int32_t r) {
     if (r != kOk && r != kUnsafeName) return;
     if (json)
       listing.out += listing.out.empty() ? "[]\n" : "\n]\n";
@@ -229,6 +331,7 @@ int RunList(const ReadRequest& q, bool json) {
     std::fwrite(listing.out.data(), 1, listing.out.size(), stdout);
     std::fflush(stdout);
   });
+  return status == kExitOk ? UnusedPatterns(chooser) : status;
 }
 
 int RunTest(const ReadRequest& q) {
@@ -238,9 +341,11 @@ int RunTest(const ReadRequest& q) {
   options.observer = &CountItem;
   options.observer_user = &tally;
   options.go_on_after_refused_names = true;
+  Chooser chooser;
+  chooser.Install(q, options);
   int status = RunEngine(q, Text(), options);
   if (status == kExitOk) Say(q.common.quiet, Text::Concat(Text("OK: "), tally.Describe()));
-  return status;
+  return status == kExitOk ? UnusedPatterns(chooser) : status;
 }
 
 }  // namespace qef

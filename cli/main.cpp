@@ -3,6 +3,8 @@
 // hint, and nothing else in the tool throws.
 #include <CLI/CLI.hpp>
 
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -32,19 +34,32 @@ const char kPasswordHelp[] =
     "The password comes from --password-file FILE (its first line; FILE '-' reads standard input), else from the "
     "environment variable QEF_PASSWORD, else from the terminal without echo. It is never taken on the command line.";
 
+const char kExitHelp[] =
+    "Exit status: 0 done; 1 the run failed, and one line on standard error says what failed, why, and the "
+    "result code (for example 711: wrong password, 600: damaged, 208: cut short, 240: an unsafe name); 2 the "
+    "command line is wrong. The README lists every code.";
+
 void AddCommon(CLI::App* command, Common& common, bool with_password) {
-  if (with_password) command->footer(kPasswordHelp);
+  if (with_password) command->footer(std::string(kPasswordHelp) + "\n\n" + kExitHelp);
   if (with_password)
-    command->add_option("--password-file", common.password_file,
-                        "read the password from the first line of FILE ('-': standard input)");
+    command
+        ->add_option("--password-file", common.password_file,
+                     "read the password from the first line of FILE ('-': standard input)")
+        ->type_name("FILE");
   command
       ->add_option("--codepage", common.codepage,
                    "Windows code page of names, texts and password in the archive, or raw")
+      ->type_name("CP")
       ->capture_default_str();
   command->add_flag("-q,--quiet", common.quiet, "no progress bar and no summary");
 }
 
-int Usage(const std::string& problem, const std::string& command) {
+int Usage(const std::string& given, const std::string& command) {
+  // The parser's messages begin with a capital; the tool's own do not.
+  std::string problem = given;
+  if (problem.size() >= 2 && std::isupper(static_cast<unsigned char>(problem[0])) &&
+      std::islower(static_cast<unsigned char>(problem[1])))
+    problem[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(problem[0])));
   std::string hint = command.empty() ? "qef --help" : "qef " + command + " --help";
   std::fprintf(stderr, "qef: %s\nRun '%s' for usage.\n", problem.c_str(), hint.c_str());
   return kExitUsage;
@@ -84,16 +99,24 @@ int RunTool(int argc, char** argv) {
   app.require_subcommand(1);
   app.fallthrough(false);
   app.set_version_flag("--version", "qef " QEF_VERSION);
-  app.footer(kPasswordHelp);
+  app.footer(std::string(kPasswordHelp) + "\n\n" + kExitHelp);
   Common common;
 
-  std::vector<std::string> sources;
+  std::vector<std::string> sources, excludes;
+  std::string exclude_from;
+  bool verbose = false;
   std::string output, stub, info, link, disclaimer, picture;
   std::string cipher = "aes", compression = "best", windows;
   int jobs = ProcessorCount();
   CLI::App* pack = app.add_subcommand("pack", "pack files and folders into a container (.qef) or a program (.exe)");
-  pack->add_option("SOURCE", sources, "files and folders to pack")->required();
-  pack->add_option("-o,--output", output, "the archive to write: NAME.qef or NAME.exe")->required();
+  pack->add_option("SOURCE", sources, "files and folders to pack (a link named here is followed)")->required();
+  pack->add_option("-o,--output", output, "the archive to write: NAME.qef or NAME.exe")->type_name("FILE")->required();
+  pack->add_option("--exclude", excludes,
+                   "leave out what matches PATTERN (* ? [...]; a name without '/' matches at any depth)")
+      ->type_name("PATTERN")
+      ->allow_extra_args(false);
+  pack->add_option("--exclude-from", exclude_from, "leave out what the patterns in FILE match, one a line")
+      ->type_name("FILE");
   pack->add_option("--cipher", cipher, "aes or blowfish")
       ->check(CLI::IsMember({"aes", "blowfish"}))
       ->capture_default_str();
@@ -101,40 +124,60 @@ int RunTool(int argc, char** argv) {
       ->check(CLI::IsMember({"best", "fast", "store"}))
       ->capture_default_str();
   pack->add_option("--jobs", jobs, "chunks compressed at once (the output is the same for any number)")
+      ->type_name("N")
       ->check(CLI::Range(1, 256))
       ->capture_default_str();
-  pack->add_option("--stub", stub, "program: the stub to append the archive to (32-bit or 64-bit)");
+  pack->add_option("--stub", stub, "program: the stub to append the archive to (32-bit or 64-bit)")->type_name("FILE");
   pack->add_option("--windows", windows, "program: the built-in stub to use, 32-bit (default) or 64-bit")
       ->check(CLI::IsMember({"32", "64"}));
-  pack->add_option("--info", info, "program: UTF-8 text file shown in the intro dialog");
-  pack->add_option("--link", link, "program: address shown as a link in the intro dialog");
-  pack->add_option("--disclaimer", disclaimer, "program: UTF-8 text file that must be accepted first");
-  pack->add_option("--picture", picture, "program: BMP file shown in the intro dialog");
+  pack->add_option("--info", info, "program: UTF-8 text file shown in the intro dialog")->type_name("FILE");
+  pack->add_option("--link", link, "program: address shown as a link in the intro dialog")->type_name("URL");
+  pack->add_option("--disclaimer", disclaimer, "program: UTF-8 text file that must be accepted first")
+      ->type_name("FILE");
+  pack->add_option("--picture", picture, "program: BMP file shown in the intro dialog")->type_name("FILE");
+  pack->add_flag("-v,--verbose", verbose, "name each item on standard output as it is packed");
   AddCommon(pack, common, true);
 
   std::string archive, directory;
+  std::vector<std::string> patterns;
   bool keep_existing = false, skip_existing = false, json = false;
   int threads = 2;
   CLI::App* extract = app.add_subcommand("extract", "extract a container or a program");
   extract->add_option("ARCHIVE", archive, "a .qef container or a self-extracting program")->required();
-  extract->add_option("-C,--directory", directory,
-                      "target folder (default: a new folder named after the archive, beside it)");
+  extract
+      ->add_option("-C,--directory", directory,
+                   "target folder (default: beside the archive, the one item it holds, or else a new folder named "
+                   "after the archive)")
+      ->type_name("DIR");
   CLI::Option* keep = extract->add_flag("--keep-existing", keep_existing, "refuse to replace files that exist");
   extract->add_flag("--skip-existing", skip_existing, "leave files that exist as they are and go on")->excludes(keep);
+  extract->add_flag("-v,--verbose", verbose, "name each item on standard output as it is extracted");
   CLI::App* list = app.add_subcommand("list", "list the names, sizes, times and attributes of the items");
   list->add_option("ARCHIVE", archive, "a .qef container or a self-extracting program")->required();
   list->add_flag("--json", json, "one JSON array of items");
   CLI::App* test = app.add_subcommand("test", "decrypt and decode everything, write nothing");
   test->add_option("ARCHIVE", archive, "a .qef container or a self-extracting program")->required();
   for (CLI::App* command : {extract, list, test}) {
-    command->add_option("--threads", threads, "decoding threads: 2 reads ahead, 1 does not")
+    command
+        ->add_option("PATTERN", patterns,
+                     "only the items that match (* ? [...]); a folder takes what is inside it; each must match")
+        ->type_name("PATTERN");
+    // Reading and decoding ahead is one thread beside the writing; more would wait on
+    // the archive's one sequence of chunks.
+    command
+        ->add_option("--threads", threads,
+                     "decoding threads: 1 decodes as it writes, 2 or more read and decode ahead on one more thread")
+        ->type_name("N")
         ->check(CLI::Range(1, 64))
         ->capture_default_str();
     AddCommon(command, common, true);
   }
   CLI::App* info_command = app.add_subcommand("info", "show the header, texts, picture and stub; no password needed");
   info_command->add_option("ARCHIVE", archive, "a .qef container or a self-extracting program")->required();
-  info_command->add_option("--codepage", common.codepage, "code page of the texts, or raw")->capture_default_str();
+  info_command->add_option("--codepage", common.codepage, "code page of the texts, or raw")
+      ->type_name("CP")
+      ->capture_default_str();
+  info_command->footer(kExitHelp);
 
   try {
     app.parse(argc, argv);
@@ -182,6 +225,9 @@ int RunTool(int argc, char** argv) {
                       : compression == "fast" ? kCompressionFast
                                               : kCompressionStored;
       q.jobs = jobs;
+      q.verbose = verbose;
+      for (const std::string& e : excludes) q.excludes.push_back(Text(e.c_str()));
+      q.exclude_from = ToInternalForm(Text(exclude_from.c_str()));
       q.common = options;
       return RunPack(q);
     }
@@ -191,6 +237,8 @@ int RunTool(int argc, char** argv) {
     q.archive = ToInternalForm(Text(archive.c_str()));
     q.common = options;
     q.threads = threads;
+    q.verbose = verbose;
+    for (const std::string& p : patterns) q.patterns.push_back(Text(p.c_str()));
     if (command == "extract")
       return RunExtract(q, ToInternalForm(Text(directory.c_str())),
                         keep_existing   ? Existing::kKeep
@@ -199,7 +247,16 @@ int RunTool(int argc, char** argv) {
     if (command == "list") return RunList(q, json);
     return RunTest(q);
   };
-  return run();
+  int status = run();
+  // Output that did not arrive (a full disk, a closed pipe) is a failure, also when the
+  // work itself was done.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    Text why;
+    why.Format("cannot write to standard output: %s", std::strerror(errno));
+    Fail(kShortWrite, why);
+    return kExitFailed;
+  }
+  return status;
 }
 
 }  // namespace

@@ -47,19 +47,31 @@ int32_t ToLocalName(const Text& stored, const CodePage& page, Text& local, Text&
 // items before it, which are checked as items themselves. A name is checked as typed
 // and, in a double-byte code page, once more as stored: a character whose second byte
 // is 0x5C would be stored as a '\\'.
-int32_t StoreNames(PropertyList& content, const CodePage& page, Text& message) {
+int32_t StoreNames(PropertyList& content, const CodePage& page, Text& message, std::vector<Text>* every) {
   bool same = SameAsLocal(page);
+  int32_t first = kOk;
+  // Notes a refused name: the first ends the walk unless every one is asked for.
+  auto refuse = [&](int32_t code, const Text& line) {
+    if (first == kOk) {
+      first = code;
+      message = line;
+    }
+    if (every != nullptr) every->push_back(line);
+    return every == nullptr;
+  };
   for (int32_t i = 0; i < content.GetCount(); ++i) {
     FsItem* item = content.At(i).GetFsItem();
     if (item == nullptr) continue;
     Text path = Text::Concat(item->GetString(kItemFolder, ""), item->GetString(kItemName, ""));
     const char* reason = UnstorableNameReason(item->GetString(kItemName, ""));
     if (reason != nullptr) {
-      message.Format("the name \"%s\" cannot be stored: %s", Escaped(path, false).Str(), reason);
-      return kBadArgument;
+      Text line;
+      line.Format("the name \"%s\" cannot be stored: %s", Escaped(path, false).Str(), reason);
+      if (refuse(kBadArgument, line)) return first;
+      continue;
     }
     if (same) continue;
-    for (uint16_t key : {kItemFolder, kItemName}) {
+    for (uint16_t key : {kItemName, kItemFolder}) {
       Text stored, why;
       int32_t r = ToStoredName(item->GetString(key, ""), page, stored, why);
       if (r == kOk && key == kItemName && stored.Find('\\') >= 0) {
@@ -70,13 +82,17 @@ int32_t StoreNames(PropertyList& content, const CodePage& page, Text& message) {
         r = kBadArgument;
       }
       if (r != kOk) {
-        message.Format("the name \"%s\" cannot be stored: %s", Escaped(path, false).Str(), why.Str());
-        return r;
+        // A folder part that does not convert is its folder's name, already told.
+        Text line;
+        line.Format("the name \"%s\" cannot be stored: %s", Escaped(path, false).Str(), why.Str());
+        if (key == kItemFolder && first != kOk && every != nullptr) break;
+        if (refuse(r, line)) return first;
+        break;
       }
       if (!item->PutString(key, stored.Str(), 1)) return kOutOfMemory;
     }
   }
-  return kOk;
+  return first;
 }
 
 void NameMapping::Install(ExtractOptions& options) {

@@ -6,6 +6,7 @@
 // page on Windows). With --codepage raw, or when both are the same, bytes pass as
 // they are.
 #include <cstdint>
+#include <vector>
 
 #include "cli/codepage.h"
 #include "container/engine.h"
@@ -28,8 +29,9 @@ int32_t ToLocalName(const Text& stored, const CodePage& page, Text& local, Text&
 // name that some reader could not restore under that name (fs/path.h's
 // UnstorableNameReason, or a '\' that only the code page conversion makes) is
 // refused. 0, or kBadArgument (or kUnsupported) with a message that names the item
-// and the reason.
-int32_t StoreNames(PropertyList& content, const CodePage& page, Text& message);
+// and the reason. With `every` given the walk goes on after a refusal, and every
+// refused name's message goes there (the first is also in `message`).
+int32_t StoreNames(PropertyList& content, const CodePage& page, Text& message, std::vector<Text>* every = nullptr);
 
 // Turns stored names back into local names while extracting.
 class NameMapping {

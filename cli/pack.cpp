@@ -2,13 +2,17 @@
 // stub with a payload block appended). Everything that can be refused is checked
 // before anything is written; the output appears only when it is complete.
 #include <algorithm>
+#include <cstdio>
+#include <map>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "cli/archive.h"
 #include "cli/bitmap.h"
 #include "cli/console.h"
 #include "cli/names.h"
+#include "cli/pattern.h"
 #include "cli/tool.h"
 #include "container/writer.h"
 #include "core/error.h"
@@ -194,12 +198,120 @@ int32_t OpenEverySource(const PropertyList& content, ErrorInfo& error) {
   return kOk;
 }
 
-// A file can be made beside the output, as writing it will: 0, or 204 with the reason.
+// The output can be written: it is no folder, its folder exists (a mistyped folder is
+// not made on the quiet), and a file can be made beside it, as writing it will. 0, or
+// 204 with the reason, found before any source is read.
 int32_t ProbeOutput(const Text& output, ErrorInfo& error) {
+  if (FolderExists(AddTrailingSeparator(output)))
+    return error.Set(kCannotOpen, output, "cannot create the file", "it is a folder");
+  Text folder = FolderOf(output);
+  if (!folder.IsEmpty() && !FolderExists(folder)) {
+    Text why = FileExists(StripTrailingSeparator(folder)) ? Text::Concat(StripTrailingSeparator(folder), " is a file")
+                                                          : Text::Concat(folder, " does not exist");
+    return error.Set(kCannotOpen, output, "cannot create the file", why);
+  }
   TempFile probe;  // discarded when it goes
   if (probe.Create(output) == kOk) return kOk;
   Text why = SystemErrorText(LastNativeError());
   return error.Set(kCannotOpen, output, "cannot create the file", why);
+}
+
+// An item's path as collected: local names, '/' between them, no '/' after a folder.
+Text CollectedPath(const FsItem& item) {
+  return StripTrailingSeparator(Text::Concat(item.GetString(kItemFolder, ""), item.GetString(kItemName, "")));
+}
+
+// The patterns of --exclude and of the lines of --exclude-from: 0, or the failure to
+// read that file with the message.
+int32_t ExcludePatterns(const PackRequest& q, std::vector<Text>& patterns, Text& message) {
+  patterns = q.excludes;
+  if (q.exclude_from.IsEmpty()) return kOk;
+  std::vector<unsigned char> bytes;
+  int32_t r = ReadWholeFile(q.exclude_from, bytes);
+  if (r != kOk) {
+    message.Format("cannot read the pattern file %s: %s", q.exclude_from.Str(), WhyNotAFile(q.exclude_from));
+    return r;
+  }
+  std::string text(bytes.begin(), bytes.end());
+  for (const Text& line : PatternLines(Text(text.c_str()))) patterns.push_back(line);
+  return kOk;
+}
+
+// The content without what the patterns leave out, and without the output itself when
+// it lies among the sources (an earlier run's archive), which is told.
+int32_t Filter(PropertyList& content, const std::vector<Text>& patterns, const Text& output) {
+  Folder output_folder;
+  EntryInfo output_entry;
+  Text output_name = StripTrailingSeparator(output);
+  output_name = output_name.Right(output_name.GetLength() - output_name.ReverseFind('/') - 1);
+  Text folder = FolderOf(output);
+  if (output_folder.Open(folder.IsEmpty() ? Text("./") : folder) == kOk)
+    output_entry = output_folder.Inspect(output_name);
+  PropertyList kept;
+  for (int32_t i = 0; i < content.GetCount(); ++i) {
+    const FsItem* item = content.At(i).GetFsItem();
+    if (item != nullptr) {
+      Text path = CollectedPath(*item);
+      bool excluded = false;
+      for (const Text& pattern : patterns) excluded = excluded || ExcludesPath(pattern, path);
+      if (excluded) continue;
+      if (output_entry.kind == EntryInfo::kFile && item->GetByte(kItemKind, 0) == 0 &&
+          item->GetString(kItemName, "").Equals(output_name.Str())) {
+        Folder source_folder;
+        if (source_folder.Open(FolderOf(item->GetSourcePath())) == kOk &&
+            source_folder.Inspect(output_name).id == output_entry.id) {
+          Warn(Text::Concat(Escaped(item->GetSourcePath(), false), " skipped: it is the output itself"));
+          continue;
+        }
+      }
+    }
+    if (!kept.Append(content.At(i))) return kOutOfMemory;
+  }
+  content = kept;
+  return kOk;
+}
+
+// Windows does not tell "Readme" from "README": two such names in one folder would
+// be extracted over each other there.
+void WarnOfCaseCollisions(const PropertyList& content) {
+  std::map<std::string, std::string> seen;  // lower-cased path, as collected
+  uint32_t told = 0;
+  for (int32_t i = 0; i < content.GetCount(); ++i) {
+    const FsItem* item = content.At(i).GetFsItem();
+    // Sources of one name are refused on their own.
+    if (item == nullptr || item->GetString(kItemFolder, "").IsEmpty()) continue;
+    Text path = CollectedPath(*item), lower = path;
+    lower.MakeLower();
+    auto found = seen.find(lower.Str());
+    if (found == seen.end()) {
+      seen[lower.Str()] = path.Str();
+    } else if (told++ < 5) {
+      Warn(Text::Concat(
+          Text::Concat(Escaped(Text(found->second.c_str()), false), Text::Concat(" and ", Escaped(path, false))),
+          " differ only in case: extracted on Windows, one replaces the other"));
+    }
+  }
+  if (told > 5) {
+    Text more;
+    more.Format("%lu more names differ only in case from another", static_cast<unsigned long>(told - 5));
+    Warn(more);
+  }
+}
+
+// The skipped entries, a few of each reason by name, then how many more.
+void WarnOfSkips(const std::vector<Skip>& skips) {
+  const size_t kNamed = 5;
+  std::map<std::string, size_t> counts;
+  for (const Skip& s : skips) {
+    if (counts[s.why.Str()]++ < kNamed) Warn(Text::Concat(Escaped(s.path, false), Text::Concat(" skipped: ", s.why)));
+  }
+  for (const auto& count : counts) {
+    if (count.second <= kNamed) continue;
+    Text more;
+    more.Format("%lu more skipped: %s", static_cast<unsigned long>(count.second - kNamed), count.first.c_str());
+    if (count.first == "symbolic link") more.Append(" (a link named as a source is packed as what it points to)");
+    Warn(more);
+  }
 }
 
 // The totals of the collected sources, and each file's size in order.
@@ -292,7 +404,11 @@ int RunPack(const PackRequest& q) {
   PayloadContent payload;
   Bytes stub;
   Text message;
-  int32_t r = kOk;
+  ErrorInfo error;
+  if (ProbeOutput(q.output, error) != kOk) return Fail(error);
+  std::vector<Text> excludes;
+  int32_t r = ExcludePatterns(q, excludes, message);
+  if (r != kOk) return Fail(r, message);
   if (q.program) {
     if (!q.info_file.IsEmpty()) r = ReadText("info text", q.info_file, page, payload.info, message);
     if (r == kOk && !q.disclaimer_file.IsEmpty())
@@ -322,18 +438,32 @@ int RunPack(const PackRequest& q) {
   std::vector<Skip> skips;
   std::vector<Text> sources;
   for (const Text& source : q.sources) sources.push_back(WithRealName(source));
-  ErrorInfo error;
-  r = CollectSources(sources, content, &NoteSkip, &skips, &error);
+  r = CollectSources(sources, content, &NoteSkip, &skips, &error, true);
+  if (r == kOk) r = Filter(content, excludes, q.output);
   if (r != kOk) return error.IsSet() ? Fail(error) : Fail(r);
-  for (const Skip& s : skips) Warn(Text::Concat(s.path, Text::Concat(" skipped: ", s.why)));
+  WarnOfSkips(skips);
+  WarnOfCaseCollisions(content);
   std::vector<uint64_t> sizes;
   Totals totals = Count(content, sizes);
   if (totals.files == 0 && totals.folders == 0)
-    return Fail(kBadArgument, Text("nothing to pack: every source was skipped (see the warnings above)"));
-  r = StoreNames(content, page, message);
+    return Fail(kBadArgument, Text("nothing to pack: every source was skipped or left out"));
+  // Named as collected, before the names go into the code page.
+  std::vector<Text> named;
+  for (int32_t i = 0; q.verbose && i < content.GetCount(); ++i) {
+    const FsItem* item = content.At(i).GetFsItem();
+    if (item == nullptr) continue;
+    named.push_back(Escaped(CollectedPath(*item), false));
+    if (item->GetByte(kItemKind, 0) == 1) named.back().AppendChar('/');
+  }
+  std::vector<Text> refused;
+  r = StoreNames(content, page, message, &refused);
+  if (refused.size() > 1) {
+    for (const Text& line : refused) Warn(line);
+    message.Format("%lu names cannot be stored (named above)", static_cast<unsigned long>(refused.size()));
+  }
   if (r == kOk) r = CheckTopLevelNames(content, message);
   if (r != kOk) return Fail(r, message);
-  if (OpenEverySource(content, error) != kOk || ProbeOutput(q.output, error) != kOk) return Fail(error);
+  if (OpenEverySource(content, error) != kOk) return Fail(error);
   Text output_folder = FolderOf(q.output);
   WarnOfLeftovers({output_folder.IsEmpty() ? Text("./") : output_folder});
 
@@ -352,7 +482,7 @@ int RunPack(const PackRequest& q) {
         "the password is shorter than 10 characters; the key is derived with a single unsalted SHA-1, "
         "so only a long password resists guessing");
 
-  ProgressView progress(q.common.quiet);
+  ProgressView progress(q.common.quiet || q.verbose);
   progress.Start(totals.bytes);
   PackOptions options;
   options.cipher_id = q.cipher_id;
@@ -370,8 +500,10 @@ int RunPack(const PackRequest& q) {
     message = ChangedSource(content, sizes);
     if (message.IsEmpty()) message = "a source file changed as it was read (it grew or shrank)";
   }
+  if (r == kShortWrite) return Fail(error.Set(r, q.output, "cannot write the archive", "the disk is full"));
   if (r != kOk) return Fail(r, message);
 
+  for (const Text& path : named) Say(q.common.quiet, path);
   Text summary;
   summary.Format("Packed %s into %s (%s)", DescribeItems(totals.files, totals.folders, totals.bytes).Str(),
                  q.output.Str(), FormatBytes(static_cast<uint64_t>(FileSize(q.output))).Str());

@@ -73,7 +73,12 @@ int32_t ReadFirstLine(std::FILE* stream, Text& line, Text& message) {
 int32_t ObtainPassword(const PasswordRequest& request, Text& password, Text& message) {
   password = "";
   int32_t r = kOk;
-  if (request.password_file != nullptr) {
+  bool from_terminal = request.password_file != nullptr && Text::Compare(request.password_file, "-") == 0 &&
+                       request.reader == nullptr && StandardInputIsTerminal();
+  if (from_terminal) {
+    // "-" read from a terminal is typed: it is asked for as the prompt asks, without echo.
+    r = request.confirm ? AskTwice(ReadHiddenLine, password, message) : ReadHiddenLine("Password: ", password, message);
+  } else if (request.password_file != nullptr) {
     r = ReadPasswordFile(request.password_file, password, message);
   } else if (request.variable == nullptr || !ReadEnvironment(request.variable, password)) {
     HiddenLineReader reader = request.reader != nullptr ? request.reader : ReadHiddenLine;

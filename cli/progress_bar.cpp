@@ -47,11 +47,7 @@ Text FormatBytes(uint64_t bytes) {
   return t;
 }
 
-Text FormatProgressLine(int32_t percent, uint64_t total_bytes, double elapsed_seconds) {
-  char bar[kBarWidth + 1];
-  int filled = percent * kBarWidth / 100;
-  for (int i = 0; i < kBarWidth; ++i) bar[i] = i < filled ? '#' : ' ';
-  bar[kBarWidth] = 0;
+Text FormatProgressLine(int32_t percent, uint64_t total_bytes, double elapsed_seconds, int32_t columns) {
   uint64_t done =
       total_bytes / 100 * static_cast<uint64_t>(percent) + total_bytes % 100 * static_cast<uint64_t>(percent) / 100;
   Text rate("--"), left("--");
@@ -61,16 +57,33 @@ Text FormatProgressLine(int32_t percent, uint64_t total_bytes, double elapsed_se
     rate.Append("/s");
     left = FormatDuration(static_cast<double>(total_bytes - done) / per_second);
   }
+  Text tail;
+  tail.Format("%s of %s, %s, %s left", FormatBytes(done).Str(), FormatBytes(total_bytes).Str(), rate.Str(), left.Str());
+  const int kMinBar = 5;
+  const int kAroundBar = 8;  // "100% [" and "] "
+  int room = columns > 0 ? columns - 1 : kAroundBar + kBarWidth + tail.GetLength();
+  int width = room - kAroundBar - tail.GetLength();
+  if (width > kBarWidth) width = kBarWidth;
   Text line;
-  line.Format("%3d%% [%s] %s of %s, %s, %s left", static_cast<int>(percent), bar, FormatBytes(done).Str(),
-              FormatBytes(total_bytes).Str(), rate.Str(), left.Str());
-  return line;
+  if (width >= kMinBar) {
+    char bar[kBarWidth + 1];
+    int filled = percent * width / 100;
+    for (int i = 0; i < width; ++i) bar[i] = i < filled ? '#' : ' ';
+    bar[width] = 0;
+    line.Format("%3d%% [%s] %s", static_cast<int>(percent), bar, tail.Str());
+  } else {
+    line.Format("%3d%% %s", static_cast<int>(percent), tail.Str());
+  }
+  return room > 0 && line.GetLength() > room ? line.Left(room) : line;
 }
 
-ProgressBar::ProgressBar() : ProgressBar(StandardErrorIsTerminal(), stderr, nullptr) {}
+ProgressBar::ProgressBar() : ProgressBar(StandardErrorIsTerminal(), stderr, nullptr, TerminalColumns) {}
 
-ProgressBar::ProgressBar(bool enabled, std::FILE* out, SecondsClock clock)
-    : enabled_(enabled && out != nullptr), out_(out), clock_(clock != nullptr ? clock : SteadySeconds) {}
+ProgressBar::ProgressBar(bool enabled, std::FILE* out, SecondsClock clock, ColumnsQuery columns)
+    : enabled_(enabled && out != nullptr),
+      out_(out),
+      clock_(clock != nullptr ? clock : SteadySeconds),
+      columns_(columns) {}
 
 void ProgressBar::Start(uint64_t total_bytes) {
   total_ = total_bytes;
@@ -99,10 +112,13 @@ void ProgressBar::Finish(bool completed) {
 }
 
 // '\r' takes the cursor back to the line start; spaces clear what a longer earlier
-// line left behind.
+// line left behind, never past the width, where they would start a new line.
 void ProgressBar::Draw(double now) {
-  Text line = FormatProgressLine(percent_, total_, now - start_);
-  int32_t pad = last_length_ > line.GetLength() ? last_length_ - line.GetLength() : 0;
+  int32_t columns = columns_ != nullptr ? columns_() : 0;
+  Text line = FormatProgressLine(percent_, total_, now - start_, columns);
+  int32_t end = last_length_;
+  if (columns > 0 && end > columns - 1) end = columns - 1;
+  int32_t pad = end > line.GetLength() ? end - line.GetLength() : 0;
   std::fprintf(out_, "\r%s%*s", line.Str(), static_cast<int>(pad), "");
   std::fflush(out_);
   last_length_ = line.GetLength();

@@ -74,7 +74,7 @@ int32_t GetPassword(const CommonOptions& common, bool confirm, Text& password, i
   return r;
 }
 
-ProgressView::ProgressView(bool quiet) : bar_(!quiet && StandardErrorIsTerminal(), stderr, nullptr) {
+ProgressView::ProgressView(bool quiet) : bar_(!quiet && StandardErrorIsTerminal(), stderr, nullptr, TerminalColumns) {
   callback_.function = &ProgressView::OnMessage;
   callback_.user1 = reinterpret_cast<uintptr_t>(this);
 }

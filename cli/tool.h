@@ -82,13 +82,20 @@ struct PackRequest {
   uint8_t cipher_id = kAesCipher;
   uint8_t compression = kCompressionBest;
   int32_t jobs = 1;
+  bool verbose = false;        // each item named on standard output
+  std::vector<Text> excludes;  // shell-style patterns of what to leave out
+  Text exclude_from;           // a file of more such patterns, one a line; empty: none
   CommonOptions common;
 };
 
 struct ReadRequest {
   Text archive;
   CommonOptions common;
-  int32_t threads = 2;  // decoding threads: 2 reads ahead, 1 does not
+  int32_t threads = 2;   // decoding threads: 2 reads ahead, 1 does not
+  bool verbose = false;  // extract: each item named on standard output
+  // Only the items these match (cli/pattern.h), each of which must match one; none:
+  // every item.
+  std::vector<Text> patterns;
 };
 
 int RunPack(const PackRequest& request);

@@ -76,6 +76,11 @@ int32_t ReadItems(Stream& content, const ExtractOptions& o, DiskWriter* disk, ui
   int32_t r = 0;
   while (r == 0 && reader.NextItem(item)) {
     bool refused = false;
+    if ((item.kind == kKindFile || item.kind == kKindFolder) && o.selector != nullptr &&
+        !o.selector(item, o.selector_user)) {
+      r = reader.SkipData();
+      continue;
+    }
     if (item.kind != kKindFile && item.kind != kKindFolder) {
       // an item without effect
     } else if (disk == nullptr) {

@@ -26,6 +26,9 @@ enum class ItemAction {
 // Called once per item as it is read (after its data has been handled). `refused`:
 // with ExtractOptions::go_on_after_refused_names, extraction would refuse its name.
 using ItemObserver = void (*)(const ItemHeader& item, bool refused, void* user);
+// Asked of each file and folder item before it is handled: false passes it over (its
+// data is read and dropped; nothing is made, checked or told to the observer).
+using ItemSelector = bool (*)(const ItemHeader& item, void* user);
 
 struct ExtractOptions {
   ItemAction action = ItemAction::kExtract;
@@ -38,6 +41,8 @@ struct ExtractOptions {
   int32_t decode_threads = 1;            // 2 or more: a second thread reads and decodes ahead
   ItemObserver observer = nullptr;
   void* observer_user = nullptr;
+  ItemSelector selector = nullptr;  // null: every item
+  void* selector_user = nullptr;
   NameMapper name_mapper = nullptr;  // null: names are used as stored
   void* name_mapper_user = nullptr;
   // Where the container lies in its file: the whole file, or a program's payload part,

@@ -172,7 +172,7 @@ int32_t WriteItem(const Value& value, Stream& s, unsigned char* buffer, uint32_t
 }  // namespace
 
 int32_t CollectSources(const std::vector<Text>& sources, PropertyList& content, SkipReporter skipped, void* user,
-                       ErrorInfo* error) {
+                       ErrorInfo* error, bool follow_named_links) {
   ErrorInfo local;
   Collector c{content, skipped, user, error != nullptr ? *error : local};
   for (const Text& given : sources) {
@@ -180,7 +180,16 @@ int32_t CollectSources(const std::vector<Text>& sources, PropertyList& content, 
     Text name = LastComponent(source);
     Text parent = FolderOf(source);
     int32_t r = 0;
-    if (IsLink(source)) {
+    bool link = IsLink(source);
+    if (link && follow_named_links) {
+      // Read from where the link leads, stored under the link's own name.
+      Text resolved = ResolvedPath(source);
+      if (resolved.IsEmpty())
+        return c.error.Set(kContainerMissing, source, "does not exist (a link that leads nowhere)");
+      source = resolved;
+      link = false;
+    }
+    if (link) {
       c.Skip(source, "symbolic link");
     } else if (FolderExists(Text::Concat(source, "/"))) {
       if (name.IsEmpty()) return c.error.Set(kBadArgument, source, "a root folder has no name to store");

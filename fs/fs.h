@@ -191,6 +191,9 @@ bool UnforeseeableBytes(unsigned char* out, uint32_t length);
 bool MakeOneFolder(const Text& folder);
 // True if the path (a trailing '/' ignored) is a symbolic link or a reparse point.
 bool IsLink(const Text& path);
+// The path with every link on it resolved (internal form, no trailing '/'); empty when
+// it leads nowhere.
+Text ResolvedPath(const Text& path);
 // Renames a file to a name that does not exist yet: true on success.
 bool RenameFile(const Text& from, const Text& to);
 // Puts a file in the place of `to` in one step, replacing a file there: at every moment

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/result.h"
@@ -96,6 +97,14 @@ bool MakeOneFolder(const Text& folder) { return ::mkdir(StripTrailingSeparator(f
 bool IsLink(const Text& path) {
   struct stat st;
   return Lstat(StripTrailingSeparator(path), st) && S_ISLNK(st.st_mode);
+}
+
+Text ResolvedPath(const Text& path) {
+  char* resolved = ::realpath(StripTrailingSeparator(path).Str(), nullptr);
+  if (resolved == nullptr) return Text();
+  Text t(resolved);
+  std::free(resolved);
+  return t;
 }
 
 bool RenameFile(const Text& from, const Text& to) {

@@ -110,6 +110,19 @@ bool IsLink(const Text& path) {
   return a != kNoAttributes && (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+Text ResolvedPath(const Text& path) {
+  HANDLE h = CreateFileA(ToSystemForm(StripTrailingSeparator(path)).Str(), 0,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return Text();
+  char buffer[MAX_PATH * 4];
+  DWORD n = GetFinalPathNameByHandleA(h, buffer, sizeof buffer, FILE_NAME_NORMALIZED);
+  CloseHandle(h);
+  if (n == 0 || n >= sizeof buffer) return Text();
+  const char* start = std::strncmp(buffer, "\\\\?\\", 4) == 0 ? buffer + 4 : buffer;
+  return ToInternalForm(Text(start));
+}
+
 bool RenameFile(const Text& from, const Text& to) {
   return MoveFileExA(ToSystemForm(from).Str(), ToSystemForm(to).Str(), 0) != 0;
 }

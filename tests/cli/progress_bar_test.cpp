@@ -23,6 +23,28 @@ TEST(ProgressBar, Lines) {
   for (const Case& c : cases) EXPECT_STREQ(FormatProgressLine(c.percent, c.total, c.elapsed).Str(), c.line);
 }
 
+// A line never reaches the terminal's last column: the bar narrows, then goes, then
+// the line's end is cut.
+TEST(ProgressBar, LinesFitTheWidth) {
+  struct Case {
+    int32_t columns;
+    const char* line;
+  } cases[] = {
+      {0, " 50% [##########          ] 5.0 MiB of 10.0 MiB, 2.5 MiB/s, 0:02 left"},
+      {200, " 50% [##########          ] 5.0 MiB of 10.0 MiB, 2.5 MiB/s, 0:02 left"},
+      {60, " 50% [#####     ] 5.0 MiB of 10.0 MiB, 2.5 MiB/s, 0:02 left"},
+      {50, " 50% 5.0 MiB of 10.0 MiB, 2.5 MiB/s, 0:02 left"},
+      {20, " 50% 5.0 MiB of 10."},
+  };
+  for (const Case& c : cases) {
+    Text line = FormatProgressLine(50, 10 << 20, 2, c.columns);
+    EXPECT_STREQ(line.Str(), c.line) << c.columns;
+    if (c.columns > 0) {
+      EXPECT_LT(line.GetLength(), c.columns);
+    }
+  }
+}
+
 double g_now = 0;
 double FakeClock() { return g_now; }
 

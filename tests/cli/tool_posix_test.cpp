@@ -219,30 +219,35 @@ TEST_F(ToolPosix, CtrlCEndsARunWith40AndRollsItBack) {
   EXPECT_FALSE(FolderExists(dir_.Sub("t/"))) << "the rolled-back run leaves no target";
 }
 
-// Packing goes on without what it cannot keep (links and special files, with a
-// warning for each) and warns of a short password.
+// Packing goes on without what it cannot keep (links and special files inside the
+// sources, a few named for each reason and the rest counted) and warns of a short
+// password. A link named as a source is packed as what it points to, under its name.
 TEST_F(ToolPosix, WarnsOfAShortPasswordAndSkipsLinksAndSpecialFiles) {
   ASSERT_EQ(CreateFolder(dir_.Sub("src/")), 0);
   test::WriteFileBytes(dir_.Sub("src/a.txt"), "a");
-  ASSERT_EQ(symlink("a.txt", dir_.Sub("src/link").Str()), 0);
+  for (int i = 0; i < 8; ++i) ASSERT_EQ(symlink("a.txt", dir_.Sub(("src/link" + std::to_string(i)).c_str()).Str()), 0);
   ASSERT_EQ(mkfifo(dir_.Sub("src/pipe").Str(), 0600), 0);
   ASSERT_EQ(symlink("src/a.txt", dir_.Sub("alias").Str()), 0);
+  ASSERT_EQ(symlink("src", dir_.Sub("folder-link").Str()), 0);
   test::WriteFileBytes(dir_.Sub("short.txt"), "123456789\n");
 
   std::string tool = test::BuiltPath(QEF_TOOL_PATH);
-  test::RunResult r =
-      test::RunProgram(tool, {"pack", At("src"), At("alias"), "-o", At("a.qef"), "--password-file", At("short.txt")});
+  test::RunResult r = test::RunProgram(tool, {"pack", At("src"), At("alias"), At("folder-link/"), "-o", At("a.qef"),
+                                              "--password-file", At("short.txt")});
   EXPECT_EQ(r.status, 0) << r.err;
-  for (const std::string& warning : {"qef: warning: " + At("src/link") + " skipped: symbolic link\n",
-                                     "qef: warning: " + At("src/pipe") + " skipped: not a regular file\n",
-                                     "qef: warning: " + At("alias") + " skipped: symbolic link\n",
+  for (const std::string& warning : {"qef: warning: " + At("src/pipe") + " skipped: not a regular file\n",
+                                     std::string("qef: warning: 11 more skipped: symbolic link (a link named"),
                                      std::string("qef: warning: the password is shorter than 10 characters")}) {
     EXPECT_TRUE(Contains(r.err, warning)) << warning << " in\n" << r.err;
   }
+  size_t named = 0;
+  for (size_t at = 0; (at = r.err.find("skipped: symbolic link\n", at)) != std::string::npos; ++at) ++named;
+  EXPECT_EQ(named, 5u) << r.err;
   r = test::RunProgram(tool, {"list", At("a.qef"), "--password-file", At("short.txt")});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(Contains(r.out, "src/a.txt")) << r.out;
-  EXPECT_FALSE(Contains(r.out, "link") || Contains(r.out, "pipe") || Contains(r.out, "alias")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "src/a.txt") && Contains(r.out, " alias\n") && Contains(r.out, "folder-link/a.txt"))
+      << r.out;
+  EXPECT_FALSE(Contains(r.out, "link0") || Contains(r.out, "pipe")) << r.out;
 
   // A file that has more to read than its size said changed as it was read (a /proc
   // file reads as more than the nothing it claims): the run fails and leaves nothing.
@@ -251,8 +256,9 @@ TEST_F(ToolPosix, WarnsOfAShortPasswordAndSkipsLinksAndSpecialFiles) {
   EXPECT_TRUE(Contains(r.err, "changed as it was read") && Contains(r.err, "(code 208)")) << r.err;
   EXPECT_FALSE(FileExists(dir_.Sub("changed.qef")));
 
-  // Sources that all are skipped pack nothing, and the run says so and fails.
-  r = test::RunProgram(tool, {"pack", At("alias"), "-o", At("none.qef"), "--password-file", At("pw.txt")});
+  // Sources that all are left out pack nothing, and the run says so and fails.
+  r = test::RunProgram(tool,
+                       {"pack", At("src"), "--exclude", "src", "-o", At("none.qef"), "--password-file", At("pw.txt")});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_TRUE(Contains(r.err, "nothing to pack") && Contains(r.err, "(code 30)")) << r.err;
   EXPECT_FALSE(FileExists(dir_.Sub("none.qef")));

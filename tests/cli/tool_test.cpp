@@ -619,7 +619,8 @@ TEST_F(Tool, ExtractFailuresNameTheItemAndWhy) {
          WriteFileBytes(Text::Concat(t, "docs/report.pdf"), "old");
          ApplyFileInformation(Text::Concat(t, "docs/report.pdf"), read_only);
        },
-       "", "qef: docs/report.pdf: the file exists and is read-only (code 204)"},
+       "",
+       "qef: docs/report.pdf: the file exists and is read-only (--skip-existing leaves existing files as they are)"},
       {"--keep-existing", "a.qef",
        [](const Text& t) {
          CreateFolder(Text::Concat(t, "docs/"));
