@@ -138,7 +138,10 @@ Text ArchiveInput::WhatWasFound(int32_t code) const {
     return message;
   }
   unsigned char head[64];
-  uint64_t length = part_.length != 0 ? part_.length : static_cast<uint64_t>(FileSize(path_));
+  int64_t file_size = FileSize(path_);
+  uint64_t length = part_.length != FilePart::kToTheEnd ? part_.length
+                    : file_size < 0                     ? 0
+                                                        : static_cast<uint64_t>(file_size);
   uint32_t n = length < sizeof head ? static_cast<uint32_t>(length) : static_cast<uint32_t>(sizeof head);
   bool text = n > 0;
   StreamParams params;

@@ -58,7 +58,7 @@ int Usage(const std::string& given, const std::string& command) {
   // The parser's messages begin with a capital; the tool's own do not.
   std::string problem = given;
   if (problem.size() >= 2 && std::isupper(static_cast<unsigned char>(problem[0])) &&
-      std::islower(static_cast<unsigned char>(problem[1])))
+      !std::isupper(static_cast<unsigned char>(problem[1])))
     problem[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(problem[0])));
   std::string hint = command.empty() ? "qef --help" : "qef " + command + " --help";
   std::fprintf(stderr, "qef: %s\nRun '%s' for usage.\n", problem.c_str(), hint.c_str());
@@ -247,16 +247,16 @@ int RunTool(int argc, char** argv) {
     if (command == "list") return RunList(q, json);
     return RunTest(q);
   };
-  int status = run();
-  // Output that did not arrive (a full disk, a closed pipe) is a failure, also when the
-  // work itself was done.
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    Text why;
-    why.Format("cannot write to standard output: %s", std::strerror(errno));
-    Fail(kShortWrite, why);
-    return kExitFailed;
-  }
-  return status;
+  return run();
+}
+
+// Output that did not arrive (a full disk, a closed pipe) is a failure, also when the
+// work itself was done.
+int CheckedOutput(int status) {
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return status;
+  Text why;
+  why.Format("cannot write to standard output: %s", std::strerror(errno));
+  return Fail(kShortWrite, why);
 }
 
 }  // namespace
@@ -265,7 +265,7 @@ int RunTool(int argc, char** argv) {
 // being set up: none may leave main, where it would end the program without a word.
 int main(int argc, char** argv) {
   try {
-    return RunTool(argc, argv);
+    return CheckedOutput(RunTool(argc, argv));
   } catch (const std::bad_alloc&) {
     return Fail(kOutOfMemory, "not enough memory");
   } catch (const std::exception& e) {

@@ -322,7 +322,7 @@ int32_t DiskWriter::BeginFileItem(const ItemHeader& item, bool& skipped) {
   Text where = item_path_.Left(slash + 1);
   Text leaf = item_path_.Right(item_path_.GetLength() - slash - 1);
   int32_t at = 0;
-  int32_t r = FindFolder(where, false, at);
+  int32_t r = FindFolder(where, make_parents_, at);
   if (r == 0) r = BeginFile(at, leaf, keep_existing_ || skip_existing_, out_, pending_);
   if (r == kCannotOpen && skip_existing_ && FileThere(at, leaf)) {
     ++skipped_existing_;

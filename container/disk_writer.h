@@ -97,6 +97,10 @@ class DiskWriter {
     keep_existing_ = keep;
     skip_existing_ = skip;
   }
+  // A file item makes the folders above it that are missing, as when only some items
+  // are extracted and their folder items were passed over; otherwise its folder must
+  // exist (its folder item came first).
+  void SetMakeParents(bool make) { make_parents_ = make; }
   // A folder item: its folder made with the missing ones above it, and its attributes
   // set. 0, or 240 for a refused name or a link on the way; a folder that cannot be
   // made is no error here (the items inside it fail when they are written).
@@ -183,6 +187,7 @@ class DiskWriter {
   ItemNaming naming_;
   bool keep_existing_ = false;
   bool skip_existing_ = false;
+  bool make_parents_ = false;
   uint32_t skipped_existing_ = 0;
   FolderNotMade folder_not_made_ = nullptr;
   void* folder_not_made_user_ = nullptr;

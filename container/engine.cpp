@@ -151,6 +151,7 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
   naming.user = options->name_mapper_user;
   disk.SetNaming(naming);
   disk.SetExisting(options->keep_existing, options->skip_existing);
+  disk.SetMakeParents(options->selector != nullptr);
   disk.SetFolderNotMade(options->folder_not_made, options->folder_not_made_user);
 
   bool extracting = options->action == ItemAction::kExtract;

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -140,17 +141,23 @@ TEST_F(ToolPosix, ProgressBarOnATerminalUnlessQuiet) {
   struct Case {
     std::vector<std::string> args;
     bool drawn;
+    unsigned short columns;  // 0: the terminal's width is not known
   } cases[] = {
-      {{"pack", At("src"), "-o", At("a.qef"), "--password-file", pw}, true},
-      {{"pack", At("src"), "-o", At("q.qef"), "--password-file", pw, "-q"}, false},
-      {{"test", At("a.qef"), "--password-file", pw}, true},
-      {{"extract", At("a.qef"), "-C", At("t"), "--password-file", pw, "--quiet"}, false},
+      {{"pack", At("src"), "-o", At("a.qef"), "--password-file", pw}, true, 0},
+      {{"pack", At("src"), "-o", At("q.qef"), "--password-file", pw, "-q"}, false, 0},
+      {{"test", At("a.qef"), "--password-file", pw}, true, 0},
+      {{"test", At("a.qef"), "--password-file", pw}, true, 40},
+      {{"extract", At("a.qef"), "-C", At("t"), "--password-file", pw, "--quiet"}, false, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[0] + (c.drawn ? "" : " quietly"));
+    SCOPED_TRACE(c.args[0] + (c.drawn ? "" : " quietly") + " in " + std::to_string(c.columns) + " columns");
     int terminal = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(terminal, 0);
     ASSERT_TRUE(grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+    struct winsize size = {};
+    size.ws_col = c.columns;
+    size.ws_row = 24;
+    ASSERT_EQ(ioctl(terminal, TIOCSWINSZ, &size), 0);
     int other_end = open(ptsname(terminal), O_RDWR | O_NOCTTY);
     ASSERT_GE(other_end, 0);
     posix_spawn_file_actions_t files;
@@ -175,7 +182,13 @@ TEST_F(ToolPosix, ProgressBarOnATerminalUnlessQuiet) {
     close(terminal);
     EXPECT_EQ(WaitFor(pid), 0) << drawn;
     std::string out = test::ReadFileBytes(dir_.Sub("out"));
-    if (c.drawn) {
+    if (c.drawn && c.columns != 0) {
+      // Every drawing stays within the width, so the terminal never starts a new line.
+      size_t start = 0;
+      for (size_t end; (end = drawn.find_first_of("\r\n", start + 1)) != std::string::npos; start = end)
+        EXPECT_LT(end - start - 1, c.columns) << drawn.substr(start, end - start);
+      EXPECT_TRUE(Contains(drawn, "\r100% ")) << drawn;
+    } else if (c.drawn) {
       EXPECT_TRUE(Contains(drawn, "\r100% [####################]")) << drawn;
       EXPECT_NE(out, "");
     } else {
@@ -183,6 +196,89 @@ TEST_F(ToolPosix, ProgressBarOnATerminalUnlessQuiet) {
       EXPECT_EQ(out, "");
     }
   }
+}
+
+// Output that cannot be written fails the run, with a message, also when the work
+// itself was done.
+TEST_F(ToolPosix, StandardOutputThatCannotBeWrittenFailsTheRun) {
+  ASSERT_EQ(CreateFolder(dir_.Sub("src/")), 0);
+  test::WriteFileBytes(dir_.Sub("src/a.txt"), "a");
+  std::string pw = At("pw.txt");
+  ASSERT_EQ(
+      test::RunProgram(test::BuiltPath(QEF_TOOL_PATH), {"pack", At("src"), "-o", At("a.qef"), "--password-file", pw})
+          .status,
+      0);
+  std::vector<std::vector<std::string>> runs = {
+      {"list", At("a.qef"), "--password-file", pw},
+      {"list", At("a.qef"), "--json", "--password-file", pw},
+      {"test", At("a.qef"), "--password-file", pw},
+      {"extract", At("a.qef"), "-C", At("t"), "--password-file", pw},
+      {"pack", At("src"), "-o", At("b.qef"), "--password-file", pw},
+      {"--help"},
+  };
+  for (const std::vector<std::string>& args : runs) {
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 1, "/dev/full", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 2, dir_.Sub("err").Str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = StartTool(args, &files);
+    posix_spawn_file_actions_destroy(&files);
+    ASSERT_NE(pid, 0);
+    std::string err;
+    int status = WaitFor(pid);
+    err = test::ReadFileBytes(dir_.Sub("err"));
+    EXPECT_EQ(status, 1) << args[0] << ": " << err;
+    EXPECT_TRUE(Contains(err, "qef: cannot write to standard output: ")) << args[0] << ": " << err;
+  }
+}
+
+// "--password-file -" on a terminal is typed at a prompt, without echo.
+TEST_F(ToolPosix, PasswordFileDashOnATerminalIsAskedWithoutEcho) {
+  ASSERT_EQ(CreateFolder(dir_.Sub("src/")), 0);
+  test::WriteFileBytes(dir_.Sub("src/a.txt"), "a");
+  ASSERT_EQ(test::RunProgram(test::BuiltPath(QEF_TOOL_PATH),
+                             {"pack", At("src"), "-o", At("a.qef"), "--password-file", At("pw.txt")})
+                .status,
+            0);
+  int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  ASSERT_TRUE(grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+  std::string name = ptsname(terminal);
+  // The child takes the terminal as its controlling one, as a shell's job would.
+  pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    int t = open(name.c_str(), O_RDWR);
+    int out = open(dir_.Sub("out").Str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (t < 0 || out < 0 || dup2(t, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) _exit(120);
+    std::string tool = test::BuiltPath(QEF_TOOL_PATH);
+    std::string archive = At("a.qef");
+    char test_word[] = "test", option[] = "--password-file", dash[] = "-";
+    char* argv[] = {&tool[0], test_word, &archive[0], option, dash, nullptr};
+    execv(tool.c_str(), argv);
+    _exit(122);
+  }
+  ASSERT_GT(pid, 0);
+  std::string seen;
+  char buffer[256];
+  while (!Contains(seen, "Password: ")) {
+    ssize_t n = read(terminal, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    ASSERT_GT(n, 0) << seen;
+    seen.append(buffer, static_cast<size_t>(n));
+  }
+  std::string typed = std::string(kPassword) + "\n";
+  ASSERT_EQ(write(terminal, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+  for (;;) {
+    ssize_t n = read(terminal, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    seen.append(buffer, static_cast<size_t>(n));
+  }
+  close(terminal);
+  EXPECT_EQ(WaitFor(pid), 0) << test::ReadFileBytes(dir_.Sub("out"));
+  EXPECT_FALSE(Contains(seen, kPassword)) << seen;
 }
 
 // Ctrl-C ends a run through its own clean-up: code 40, and the files it had

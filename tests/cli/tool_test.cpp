@@ -257,6 +257,9 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
   damaged[damaged.size() / 2] ^= 0x55;
   WriteFileBytes(dir_.Sub("damaged.qef"), damaged);
   WriteFileBytes(dir_.Sub("other.zip"), "PK not an archive of ours");
+  WriteFileBytes(dir_.Sub("empty.qef"), "");
+  WriteFileBytes(dir_.Sub("text.qef"), "a text file\n");
+  WriteFileBytes(dir_.Sub("good.bak"), qef);
   ASSERT_EQ(CreateFolder(dir_.Sub("other/")), 0);
   WriteFileBytes(dir_.Sub("other/READONLY.txt"), "the same name in other letters");
   // The longest password a program's field takes, and one byte more ("\xC3\xA9" is
@@ -274,7 +277,10 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
     const char* never_made;  // output or target that must not exist afterwards
     const char* said;        // part of the message
   } cases[] = {
-      {{"extract", At("good.qef"), "-C", At("t1"), "--password-file", At("wrong.txt")}, kWrongPassword, "t1", ""},
+      {{"extract", At("good.qef"), "-C", At("t1"), "--password-file", At("wrong.txt")},
+       kWrongPassword,
+       "t1",
+       "good.qef: wrong password"},
       {{"extract", At("good.exe"), "-C", At("t2"), "--password-file", At("wrong.txt")}, kWrongPassword, "t2", ""},
       {{"extract", At("cut.qef"), "-C", At("t3"), "--password-file", pw}, kShortRead, "t3", "truncated"},
       {{"extract", At("cut.exe"), "-C", At("t4"), "--password-file", pw}, kShortRead, "t4", "truncated"},
@@ -324,7 +330,34 @@ TEST_F(Tool, FailuresPrintOneLineWithTheCode) {
        kCannotOpen,
        "",
        "o13.qef: cannot create the file: "},
+      // What an archive that is none holds instead; a container under another name.
+      {{"list", At("empty.qef"), "--password-file", pw}, kShortRead, "", "empty.qef is empty, not an archive"},
+      {{"test", At("text.qef"), "--password-file", pw}, kShortRead, "", "text.qef holds text, not an archive"},
+      {{"list", At("good.bak"), "--password-file", pw}, kUnsupported, "", "rename it to end in .qef"},
+      // An output or target that cannot be is named before any work.
+      {{"pack", At("src"), "-o", At("other.qef"), "--password-file", pw},
+       kCannotOpen,
+       "",
+       "other.qef: cannot create the file: it is a folder"},
+      {{"pack", At("src"), "-o", At("nowhere/o15.qef"), "--password-file", pw},
+       kCannotOpen,
+       "nowhere",
+       "does not exist"},
+      {{"extract", At("good.qef"), "-C", At("pw.txt"), "--password-file", pw},
+       kBadArgument,
+       "",
+       "it is a file, not a folder"},
+      {{"extract", At("good.qef"), "-C", At("pw.txt/t6"), "--password-file", pw},
+       kCannotCreateParent,
+       "",
+       "t6: cannot create the folder: "},
+      {{"extract", At("good.qef"), "nothing*", "src/empty", "-C", At("t7"), "--password-file", pw},
+       kFailed,
+       "",
+       "nothing in the archive matches 'nothing*'"},
+      {{"list", At("good.qef"), "nothing", "--password-file", pw}, kFailed, "", "matches 'nothing'"},
   };
+  ASSERT_EQ(CreateFolder(dir_.Sub("other.qef/")), 0);
   std::vector<Case> all(std::begin(cases), std::end(cases));
   if (!kWindows) {  // sizes are stored in 32 bits; a sparse file here, where making one is cheap
     ASSERT_EQ(CreateFolder(dir_.Sub("huge/")), 0);
@@ -685,6 +718,61 @@ TEST_F(Tool, ExtractsBesideTheArchiveByDefault) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(FileExists(dir_.Sub("box (1)/nested/deeper/notes.txt")));
   EXPECT_TRUE(TakeSnapshot(dir_.Sub("box/")).empty());
+}
+
+// Patterns choose what extract, list and test take (a folder takes what is inside it);
+// --exclude and --exclude-from leave out what they match when packing; -v names each
+// item on standard output.
+TEST_F(Tool, PatternsChooseWhatIsPackedAndExtracted) {
+  MakeSource(dir_);
+  std::string pw = At("pw.txt");
+  WriteFileBytes(dir_.Sub("src/nested/build.o"), "object");
+  WriteFileBytes(dir_.Sub("patterns.txt"), "*.o\r\n\nempty\n");
+  RunResult r = Qef({"pack", At("src"), "--exclude", "readonly.txt", "--exclude-from", At("patterns.txt"), "-v", "-o",
+                     At("p.qef"), "--password-file", pw});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(r.out, "src/nested/deeper/notes.txt\n") && Contains(r.out, "src/nested/deeper/\n")) << r.out;
+  r = Qef({"list", At("p.qef"), "--password-file", pw});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* gone : {"readonly.txt", "build.o", "src/empty/"}) EXPECT_FALSE(Contains(r.out, gone)) << gone;
+  EXPECT_TRUE(Contains(r.out, "src/nested/data.bin")) << r.out;
+
+  struct Case {
+    std::vector<std::string> patterns;
+    std::vector<const char*> present;
+    std::vector<const char*> absent;
+  } cases[] = {
+      {{"src/nested"}, {"src/nested/data.bin", "src/nested/deeper/notes.txt"}, {"src/empty.txt"}},
+      {{"src/nested/deeper/"}, {"src/nested/deeper/notes.txt"}, {"src/nested/data.bin"}},
+      {{"*.txt"}, {"src/empty.txt", "src/nested/deeper/notes.txt"}, {"src/nested/data.bin"}},
+      {{"src/?mpty.txt", "*/data.bin"}, {"src/empty.txt", "src/nested/data.bin"}, {"src/nested/deeper/notes.txt"}},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    std::string target = "x" + std::to_string(++n);
+    std::vector<std::string> args = {"extract", At("p.qef")};
+    args.insert(args.end(), c.patterns.begin(), c.patterns.end());
+    for (const char* more : {"-C", "", "--password-file", "", "-v"}) args.push_back(more);
+    args[args.size() - 4] = At(target.c_str());
+    args[args.size() - 2] = pw;
+    r = Qef(args);
+    ASSERT_EQ(r.status, 0) << c.patterns[0] << ": " << r.err;
+    for (const char* p : c.present) {
+      EXPECT_TRUE(FileExists(dir_.Sub((target + "/" + p).c_str()))) << c.patterns[0] << ": " << p;
+      EXPECT_TRUE(Contains(r.out, std::string(p) + "\n")) << r.out;
+    }
+    for (const char* p : c.absent) {
+      EXPECT_FALSE(FileExists(dir_.Sub((target + "/" + p).c_str()))) << c.patterns[0] << ": " << p;
+      EXPECT_FALSE(Contains(r.out, p)) << r.out;
+    }
+    args[0] = "list";
+    args.erase(args.end() - 5, args.end() - 3);  // list takes no -C
+    args.pop_back();
+    r = Qef(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char* p : c.present) EXPECT_TRUE(Contains(r.out, p)) << r.out;
+    for (const char* p : c.absent) EXPECT_FALSE(Contains(r.out, p)) << r.out;
+  }
 }
 
 struct Seen {
