@@ -233,6 +233,30 @@ TEST_F(ToolPosix, StandardOutputThatCannotBeWrittenFailsTheRun) {
   }
 }
 
+// Names the code page cannot hold are all named in one run; names that differ only in
+// case are warned of, as Windows would extract one over the other.
+TEST_F(ToolPosix, EveryUnstorableNameAndEveryCaseCollisionIsTold) {
+  ASSERT_EQ(CreateFolder(dir_.Sub("src/\xCE\xA9-folder/")), 0);
+  test::WriteFileBytes(dir_.Sub("src/\xCE\xA9-folder/inside.txt"), "a");
+  test::WriteFileBytes(dir_.Sub("src/\xCE\xB1.txt"), "a");
+  test::WriteFileBytes(dir_.Sub("src/fine.txt"), "a");
+  std::string tool = test::BuiltPath(QEF_TOOL_PATH);
+  test::RunResult r = test::RunProgram(tool, {"pack", At("src"), "-o", At("a.qef"), "--password-file", At("pw.txt")});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(Contains(r.err, "warning: the name \"src/\xCE\xA9-folder\" cannot be stored") &&
+              Contains(r.err, "warning: the name \"src/\xCE\xB1.txt\" cannot be stored") &&
+              Contains(r.err, "qef: 2 names cannot be stored (named above) (code 30)"))
+      << r.err;
+  EXPECT_FALSE(FileExists(dir_.Sub("a.qef")));
+
+  ASSERT_EQ(CreateFolder(dir_.Sub("cases/")), 0);
+  test::WriteFileBytes(dir_.Sub("cases/Readme"), "a");
+  test::WriteFileBytes(dir_.Sub("cases/README"), "b");
+  r = test::RunProgram(tool, {"pack", At("cases"), "-o", At("b.qef"), "--password-file", At("pw.txt")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(r.err, "qef: warning: cases/README and cases/Readme differ only in case")) << r.err;
+}
+
 // "--password-file -" on a terminal is typed at a prompt, without echo.
 TEST_F(ToolPosix, PasswordFileDashOnATerminalIsAskedWithoutEcho) {
   ASSERT_EQ(CreateFolder(dir_.Sub("src/")), 0);
