@@ -262,6 +262,14 @@ void OnInitDialog(DecryptDialog& dialog) {
   // The fields take no more than is read from them.
   SendDlgItemMessageA(window, IDC_TARGET, EM_LIMITTEXT, kTargetFolderSize - 1, 0);
   SendDlgItemMessageA(window, IDC_PASSWORD, EM_LIMITTEXT, kPasswordBufferSize - 1, 0);
+  // The password field's storage is grown to the whole limit before anything is typed:
+  // an edit control grows its storage as text is typed and frees the smaller block,
+  // with the start of the password in it, unwiped; grown once, it keeps its block.
+  char filler[kPasswordBufferSize];
+  FillMemory(filler, kPasswordBufferSize - 1, '*');
+  filler[kPasswordBufferSize - 1] = 0;
+  SetDlgItemTextA(window, IDC_PASSWORD, filler);
+  SetDlgItemTextA(window, IDC_PASSWORD, "");
   SetDlgItemTextA(window, IDC_TARGET, app.target_folder);
   SendDlgItemMessageA(window, IDC_TARGET, EM_SETSEL, 0, -1);
   SetFocus(GetDlgItem(window, IDC_PASSWORD));
