@@ -3,6 +3,7 @@
 // the only files of the tool that touch them. Texts come back as UTF-8 on every
 // platform, so that the code page conversion that follows is the same everywhere.
 #include <cstdint>
+#include <vector>
 
 #include "core/text.h"
 
@@ -32,6 +33,15 @@ Text TemporaryFolder();
 Text CurrentFolder();
 // The running program's file, internal form; empty when it cannot be found.
 Text ExecutablePath();
+
+// The file of a program found on PATH by its name (".exe" added on Windows), internal
+// form; empty when PATH holds none.
+Text FindProgram(const char* name);
+// Runs a program (arguments[0], a file from FindProgram, internal form) with the other
+// arguments passed unchanged, its standard output discarded and its standard error
+// the tool's own, and waits for it. 0 with its exit status; kCannotOpen when it could
+// not be started.
+int32_t RunProgram(const std::vector<Text>& arguments, int32_t& status);
 
 // The code page of the names the file system hands out and of command-line texts:
 // UTF-8 (65001) on POSIX, the ANSI code page on Windows.

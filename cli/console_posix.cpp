@@ -4,6 +4,8 @@
 // only once the reading has stopped, then the signal takes its course.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -180,6 +182,42 @@ Text ExecutablePath() {
   ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   buffer[n > 0 ? n : 0] = 0;
   return Text(buffer);
+}
+
+Text FindProgram(const char* name) {
+  const char* path = std::getenv("PATH");
+  Text folders(path != nullptr ? path : "/usr/bin:/bin");
+  for (int32_t start = 0; start <= folders.GetLength();) {
+    int32_t end = folders.Find(':', start);
+    if (end < 0) end = folders.GetLength();
+    Text folder = end > start ? folders.Mid(start, end - start) : Text(".");
+    Text file = Text::Concat(AddTrailingSeparator(folder), name);
+    struct stat facts;
+    if (stat(file.Str(), &facts) == 0 && S_ISREG(facts.st_mode) && access(file.Str(), X_OK) == 0) return file;
+    start = end + 1;
+  }
+  return Text();
+}
+
+int32_t RunProgram(const std::vector<Text>& arguments, int32_t& status) {
+  std::vector<char*> argv;
+  for (const Text& a : arguments) argv.push_back(const_cast<char*>(a.Str()));
+  argv.push_back(nullptr);
+  pid_t child = fork();
+  if (child < 0) return kCannotOpen;
+  if (child == 0) {
+    int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, 1);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int raw = 0;
+  while (waitpid(child, &raw, 0) < 0) {
+    if (errno != EINTR) return kCannotOpen;
+  }
+  if (WIFEXITED(raw) && WEXITSTATUS(raw) == 127) return kCannotOpen;
+  status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  return kOk;
 }
 
 uint32_t LocalCodePage() { return 65001; }

@@ -4,6 +4,8 @@
 // does the environment, so that nothing depends on the console's code page.
 #include <windows.h>
 
+#include <vector>
+
 #include "cli/console.h"
 #include "core/heap.h"
 #include "core/result.h"
@@ -137,6 +139,70 @@ Text ExecutablePath() {
   DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
   if (n == 0 || n >= sizeof buffer) return Text();
   return ToInternalForm(Text(buffer));
+}
+
+Text FindProgram(const char* name) {
+  char buffer[4 * MAX_PATH];
+  DWORD n = SearchPathA(nullptr, name, ".exe", sizeof buffer, buffer, nullptr);
+  if (n == 0 || n >= sizeof buffer) return Text();
+  return ToInternalForm(Text(buffer));
+}
+
+namespace {
+
+// One argument quoted as the C runtime splits a command line: backslashes are literal
+// except before a quote, where they and the quote are escaped.
+void AppendQuoted(Text& line, const Text& argument) {
+  line.Append("\"");
+  int32_t backslashes = 0;
+  for (int32_t i = 0; i < argument.GetLength(); ++i) {
+    char c = argument.GetAt(i);
+    if (c == '\\') {
+      ++backslashes;
+    } else {
+      if (c == '"')
+        for (int32_t k = 0; k <= backslashes; ++k) line.Append("\\");
+      backslashes = 0;
+    }
+    line.AppendChar(c);
+  }
+  for (int32_t k = 0; k < backslashes; ++k) line.Append("\\");
+  line.Append("\"");
+}
+
+}  // namespace
+
+int32_t RunProgram(const std::vector<Text>& arguments, int32_t& status) {
+  Text line;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    if (i > 0) line.Append(" ");
+    AppendQuoted(line, i == 0 ? ToSystemForm(arguments[i]) : arguments[i]);
+  }
+  HANDLE null =
+      CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  SetHandleInformation(null, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = null;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process;
+  Text program = ToSystemForm(arguments[0]);
+  // CreateProcessA may write into the command line it is given.
+  std::vector<char> command(line.Str(), line.Str() + line.GetLength() + 1);
+  BOOL started =
+      CreateProcessA(program.Str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+  if (null != INVALID_HANDLE_VALUE) CloseHandle(null);
+  if (!started) return kCannotOpen;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  status = static_cast<int32_t>(code);
+  return kOk;
 }
 
 uint32_t LocalCodePage() { return GetACP(); }

@@ -88,7 +88,7 @@ int RunTool(int argc, char** argv) {
   Common common;
 
   std::vector<std::string> sources;
-  std::string output, stub, info, link, disclaimer, picture;
+  std::string output, stub, info, link, disclaimer, picture, sign_pkcs12, sign_password_file, timestamp;
   std::string cipher = "aes", compression = "best", windows;
   int jobs = ProcessorCount();
   CLI::App* pack = app.add_subcommand("pack", "pack files and folders into a container (.qef) or a program (.exe)");
@@ -110,6 +110,9 @@ int RunTool(int argc, char** argv) {
   pack->add_option("--link", link, "program: address shown as a link in the intro dialog");
   pack->add_option("--disclaimer", disclaimer, "program: UTF-8 text file that must be accepted first");
   pack->add_option("--picture", picture, "program: BMP file shown in the intro dialog");
+  pack->add_option("--sign-pkcs12", sign_pkcs12, "program: sign it with this PKCS#12 certificate (osslsigncode)");
+  pack->add_option("--sign-password-file", sign_password_file, "program: the certificate's password, on one line");
+  pack->add_option("--timestamp", timestamp, "program: time-stamp server address passed to osslsigncode");
   AddCommon(pack, common, true);
 
   std::string archive, directory;
@@ -165,6 +168,13 @@ int RunTool(int argc, char** argv) {
           !(stub.empty() && windows.empty() && info.empty() && link.empty() && disclaimer.empty() && picture.empty()))
         return Usage("--stub, --windows, --info, --link, --disclaimer and --picture are for programs (-o NAME.exe)",
                      command);
+      if (!program && !(sign_pkcs12.empty() && sign_password_file.empty() && timestamp.empty()))
+        return Usage("--sign-pkcs12, --sign-password-file and --timestamp are for programs (-o NAME.exe)", command);
+      if (sign_pkcs12.empty() != sign_password_file.empty() || (!timestamp.empty() && sign_pkcs12.empty()))
+        return Usage(
+            "--sign-pkcs12 needs --sign-password-file (the password is never taken on the command line), "
+            "and --timestamp needs both",
+            command);
       if (!stub.empty() && !windows.empty())
         return Usage("--windows picks a built-in stub; it does not go with --stub", command);
       PackRequest q;
@@ -182,6 +192,9 @@ int RunTool(int argc, char** argv) {
                       : compression == "fast" ? kCompressionFast
                                               : kCompressionStored;
       q.jobs = jobs;
+      q.signing.pkcs12 = ToInternalForm(Text(sign_pkcs12.c_str()));
+      q.signing.password_file = ToInternalForm(Text(sign_password_file.c_str()));
+      q.signing.timestamp = timestamp.c_str();
       q.common = options;
       return RunPack(q);
     }

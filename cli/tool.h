@@ -6,6 +6,7 @@
 
 #include "cli/codepage.h"
 #include "cli/progress_bar.h"
+#include "cli/signing.h"
 #include "core/error.h"
 #include "core/format.h"
 #include "core/progress.h"
@@ -82,6 +83,7 @@ struct PackRequest {
   uint8_t cipher_id = kAesCipher;
   uint8_t compression = kCompressionBest;
   int32_t jobs = 1;
+  SigningOptions signing;  // a program signed as it is made
   CommonOptions common;
 };
 
