@@ -40,17 +40,17 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME qef)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_PACKAGE_CONTACT "qef developers <qef@localhost>")
+set(CPACK_PACKAGE_CONTACT "qef developers <qef@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "self-decrypting archives and self-extracting Windows programs")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "self-decrypting archives and self-extracting Windows programs
- qef packs files and folders into an encrypted container (AES-128 or Blowfish,
- compressed with deflate) or into a self-extracting Windows program, and opens
- both on Linux. The recipient of a program runs it on Windows, reads the
- author's disclaimer, intro text and picture, chooses a folder, types the
- password and gets the files back with their attributes and times.
- .
- The package holds the qef tool and the 32-bit and 64-bit Windows stubs it
- makes programs from; with osslsigncode installed it also signs them.")
+# The long description: CPack puts the summary above it and indents its lines.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "qef packs files and folders into an encrypted container (AES-128 or Blowfish,
+compressed with deflate) or into a self-extracting Windows program, and opens
+both on Linux. The recipient of a program runs it on Windows, reads the
+author's disclaimer, intro text and picture, chooses a folder, types the
+password and gets the files back with their attributes and times.
+
+The package holds the qef tool and the 32-bit and 64-bit Windows stubs it
+makes programs from; with osslsigncode installed it also signs them.")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
