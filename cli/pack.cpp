@@ -302,7 +302,11 @@ int32_t WriteProgram(const PackRequest& q, const Text& password, PropertyList& c
     if (r == kOk) signed_name = reserved.Name();
   }
   if (r == kOk) r = SignProgram(q.signing, signer, program.Name(), signed_name, message);
-  if (r == kOk && WasInterrupted()) r = kCancelled;
+  // Ctrl-C reaches osslsigncode too, which then fails: the run was cancelled.
+  if (WasInterrupted()) {
+    r = kCancelled;
+    message = Text();
+  }
   if (r == kOk && !MoveIntoPlace(signed_name, q.output)) {
     message.Format("cannot put the signed program in place as %s", q.output.Str());
     r = kCannotOpen;
