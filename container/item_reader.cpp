@@ -68,8 +68,9 @@ int32_t ItemReader::Step() {
   if (GetError() != 0) return GetError();
   if (tag != kList && tag != kFsItem) {
     Value value;
-    if (ReadPayload(value, tag, key, length, in_) != 0) return GetError();
+    if (ReadPayload(value, tag, key, length, in_, keep ? budget_ : kMaxProperties) != 0) return GetError();
     if (!keep) return 0;
+    if (!Spend(RecordSize(value))) return Fail(kOutOfMemory);
     ValueArray* values = stack_.back().list.GetItems();
     if (values == nullptr || values->AppendMove(value) < 0) return Fail(kOutOfMemory);
     return 0;
@@ -88,7 +89,9 @@ int32_t ItemReader::Step() {
     if (GetError() != 0) return GetError();
     if (stack_.size() > static_cast<size_t>(kMaxNesting)) return Fail(kOutOfMemory);
     keep = true;
+    budget_ = kMaxProperties;
   }
+  if (keep && !Spend(12)) return Fail(kOutOfMemory);  // a list record's header and count
   Frame list;
   list.keep = keep;
   if (keep) {

@@ -57,6 +57,13 @@ class ItemReader {
   int32_t GetError() const { return in_.GetError(); }
 
   static const uint32_t kBufferSize = 1u << 20;
+  // What one item's properties may take, counted as their records' bytes: far more
+  // than a name and a folder part as long as any system can create (32,767 UTF-16
+  // units, at most three bytes each), with their times and attributes. A record
+  // outside an item, which is read and dropped, may not be longer either. An item that
+  // states more is refused with 101, as records nested too deep are: whatever an
+  // archive says, the reader's memory stays within a few of these.
+  static const uint32_t kMaxProperties = 256u << 10;
 
  private:
   // A record holding records, being read: a list (with the records still to come) or
@@ -74,11 +81,18 @@ class ItemReader {
   // An item's properties are complete: fills `item`, reads a file's size.
   int32_t Complete(Value& properties, ItemHeader& item);
   bool Depth() const;
+  // Takes `bytes` from the current item's budget: false when it does not hold them.
+  bool Spend(uint32_t bytes) {
+    if (bytes > budget_) return false;
+    budget_ -= bytes;
+    return true;
+  }
 
   Stream& in_;
   std::vector<Frame> stack_;
   bool started_ = false;
   uint32_t left_ = 0;
+  uint32_t budget_ = 0;  // what the current item's properties may still take
   unsigned char* buffer_ = nullptr;
 };
 
