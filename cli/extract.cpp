@@ -172,6 +172,25 @@ struct FoldersNotMade {
   }
 };
 
+// The files a failed run replaced and could not put back, as another run has written
+// their names since: each stays under this run's temporary name, and the warning says
+// whose it is.
+struct KeptOriginals {
+  Text target;
+  std::vector<Text> paths;
+  std::vector<Text> lines;
+  static void Note(const Text& kept, const Text& name, void* user) {
+    auto& self = *static_cast<KeptOriginals*>(user);
+    Text path = Text::Concat(self.target, kept);
+    self.paths.push_back(path);
+    Text line = Escaped(path, false);
+    line.Append(" holds ");
+    line.Append(Escaped(Text::Concat(self.target, name), false));
+    line.Append(" as it was before this run; another run has written that name since, so it was not put back");
+    self.lines.push_back(line);
+  }
+};
+
 int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   Text archive = WithFolder(q.archive);
   Text target = directory.IsEmpty()
@@ -182,6 +201,9 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   ExtractOptions options;
   options.keep_existing = existing == Existing::kKeep;
   options.skip_existing = existing == Existing::kSkip;
+  // A folder the tool chose is made by this run: nobody can put a link in its place
+  // while the password is asked for.
+  options.new_target = directory.IsEmpty();
   uint32_t skipped = 0;
   options.skipped_existing = &skipped;
   options.observer = &NoteExtracted;
@@ -189,10 +211,15 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   FoldersNotMade not_made;
   options.folder_not_made = &FoldersNotMade::Note;
   options.folder_not_made_user = &not_made;
+  KeptOriginals kept;
+  kept.target = target;
+  options.kept_aside = &KeptOriginals::Note;
+  options.kept_aside_user = &kept;
   // After a failure the run is undone and its one error line says why.
   int status = RunEngine(q, target, options, [&](int32_t r) {
     if (r == kOk) not_made.Tell();
-    WarnOfLeftovers(FoldersOnDisk(target, extracted.folders, q.common.page));
+    for (const Text& line : kept.lines) Warn(line);
+    WarnOfLeftovers(FoldersOnDisk(target, extracted.folders, q.common.page), kept.paths);
   });
   if (status == kExitOk) {
     tally.files -= skipped;  // the tally counts every file item read

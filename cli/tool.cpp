@@ -27,13 +27,17 @@ int Fail(const ErrorInfo& error) {
 
 void Warn(const Text& text) { std::fprintf(stderr, "qef: warning: %s\n", text.Str()); }
 
-void WarnOfLeftovers(const std::vector<Text>& folders) {
+void WarnOfLeftovers(const std::vector<Text>& folders, const std::vector<Text>& told) {
   const size_t kNamed = 10;
   size_t found = 0;
   for (const Text& folder : folders) {
     for (const Text& name : FindTemporaryFiles(folder)) {
+      Text path = Text::Concat(folder, name);
+      bool known = false;
+      for (const Text& t : told) known = known || t.Equals(path.Str());
+      if (known) continue;
       if (found++ < kNamed)
-        Warn(Text::Concat(Escaped(Text::Concat(folder, name), false), " was left by a qef run that was stopped"));
+        Warn(Text::Concat(Escaped(path, false), " was left by a qef run that was stopped or is still going on"));
     }
   }
   if (found == 0) return;

@@ -31,8 +31,9 @@ int Fail(const ErrorInfo& error);
 void Warn(const Text& text);
 // Warns of the files that runs which were stopped outright left in these folders
 // (internal form, ending in '/'), naming each and saying how to clear them. They are
-// not removed: the run that made them may still be going on.
-void WarnOfLeftovers(const std::vector<Text>& folders);
+// not removed: the run that made them may still be going on. Paths in `told` (files
+// this run has already named) are left out.
+void WarnOfLeftovers(const std::vector<Text>& folders, const std::vector<Text>& told = {});
 // Prints a line on standard output unless quiet.
 void Say(bool quiet, const Text& line);
 // "1 file and 2 folders (3.0 KiB)": what a run packed, extracted or checked.

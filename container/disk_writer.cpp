@@ -17,6 +17,10 @@ namespace {
 // again, checked, when they are needed): far below the usual limit of 1,024 open
 // descriptors on POSIX, so that a tree of many folders cannot exhaust them.
 const int32_t kMaxHeld = 200;
+// Of the path to the folder in use, the few folders right above it stay held too, so
+// that its neighbours are found again without a walk from the target; a deep path is
+// let go of further up, so that no depth runs into the limit of open descriptors.
+const int32_t kHeldAbove = 8;
 
 }  // namespace
 
@@ -49,15 +53,16 @@ int32_t DiskWriter::OpenTarget(const Text& folder) {
   return 0;
 }
 
-int32_t DiskWriter::MakeTarget(const Text& name, int32_t failure) {
+int32_t DiskWriter::MakeTarget(const Text& name, bool must_make, int32_t failure) {
   int32_t code = 0;
   Folder* at = Hold(target_, code);
   if (at == nullptr) return failure;
-  bool made = at->MakeFolder(name);
+  int32_t index = at->MakeFolder(name) ? NoteMadeFolder(*at, target_, name, Text()) : -1;
+  if (index < 0 && must_make) return failure;
   auto folder = std::make_unique<Folder>();
   if (folder->OpenIn(*at, name) != 0) return failure;  // made by someone else, as a link
-  int32_t index = AddFolder(target_, name, std::move(folder));
-  if (made) changes_.push_back(Change{kMadeFolder, index, name, folders_[index].id, Text(), FileId()});
+  index = index >= 0 ? HoldMadeFolder(index, std::move(folder)) : AddFolder(target_, name, std::move(folder));
+  if (index < 0) return failure;
   target_ = index;
   target_path_ = AddTrailingSeparator(Text::Concat(target_path_, name));
   folders_[index].key = Text();
@@ -101,6 +106,29 @@ void DiskWriter::Index(int32_t folder) {
   link(folder);
 }
 
+int32_t DiskWriter::NoteMadeFolder(const Folder& parent_folder, int32_t parent, const Text& name, const Text& key) {
+  EntryInfo made = parent_folder.Inspect(name);
+  if (made.kind != EntryInfo::kFolder) return -1;  // already someone else's
+  FolderEntry entry;
+  entry.parent = parent;
+  entry.name = name;
+  entry.id = made.id;
+  entry.key = key;
+  folders_.push_back(std::move(entry));
+  int32_t index = static_cast<int32_t>(folders_.size()) - 1;
+  Index(index);
+  changes_.push_back(Change{kMadeFolder, index, name, made.id, Text(), FileId()});
+  return index;
+}
+
+int32_t DiskWriter::HoldMadeFolder(int32_t index, std::unique_ptr<Folder> folder) {
+  if (folder->Id() != folders_[index].id) return -1;
+  folders_[index].held = std::move(folder);
+  ++held_;
+  LimitHeld(index);
+  return index;
+}
+
 int32_t DiskWriter::AddFolder(int32_t parent, const Text& name, std::unique_ptr<Folder> folder) {
   FolderEntry entry;
   entry.parent = parent;
@@ -117,16 +145,16 @@ int32_t DiskWriter::AddFolder(int32_t parent, const Text& name, std::unique_ptr<
 void DiskWriter::LimitHeld(int32_t keep) {
   if (held_ <= limit_) return;
   std::vector<bool> kept(folders_.size(), false);
-  for (int32_t i = keep; i >= 0; i = folders_[i].parent) kept[i] = true;
+  kept[0] = true;
+  if (target_ >= 0) kept[target_] = true;
+  int32_t above = 0;
+  for (int32_t i = keep; i >= 0 && above <= kHeldAbove; i = folders_[i].parent, ++above) kept[i] = true;
   for (size_t i = 0; i < folders_.size(); ++i) {
     if (!kept[i] && folders_[i].held != nullptr) {
       folders_[i].held.reset();
       --held_;
     }
   }
-  // A path deeper than the limit stays held whole: the next round waits until as many
-  // again are held, so that letting go never costs more than holding did.
-  limit_ = held_ > kMaxHeld ? 2 * held_ : kMaxHeld;
 }
 
 Folder* DiskWriter::Hold(int32_t folder, int32_t& code) {
@@ -148,6 +176,7 @@ Folder* DiskWriter::Hold(int32_t folder, int32_t& code) {
     }
     entry.held = std::move(opened);
     ++held_;
+    LimitHeld(chain[k]);
   }
   LimitHeld(folder);
   return folders_[folder].held.get();
@@ -179,12 +208,17 @@ int32_t DiskWriter::FindFolder(const Text& relative, bool create, int32_t& folde
     if (at == nullptr) return code;
     auto opened = std::make_unique<Folder>();
     int32_t r = opened->OpenIn(*at, name);
-    bool made = false;
+    int32_t made = -1;
     int32_t native = 0;
     if (r == kFolderMissing && create) {
-      made = at->MakeFolder(name);
-      if (!made) native = LastNativeError();
+      // Noted as soon as it is there: should it not open, undoing the run still
+      // removes it.
+      if (at->MakeFolder(name))
+        made = NoteMadeFolder(*at, folder, name, key);
+      else
+        native = LastNativeError();
       r = opened->OpenIn(*at, name);  // one made by someone else meanwhile counts as found
+      if (r != 0 && r != kFolderMissing && made >= 0) native = LastNativeError();
       if (r == kFolderMissing) return Note(kFailed, "cannot create the folder", native);
     }
     if (r == kFolderMissing) return Note(kCannotOpen, "its folder does not exist");
@@ -195,10 +229,15 @@ int32_t DiskWriter::FindFolder(const Text& relative, bool create, int32_t& folde
         return Note(r, "a file is in the way of a folder");
       return Note(r, "cannot open the folder", native);
     }
+    if (made >= 0) {
+      if (HoldMadeFolder(made, std::move(opened)) < 0)
+        return Note(kUnsafeName, "a folder was replaced while the run went on");
+      folder = made;
+      continue;
+    }
     folder = AddFolder(folder, name, std::move(opened));
     folders_[folder].key = key;
     Index(folder);
-    if (made) changes_.push_back(Change{kMadeFolder, folder, name, folders_[folder].id, Text(), FileId()});
   }
   return 0;
 }
@@ -224,10 +263,13 @@ int32_t DiskWriter::BeginFile(int32_t folder, const Text& name, bool keep_existi
   bool exists = false;
   if (out.Create(*at, name, exists) != 0) {
     if (!exists) return Note(kCannotOpen, "cannot create the file", out.NativeError());
-    if (keep_existing) return Note(kCannotOpen, kExistsAndKept);
+    // A file this run wrote is no existing file: the same name stored twice ends
+    // with the later copy, as in any run.
+    EntryInfo old = at->Inspect(name);
+    bool ours = old.kind == EntryInfo::kFile && made_files_.count({old.id.volume, old.id.index}) != 0;
+    if (keep_existing && !ours) return Note(kCannotOpen, kExistsAndKept);
     // A folder is never replaced, nor a file its owner made read-only; anything else
     // (a link too: it is renamed, never followed) gets its new content beside it.
-    EntryInfo old = at->Inspect(name);
     if (old.kind == EntryInfo::kFolder) return Note(kCannotOpen, "a folder is in the way");
     if (old.read_only) return Note(kCannotOpen, "the file exists and is read-only");
     if (old.kind == EntryInfo::kMissing) return Note(kCannotOpen, "cannot create the file");
@@ -236,16 +278,9 @@ int32_t DiskWriter::BeginFile(int32_t folder, const Text& name, bool keep_existi
       return Note(kCannotOpen, "cannot create the file", out.NativeError());
   }
   file.id = out.Id();
+  made_files_.insert({file.id.volume, file.id.index});
   changes_.push_back(Change{kMadeFile, folder, file.written, file.id, Text(), FileId()});
   return 0;
-}
-
-bool DiskWriter::FileThere(int32_t folder, const Text& name) {
-  int32_t code = 0;
-  Folder* at = Hold(folder, code);
-  if (at == nullptr) return false;
-  EntryInfo entry = at->Inspect(name);
-  return entry.kind != EntryInfo::kMissing && entry.kind != EntryInfo::kFolder;
 }
 
 int32_t DiskWriter::PlaceFile(const PendingFile& file) {
@@ -323,8 +358,10 @@ int32_t DiskWriter::BeginFileItem(const ItemHeader& item, bool& skipped) {
   Text leaf = item_path_.Right(item_path_.GetLength() - slash - 1);
   int32_t at = 0;
   int32_t r = FindFolder(where, false, at);
+  // Only a file of the item's own name in the item's own folder is the existing file
+  // to leave as it is; a folder that is missing is no reason to skip.
   if (r == 0) r = BeginFile(at, leaf, keep_existing_ || skip_existing_, out_, pending_);
-  if (r == kCannotOpen && skip_existing_ && FileThere(at, leaf)) {
+  if (r == kCannotOpen && why_ == kExistsAndKept && skip_existing_) {
     ++skipped_existing_;
     skipped = true;
     return 0;
@@ -375,13 +412,20 @@ void DiskWriter::Undo(const Change& change) {
   // What has the name now is this run's file, or nothing; anything else stays, and
   // the old file with it, under its temporary name.
   EntryInfo now = at->Inspect(change.name);
-  if (now.kind != EntryInfo::kMissing && (now.id != change.id || at->Remove(change.name, change.id) != 0)) return;
+  if (now.kind != EntryInfo::kMissing && (now.id != change.id || at->Remove(change.name, change.id) != 0)) {
+    if (kept_aside_ != nullptr) {
+      const Text& folder = folders_[change.folder].key;
+      kept_aside_(Text::Concat(folder, change.backup), Text::Concat(folder, change.name), kept_aside_user_);
+    }
+    return;
+  }
   at->Rename(change.backup, change.name);
 }
 
 void DiskWriter::Rollback() {
   for (auto it = changes_.rbegin(); it != changes_.rend(); ++it) Undo(*it);
   changes_.clear();
+  made_files_.clear();
   Close();
 }
 
@@ -393,6 +437,7 @@ void DiskWriter::Commit() {
     if (at != nullptr) at->Remove(change.backup, change.old_id);
   }
   changes_.clear();
+  made_files_.clear();
   Close();
 }
 

@@ -10,6 +10,8 @@
 // touches only entries that still are what this run made, whatever their names.
 #include <cstdint>
 #include <memory>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "container/item_reader.h"
@@ -42,6 +44,11 @@ int32_t CheckedItemNames(const ItemHeader& item, const ItemNaming& naming, Text&
 // way): the run goes on, as the items inside it fail when they are written.
 using FolderNotMade = void (*)(const ErrorInfo& why, void* user);
 
+// Told, while a failed run is undone, of a file it replaced that it cannot put back
+// because another run has written a file of its name since: the old file stays under
+// the temporary name `kept`. Both paths are relative to the target.
+using KeptAside = void (*)(const Text& kept, const Text& name, void* user);
+
 // What an error says when a file exists and existing files are to be kept.
 extern const char kExistsAndKept[];
 
@@ -65,7 +72,9 @@ class DiskWriter {
   int32_t OpenTarget(const Text& folder);
   // Makes the folder `name` inside the target and makes it the target, noting it as
   // made by this run: 0, or `failure` when it cannot be made or opened.
-  int32_t MakeTarget(const Text& name, int32_t failure);
+  // With `must_make`, a folder of that name that was there already is `failure` too:
+  // a folder the program chose itself is never one that somebody else has put there.
+  int32_t MakeTarget(const Text& name, bool must_make, int32_t failure);
   bool IsOpen() const { return target_ >= 0; }
   // The target's path as given to OpenTarget, with the names MakeTarget added.
   const Text& TargetPath() const { return target_path_; }
@@ -83,8 +92,6 @@ class DiskWriter {
   // else, unless keep_existing is set or the entry is a folder or a read-only file,
   // beside it under a temporary name, to replace it once complete. 0, or 204.
   int32_t BeginFile(int32_t folder, const Text& name, bool keep_existing, NewFile& out, PendingFile& file);
-  // Whether a file (not a folder) has the name `name` in a folder.
-  bool FileThere(int32_t folder, const Text& name);
   // Puts a finished, closed file in place: an existing entry of its name is renamed
   // aside (kept until Commit), the new file takes the name. 0, or 204.
   int32_t PlaceFile(const PendingFile& file);
@@ -115,6 +122,10 @@ class DiskWriter {
   void SetFolderNotMade(FolderNotMade tell, void* user) {
     folder_not_made_ = tell;
     folder_not_made_user_ = user;
+  }
+  void SetKeptAside(KeptAside tell, void* user) {
+    kept_aside_ = tell;
+    kept_aside_user_ = user;
   }
   // The first failure of an item, with its path and what the system said.
   const ErrorInfo& Error() const { return error_; }
@@ -149,6 +160,13 @@ class DiskWriter {
   // checked to be the folder first used) when it has been let go. Null when that is
   // no longer possible; `code` says why (240 or 204).
   Folder* Hold(int32_t folder, int32_t& code);
+  // Journals a folder this run has just made inside `parent` (held as `parent_folder`)
+  // before anything else can fail, known but not held yet: its number, or -1 when
+  // what has the name is no folder.
+  int32_t NoteMadeFolder(const Folder& parent_folder, int32_t parent, const Text& name, const Text& key);
+  // Holds a folder NoteMadeFolder noted, opened: its number, or -1 when what opened
+  // is not the folder made.
+  int32_t HoldMadeFolder(int32_t index, std::unique_ptr<Folder> folder);
   // Adds a folder opened inside `parent` and keeps it held.
   int32_t AddFolder(int32_t parent, const Text& name, std::unique_ptr<Folder> folder);
   // Lets go of every held folder but the root and the given folder with its parents,
@@ -174,6 +192,7 @@ class DiskWriter {
   std::vector<FolderEntry> folders_;
   std::vector<int32_t> buckets_;  // first folder of each bucket, or -1
   std::vector<Change> changes_;
+  std::set<std::pair<uint64_t, uint64_t>> made_files_;  // the files this run created, by identity
   int32_t target_ = -1;
   int32_t held_ = 0;
   int32_t limit_ = 0;  // held folders that make LimitHeld let go
@@ -186,6 +205,8 @@ class DiskWriter {
   uint32_t skipped_existing_ = 0;
   FolderNotMade folder_not_made_ = nullptr;
   void* folder_not_made_user_ = nullptr;
+  KeptAside kept_aside_ = nullptr;
+  void* kept_aside_user_ = nullptr;
   NewFile out_;
   PendingFile pending_;
   Text item_path_;  // the current item's relative path on disk

@@ -39,12 +39,18 @@ namespace {
 
 // Creates the target folder and its missing parents, noting each one made, so that a
 // failed run removes the target only when the run made it. Codes as CreateFolder's.
-int32_t CreateTarget(const Text& target, DiskWriter& disk) {
+// A new target (one the program chose) is always made by this run: a folder of its
+// name that is there already, or a link, is refused with 1.
+int32_t CreateTarget(const Text& target, bool new_target, DiskWriter& disk) {
   if (!IsFolderPath(target) || IsTooShortToCreate(target)) return kBadArgument;
   std::vector<Text> missing;
   // A relative path's first folder has the current folder as its parent ("./" of
   // "./new/sub/"), which exists: the walk up ends there.
   Text p = target;
+  if (new_target) {
+    missing.push_back(p);
+    p = FolderOf(StripTrailingSeparator(p));
+  }
   for (; !p.IsEmpty() && !FolderExists(p); p = FolderOf(StripTrailingSeparator(p))) {
     if (!IsFolderPath(p) || IsTooShortToCreate(p)) {
       return missing.empty() ? kBadArgument : kCannotCreateParent;
@@ -59,7 +65,7 @@ int32_t CreateTarget(const Text& target, DiskWriter& disk) {
   for (size_t i = missing.size(); r == 0 && i-- > 0;) {
     Text stripped = StripTrailingSeparator(missing[i]);
     Text name = stripped.Right(stripped.GetLength() - stripped.ReverseFind('/') - 1);
-    r = disk.MakeTarget(name, i == 0 ? kFailed : kCannotCreateParent);
+    r = disk.MakeTarget(name, i == 0 && new_target, i == 0 ? kFailed : kCannotCreateParent);
   }
   return r;
 }
@@ -147,6 +153,7 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
   disk.SetNaming(naming);
   disk.SetExisting(options->keep_existing, options->skip_existing);
   disk.SetFolderNotMade(options->folder_not_made, options->folder_not_made_user);
+  disk.SetKeptAside(options->kept_aside, options->kept_aside_user);
 
   bool extracting = options->action == ItemAction::kExtract;
   Text target = target_folder.IsEmpty() ? FolderOf(ToInternalForm(container_path)) : target_folder;
@@ -157,7 +164,12 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
   if (relative && !(target.GetLength() >= 2 && target.GetAt(0) == '.' && target.GetAt(1) == '/'))
     target = Text::Concat(Text("./"), target);
   int32_t r = 0;
-  if (extracting) r = FolderExists(target) ? disk.OpenTarget(target) : CreateTarget(target, disk);
+  if (extracting) {
+    r = FolderExists(target) && !options->new_target ? disk.OpenTarget(target)
+                                                     : CreateTarget(target, options->new_target, disk);
+    if (r != 0 && options->new_target)
+      error.Set(r, target, "cannot make the folder new: something may have taken its name since it was chosen");
+  }
   if (r == 0) {
     engine.Prepare();
     r = engine.PreparePath(container_path, options->container_part);

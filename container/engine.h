@@ -46,6 +46,14 @@ struct ExtractOptions {
   // When given: the first failure with its context (the item's path, what was being
   // done, the system's words), as far as they are known.
   ErrorInfo* error = nullptr;
+  // The target was chosen by the program, not named by the user: the run makes it
+  // (a folder or link of its name that is there already ends the run with 1) and
+  // reaches it from its parent, never through a link.
+  bool new_target = false;
+  // Extracting: told of each file replaced that a failed run cannot put back, as
+  // another run has written its name since (the old file stays under a temporary name).
+  KeptAside kept_aside = nullptr;
+  void* kept_aside_user = nullptr;
   // Extracting: told of each folder that could not be made (a file of its name in the
   // way); the run goes on and its result does not change.
   FolderNotMade folder_not_made = nullptr;

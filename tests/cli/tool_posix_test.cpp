@@ -29,6 +29,7 @@
 #include "fs/temp_file.h"
 #include "tests/cli/tool_runner.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/tree_snapshot.h"
 
 extern char** environ;
 
@@ -130,6 +131,44 @@ TEST_F(ToolPosix, PasswordNeverOnTheCommandLine) {
   ASSERT_EQ(write(input[1], line.data(), line.size()), static_cast<ssize_t>(line.size()));
   close(input[1]);
   EXPECT_EQ(WaitFor(pid), 0);
+}
+
+// The folder qef chooses beside the archive is made by the run itself: one swapped for a
+// link to somewhere else while the password is asked for is refused, and the victim's
+// files stay as they were. The password comes through a FIFO that the test feeds only
+// once the link is in place, so that the run is held at that point, not raced.
+TEST_F(ToolPosix, TheFolderItChoosesIsMadeByTheRunNotFollowed) {
+  ASSERT_EQ(CreateFolder(dir_.Sub("share/")), 0);
+  ASSERT_EQ(CreateFolder(dir_.Sub("victim/")), 0);
+  test::WriteFileBytes(dir_.Sub("authorized_keys"), "the archive's");
+  test::WriteFileBytes(dir_.Sub("victim/authorized_keys"), "the victim's own");
+  ASSERT_EQ(test::RunProgram(test::BuiltPath(QEF_TOOL_PATH), {"pack", At("authorized_keys"), "-o", At("share/foo.qef"),
+                                                              "--password-file", At("pw.txt")})
+                .status,
+            0);
+  test::Snapshot victim = test::TakeSnapshot(dir_.Sub("victim/"));
+  ASSERT_EQ(mkfifo(At("fifo").c_str(), 0600), 0);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 2, At("err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = StartTool({"extract", At("share/foo.qef"), "--password-file", At("fifo")}, &files);
+  posix_spawn_file_actions_destroy(&files);
+  ASSERT_NE(pid, 0);
+  // The open returns once qef has opened the FIFO to read the password: it has
+  // chosen its folder by then.
+  int fifo = open(At("fifo").c_str(), O_WRONLY);
+  ASSERT_GE(fifo, 0);
+  ASSERT_EQ(symlink("../victim", At("share/foo").c_str()), 0);
+  std::string line = std::string(kPassword) + "\n";
+  ASSERT_EQ(write(fifo, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+  close(fifo);
+  EXPECT_EQ(WaitFor(pid), 1);
+  std::string err = test::ReadFileBytes(dir_.Sub("err.txt"));
+  EXPECT_TRUE(Contains(err, "share/foo/: cannot make the folder new")) << err;
+  EXPECT_EQ(test::TakeSnapshot(dir_.Sub("victim/")), victim);
+  struct stat link;
+  EXPECT_TRUE(lstat(At("share/foo").c_str(), &link) == 0 && S_ISLNK(link.st_mode)) << "not the run's to remove";
 }
 
 // The bar is drawn only on a terminal, and -q keeps it and the summary away.
