@@ -364,7 +364,8 @@ TEST_F(Tool, FilesLeftByAStoppedRunAreNamed) {
   WriteFileBytes(dir_.Sub("src/docs/a.txt"), "a");
   ASSERT_EQ(CreateFolder(dir_.Sub("out/")), 0);
   ASSERT_EQ(CreateFolder(dir_.Sub("t/src/docs/")), 0);
-  const char* const left[] = {"out/~qef-0123456789abcdef-0.tmp", "t/src/docs/~qef-0123456789abcdef-4.tmp"};
+  const char* const left[] = {"out/~qef-0123456789abcdef-0.tmp", "t/src/docs/~qef-0123456789abcdef-4.tmp",
+                              "t/src/docs/~qef-0123456789abcdef-5.orig-b.txt"};
   for (const char* name : left) WriteFileBytes(dir_.Sub(name), "left");
   WriteFileBytes(dir_.Sub("t/src/docs/~qef-notes.tmp"), "a name of the user's own");
 
@@ -376,6 +377,12 @@ TEST_F(Tool, FilesLeftByAStoppedRunAreNamed) {
   r = Qef({"extract", At("out/a.qef"), "-C", At("t"), "--password-file", pw});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(Contains(r.err, "docs/~qef-0123456789abcdef-4.tmp was left by a qef run")) << r.err;
+  // A file set aside while it was replaced may be the only copy: the warning says
+  // whose original it is and how to put it back, and never to delete it.
+  EXPECT_TRUE(Contains(r.err, "docs/~qef-0123456789abcdef-5.orig-b.txt was left by a qef run") &&
+              Contains(r.err, "the original of " + At("t/src/docs/b.txt")) &&
+              Contains(r.err, "that file is missing now: rename this one back"))
+      << r.err;
   EXPECT_FALSE(Contains(r.err, "out/") || Contains(r.err, "~qef-notes")) << r.err;
   for (const char* name : left) EXPECT_TRUE(FileExists(dir_.Sub(name))) << name;
   // A run into a folder without them says nothing of them.
