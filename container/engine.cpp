@@ -125,8 +125,9 @@ int32_t ReadItems(Stream& content, bool checksums, uint32_t content_size, const 
       continue;
     }
     if (r == 0 && check != 0) break;
+    if (r != 0) break;
     in_item = false;
-    if (r == 0 && o.observer != nullptr) o.observer(item, refused, o.observer_user);
+    if (o.observer != nullptr) o.observer(item, refused, o.observer_user);
   }
   if (r == 0) r = reader.GetError();
   if (r == 0 && checksums && content_size != 0 && reader.BytesRead() != content_size)
