@@ -163,6 +163,8 @@ int RunEngine(const ReadRequest& q, const Text& target, ExtractOptions& options,
     message = "items whose names extraction refuses are marked above; extract stops at the first";
   else if (r == kUnsafeName && !names.Refusal().IsEmpty())
     message = names.Refusal();
+  else if (r == kBadChecksum && error.path.IsEmpty() && !error.action.IsEmpty())
+    message = error.action;  // what a salvage left out
   else if (r != kOk && r != kUnsafeName && !error.path.IsEmpty()) {
     // A failure about one item names it, says what was being done and, where the
     // system gave one, its reason (the engine keeps a context only for the code it

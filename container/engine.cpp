@@ -116,7 +116,7 @@ int32_t ReadItems(Stream& content, bool checksums, uint32_t content_size, const 
     if (r == 0 && check == 0) check = reader.EndItem();
     if (r == 0 && check != 0 && reader.GetError() == 0) {
       if (!o.salvage) {
-        r = error.Set(check, item.StoredPath(), "the item does not match its checksum");
+        r = error.Set(check, item.StoredPath(), "damaged: the item does not match its checksum");
       } else {
         ++damaged;
         if (o.damaged != nullptr) o.damaged(item, check, o.damaged_user);
@@ -134,7 +134,7 @@ int32_t ReadItems(Stream& content, bool checksums, uint32_t content_size, const 
     r = error.Set(kBadChecksum, Text(), "the content list is not the size the header gives");
   if (o.had_checksums != nullptr) *o.had_checksums = reader.HasChecksums();
   // The archive could not be read on: the item being read is named, when there was one.
-  if (r != 0 && r == reader.GetError() && in_item) error.Set(r, item.StoredPath(), "cannot read the item");
+  if (r != 0 && r == reader.GetError() && in_item) error.Set(r, item.StoredPath());
   if (disk != nullptr && disk->Error().IsSet())
     error.Set(disk->Error().code, disk->Error().path, disk->Error().action.Str(), disk->Error().reason);
   return r;
@@ -206,7 +206,9 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
   if (options->damaged_items != nullptr) *options->damaged_items = damaged;
   if (r == 0 && damaged != 0) {
     Text count;
-    count.Format("%lu damaged %s not extracted", static_cast<unsigned long>(damaged), damaged == 1 ? "item" : "items");
+    count.Format(
+        "the archive is damaged: %lu %s not extracted, every other item was", static_cast<unsigned long>(damaged),
+        damaged == 1 ? "item that does not match its checksum was" : "items that do not match their checksums were");
     r = error.Set(kBadChecksum, Text(), count.Str());
   }
   // A failed run leaves the target as it found it; a successful one, or one that
