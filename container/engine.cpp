@@ -181,6 +181,8 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
   disk.SetNaming(naming);
   disk.SetExisting(options->keep_existing, options->skip_existing);
   disk.SetFolderNotMade(options->folder_not_made, options->folder_not_made_user);
+  // A folder item left out as damaged must not cost the files inside it.
+  disk.SetMakeMissingFolders(options->salvage);
 
   bool extracting = options->action == ItemAction::kExtract;
   Text target = target_folder.IsEmpty() ? FolderOf(ToInternalForm(container_path)) : target_folder;

@@ -57,14 +57,15 @@ std::string ContentBytes(const TempDir& dir, bool checksums) {
   return std::string(reinterpret_cast<const char*>(out.Data()), out.Size());
 }
 
-enum Damage { kNoDamage, kName, kStoredData, kDeflatedData };
+enum Damage { kNoDamage, kName, kFolderName, kStoredData, kDeflatedData };
 
 // The content in chunks as the writer makes them: deflated where that shrinks a chunk,
 // stored otherwise, each chunk encrypted on its own. One bit is flipped where `damage`
-// says: in the name "a.txt" or a stored chunk before sealing, in the zlib stream of a
+// says: in the name "a.txt", the folder's name "d" or a stored chunk before sealing, in the zlib stream of a
 // deflated chunk after compressing.
 std::string Seal(std::string plain, bool checksums, Damage damage) {
   if (damage == kName) plain[plain.find("a.txt")] ^= 0x04;
+  if (damage == kFolderName) plain[plain.find(std::string("\x6e\0\xc8\0\x02\0\0\0\x01", 9) + "d") + 9] ^= 0x01;
   if (damage == kStoredData) plain[plain.find(Sources()[1].bytes.substr(0, 64)) + 100000] ^= 0x10;
   size_t deflated_at = plain.find(Sources()[2].bytes.substr(0, 64)) + 200000;
   Value iv;
@@ -137,6 +138,8 @@ TEST(Checksums, AFlippedBitFailsTheRunOrIsLeftOutWhenSalvaging) {
       {kDeflatedData, false, false, kBadChunk, "d/text.txt", {}, {}},
       {kName, true, true, kBadChecksum, "d/e.txt", {kAll[1], kAll[2]}, {}},
       {kStoredData, true, true, kBadChecksum, "d/stored.bin", {kAll[0], kAll[2]}, {}},
+      // A folder left out does not cost the files inside it.
+      {kFolderName, true, true, kBadChecksum, "e", {kAll[0], kAll[1], kAll[2]}, {}},
       // Past damage that breaks the chunks nothing can be read: what came before stays.
       {kDeflatedData, true, true, kBadChunk, "d/text.txt", {kAll[0], kAll[1]}, {}},
   };
