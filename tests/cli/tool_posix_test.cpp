@@ -225,8 +225,7 @@ TEST_F(ToolPosix, EndingSignalsRollARunBackWith128PlusTheSignal) {
     EXPECT_TRUE(Contains(err, "cancelled; removing ")) << err;
     EXPECT_FALSE(FolderExists(dir_.Sub("t/"))) << "the rolled-back run leaves no target";
 
-    pid = StartTool({"pack", At("big"), "-o", At("out/big.qef"), "--password-file", At("pw.txt")}, &files,
-                    "pack-data");
+    pid = StartTool({"pack", At("big"), "-o", At("out/big.qef"), "--password-file", At("pw.txt")}, &files, "pack-data");
     posix_spawn_file_actions_destroy(&files);
     ASSERT_NE(pid, 0);
     ASSERT_TRUE(WaitForHold(pid)) << "the packing ended before it wrote data";
