@@ -21,11 +21,15 @@ bool StandardErrorIsTerminal();
 // The value of an environment variable; false when it is not set.
 bool ReadEnvironment(const char* name, Text& value);
 
-// From now on the first Ctrl-C (or SIGTERM) only sets a flag, which long runs poll so
-// that they end through their own clean-up (partial output removed, temporary files
-// deleted); a second one ends the process at once.
+// From now on the first Ctrl-C (SIGINT, or SIGTERM, SIGHUP, SIGQUIT: a closed terminal,
+// a dropped session, a system going down) only sets a flag, which long runs poll so
+// that they end through their own clean-up (partial output removed, replaced files put
+// back, temporary files deleted); a second one ends the process at once.
 void CatchInterrupt();
 bool WasInterrupted();
+// The exit status of a run the signal ended: 128 + its number, as shells report one
+// that killed a process (130 for Ctrl-C); 0 when none came.
+int InterruptedStatus();
 
 // The system's folder for temporary files, internal form, ending in '/'.
 Text TemporaryFolder();

@@ -146,25 +146,31 @@ bool ReadEnvironment(const char* name, Text& value) {
 
 namespace {
 
-volatile sig_atomic_t g_interrupted = 0;
+const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-void NoteInterrupt(int) { g_interrupted = 1; }
+volatile sig_atomic_t g_interrupted = 0;  // the first ending signal
+
+// The first signal puts the default action back for all of them, so that the second,
+// whichever it is, ends the process.
+void NoteInterrupt(int signal_number) {
+  if (g_interrupted == 0) g_interrupted = signal_number;
+  for (int s : kEndingSignals) signal(s, SIG_DFL);
+}
 
 }  // namespace
 
-// SA_RESETHAND puts the default action back on delivery, so the second signal ends
-// the process.
 void CatchInterrupt() {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = NoteInterrupt;
-  action.sa_flags = SA_RESETHAND;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (int s : kEndingSignals) sigaddset(&action.sa_mask, s);
+  for (int s : kEndingSignals) sigaction(s, &action, nullptr);
 }
 
 bool WasInterrupted() { return g_interrupted != 0; }
+
+int InterruptedStatus() { return g_interrupted != 0 ? 128 + g_interrupted : 0; }
 
 Text TemporaryFolder() {
   const char* folder = std::getenv("TMPDIR");

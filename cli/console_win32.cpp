@@ -120,6 +120,9 @@ void CatchInterrupt() { SetConsoleCtrlHandler(NoteInterrupt, TRUE); }
 
 bool WasInterrupted() { return g_interrupted != 0; }
 
+// Ctrl-C and Ctrl-Break both end the run as SIGINT would.
+int InterruptedStatus() { return g_interrupted != 0 ? 128 + 2 : 0; }
+
 Text TemporaryFolder() {
   char buffer[MAX_PATH + 1];
   DWORD n = GetTempPathA(sizeof buffer, buffer);

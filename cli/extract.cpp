@@ -102,6 +102,25 @@ void ListItem(const ItemHeader& item, bool refused, void* user) {
   }
 }
 
+// Told before a failed or cancelled run is undone, which may take a while.
+struct Undoing {
+  ProgressView* progress = nullptr;
+  static void Tell(uint32_t new_files, uint32_t replaced_files, void* user) {
+    auto& self = *static_cast<Undoing*>(user);
+    self.progress->Finish(false);
+    Text line;
+    if (replaced_files != 0)
+      line.Format("%s; putting back %lu replaced %s and removing %lu new %s",
+                  WasInterrupted() ? "cancelled" : "the run failed", static_cast<unsigned long>(replaced_files),
+                  replaced_files == 1 ? "file" : "files", static_cast<unsigned long>(new_files),
+                  new_files == 1 ? "file" : "files");
+    else
+      line.Format("%s; removing %lu new %s", WasInterrupted() ? "cancelled" : "the run failed",
+                  static_cast<unsigned long>(new_files), new_files == 1 ? "file" : "files");
+    Warn(line);
+  }
+};
+
 // One run of the engine on the archive: opens it (a program's container is read in
 // place), asks for the password, follows progress and answers the exit status, with
 // the error line printed; `before_result`, when given, runs once the engine has run,
@@ -127,6 +146,13 @@ int RunEngine(const ReadRequest& q, const Text& target, ExtractOptions& options,
 
   ProgressView progress(q.common.quiet);
   progress.Start(header.GetDWord(kHeaderProgressTotal, 0));
+  Undoing undoing;
+  undoing.progress = &progress;
+  // Only a long undoing is told: a cancelled run, or one with many files to take back.
+  options.undoing = [](uint32_t new_files, uint32_t replaced_files, void* user) {
+    if (WasInterrupted() || new_files + replaced_files >= 100) Undoing::Tell(new_files, replaced_files, user);
+  };
+  options.undoing_user = &undoing;
   ExtractEngine engine;
   ErrorInfo error;
   options.error = &error;
@@ -137,6 +163,8 @@ int RunEngine(const ReadRequest& q, const Text& target, ExtractOptions& options,
     message = "items whose names extraction refuses are marked above; extract stops at the first";
   else if (r == kUnsafeName && !names.Refusal().IsEmpty())
     message = names.Refusal();
+  else if (r == kBadChecksum && error.path.IsEmpty() && !error.action.IsEmpty())
+    message = error.action;  // what a salvage left out
   else if (r != kOk && r != kUnsafeName && !error.path.IsEmpty()) {
     // A failure about one item names it, says what was being done and, where the
     // system gave one, its reason (the engine keeps a context only for the code it
@@ -191,6 +219,14 @@ struct KeptOriginals {
   }
 };
 
+// Salvaging: each item dropped as damaged is named once the run is over.
+struct Damaged {
+  std::vector<Text> paths;
+  static void Note(const ItemHeader& item, int32_t, void* user) {
+    static_cast<Damaged*>(user)->paths.push_back(item.StoredPath());
+  }
+};
+
 int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   Text archive = WithFolder(q.archive);
   Text target = directory.IsEmpty()
@@ -215,9 +251,22 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   kept.target = target;
   options.kept_aside = &KeptOriginals::Note;
   options.kept_aside_user = &kept;
-  // After a failure the run is undone and its one error line says why.
+  Damaged damaged;
+  options.salvage = q.salvage;
+  options.damaged = &Damaged::Note;
+  options.damaged_user = &damaged;
+  // After a failure the run is undone and its one error line says why; salvaging, what
+  // checked out stays and each item that did not is named.
   int status = RunEngine(q, target, options, [&](int32_t r) {
-    if (r == kOk) not_made.Tell();
+    if (r == kOk || (q.salvage && r != kCancelled)) not_made.Tell();
+    for (const Text& path : damaged.paths)
+      Warn(Text::Concat(Escaped(path, false), ": damaged (it does not match its checksum); not extracted"));
+    if (q.salvage && r != kOk && r != kCancelled) {
+      tally.files -= skipped;
+      Text salvaged;
+      salvaged.Format("Salvaged %s into %s", tally.Describe().Str(), Escaped(target, false).Str());
+      Say(q.common.quiet, salvaged);
+    }
     for (const Text& line : kept.lines) Warn(line);
     WarnOfLeftovers(FoldersOnDisk(target, extracted.folders, q.common.page), kept.paths);
   });
@@ -246,9 +295,10 @@ int RunList(const ReadRequest& q, bool json) {
   options.observer = &ListItem;
   options.observer_user = &listing;
   options.go_on_after_refused_names = true;
-  // Everything read is shown, also when a refused name fails the run.
+  // Everything read is shown, also when a refused name or damage ends the run: the
+  // error line then follows the items read before it.
   return RunEngine(q, Text(), options, [&](int32_t r) {
-    if (r != kOk && r != kUnsafeName) return;
+    if (r != kOk && r != kUnsafeName && listing.out.empty()) return;
     if (json)
       listing.out += listing.out.empty() ? "[]\n" : "\n]\n";
     else
@@ -265,8 +315,19 @@ int RunTest(const ReadRequest& q) {
   options.observer = &CountItem;
   options.observer_user = &tally;
   options.go_on_after_refused_names = true;
+  bool checksums = false;
+  options.had_checksums = &checksums;
   int status = RunEngine(q, Text(), options);
-  if (status == kExitOk) Say(q.common.quiet, Text::Concat(Text("OK: "), tally.Describe()));
+  if (status != kExitOk) return status;
+  if (checksums) {
+    Say(q.common.quiet, Text::Concat(Text("OK: "), Text::Concat(tally.Describe(), ", each matching its checksum")));
+  } else {
+    // An archive another program wrote: zlib's own check covers deflated data only.
+    Say(q.common.quiet, Text::Concat(Text("Read without error: "), tally.Describe()));
+    Warn(
+        "the archive carries no checksums, so only its deflated data could be checked: damage to names, file "
+        "information or data stored uncompressed would go unnoticed");
+  }
   return status;
 }
 

@@ -110,6 +110,7 @@ int RunInfo(const Text& path, const CodePage& page) {
   uint32_t total = header.GetDWord(kHeaderProgressTotal, 0);
   value.Format("%lu bytes", static_cast<unsigned long>(total));
   Field("Progress total:", total != 0 ? value : Text("(none)"));
+  Field("Checksums:", header.GetByte(kHeaderChecksums, 0) == 1 ? "CRC-32 of every item" : "(none)");
   if (!archive.IsProgram()) return kExitOk;
 
   const PayloadLayout& layout = archive.Layout();

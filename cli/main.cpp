@@ -116,7 +116,7 @@ int RunTool(int argc, char** argv) {
   AddCommon(pack, common, true);
 
   std::string archive, directory;
-  bool keep_existing = false, skip_existing = false, json = false;
+  bool keep_existing = false, skip_existing = false, salvage = false, json = false;
   int threads = 2;
   CLI::App* extract = app.add_subcommand("extract", "extract a container or a program");
   extract->add_option("ARCHIVE", archive, "a .qef container or a self-extracting program")->required();
@@ -124,6 +124,8 @@ int RunTool(int argc, char** argv) {
                       "target folder (default: a new folder named after the archive, beside it)");
   CLI::Option* keep = extract->add_flag("--keep-existing", keep_existing, "refuse to replace files that exist");
   extract->add_flag("--skip-existing", skip_existing, "leave files that exist as they are and go on")->excludes(keep);
+  extract->add_flag("--salvage", salvage,
+                    "from a damaged archive, keep every item that checks out and name the others (exit status 1)");
   CLI::App* list = app.add_subcommand("list", "list the names, sizes, times and attributes of the items");
   list->add_option("ARCHIVE", archive, "a .qef container or a self-extracting program")->required();
   list->add_flag("--json", json, "one JSON array of items");
@@ -204,6 +206,7 @@ int RunTool(int argc, char** argv) {
     q.archive = ToInternalForm(Text(archive.c_str()));
     q.common = options;
     q.threads = threads;
+    q.salvage = salvage;
     if (command == "extract")
       return RunExtract(q, ToInternalForm(Text(directory.c_str())),
                         keep_existing   ? Existing::kKeep
@@ -212,7 +215,10 @@ int RunTool(int argc, char** argv) {
     if (command == "list") return RunList(q, json);
     return RunTest(q);
   };
-  return run();
+  int status = run();
+  // A run a signal ended has undone its work; it ends with the status a shell gives a
+  // process the signal killed.
+  return WasInterrupted() && status != kExitOk ? InterruptedStatus() : status;
 }
 
 }  // namespace

@@ -91,7 +91,8 @@ struct PackRequest {
 struct ReadRequest {
   Text archive;
   CommonOptions common;
-  int32_t threads = 2;  // decoding threads: 2 reads ahead, 1 does not
+  int32_t threads = 2;   // decoding threads: 2 reads ahead, 1 does not
+  bool salvage = false;  // extract: keep every item that checks out, name the others
 };
 
 int RunPack(const PackRequest& request);

@@ -259,42 +259,66 @@ int32_t DiskWriter::BeginFile(int32_t folder, const Text& name, bool keep_existi
   if (at == nullptr) return code;
   file.folder = folder;
   file.name = name;
-  file.written = name;
-  bool exists = false;
-  if (out.Create(*at, name, exists) != 0) {
-    if (!exists) return Note(kCannotOpen, "cannot create the file", out.NativeError());
-    // A file this run wrote is no existing file: the same name stored twice ends
-    // with the later copy, as in any run.
-    EntryInfo old = at->Inspect(name);
+  // A folder is never replaced, nor a file its owner made read-only; anything else (a
+  // link too: it is renamed, never followed) gets its new content beside it. A file
+  // this run wrote is no existing file: the same name stored twice ends with the later
+  // copy, as in any run.
+  EntryInfo old = at->Inspect(name);
+  if (old.kind != EntryInfo::kMissing) {
     bool ours = old.kind == EntryInfo::kFile && made_files_.count({old.id.volume, old.id.index}) != 0;
     if (keep_existing && !ours) return Note(kCannotOpen, kExistsAndKept);
-    // A folder is never replaced, nor a file its owner made read-only; anything else
-    // (a link too: it is renamed, never followed) gets its new content beside it.
     if (old.kind == EntryInfo::kFolder) return Note(kCannotOpen, "a folder is in the way");
-    if (old.read_only) return Note(kCannotOpen, "the file exists and is read-only");
-    if (old.kind == EntryInfo::kMissing) return Note(kCannotOpen, "cannot create the file");
-    file.written = TemporaryName();
-    if (out.Create(*at, file.written, exists) != 0)
-      return Note(kCannotOpen, "cannot create the file", out.NativeError());
+    if (old.read_only && !ours) return Note(kCannotOpen, "the file exists and is read-only");
   }
+  file.written = TemporaryName();
+  bool exists = false;
+  if (out.Create(*at, file.written, exists) != 0) return Note(kCannotOpen, "cannot create the file", out.NativeError());
   file.id = out.Id();
   made_files_.insert({file.id.volume, file.id.index});
+  file.change = changes_.size();
   changes_.push_back(Change{kMadeFile, folder, file.written, file.id, Text(), FileId()});
   return 0;
 }
 
 int32_t DiskWriter::PlaceFile(const PendingFile& file) {
-  if (file.written.Equals(file.name.Str())) return 0;
   int32_t code = 0;
   Folder* at = Hold(file.folder, code);
   if (at == nullptr) return code;
-  Text backup = TemporaryName();
-  if (!at->Rename(file.name, backup)) return Note(kCannotOpen, "cannot replace the file", LastNativeError());
+  // A free name is taken in one rename that never replaces: a file that came there
+  // meanwhile is replaced as any existing one.
+  if (at->Rename(file.written, file.name)) {
+    changes_[file.change].name = file.name;
+    return 0;
+  }
+  EntryInfo old = at->Inspect(file.name);
+  if (old.kind == EntryInfo::kMissing) return Note(kCannotOpen, "cannot create the file", LastNativeError());
+  if (keep_existing_ || skip_existing_) return Note(kCannotOpen, kExistsAndKept);
+  if (old.kind == EntryInfo::kFolder) return Note(kCannotOpen, "a folder is in the way");
+  Text backup = names_.Aside(file.name);
+  bool aside = at->Rename(file.name, backup);
+  if (!aside) {
+    // A name too long for the file system: the original is set aside without it.
+    backup = names_.Aside(Text());
+    aside = at->Rename(file.name, backup);
+  }
+  if (!aside) return Note(kCannotOpen, "cannot replace the file", LastNativeError());
   // Noted before the new file takes the name: should that fail, undoing the run puts
   // the old one back.
   changes_.push_back(Change{kReplacedFile, file.folder, file.name, file.id, backup, at->Inspect(backup).id});
   if (at->Rename(file.written, file.name)) return 0;
   return Note(kCannotOpen, "cannot replace the file", LastNativeError());
+}
+
+uint32_t DiskWriter::FilesToUndo() const {
+  uint32_t n = 0;
+  for (const Change& change : changes_) n += change.kind == kMadeFile ? 1 : 0;
+  return n;
+}
+
+uint32_t DiskWriter::FilesToPutBack() const {
+  uint32_t n = 0;
+  for (const Change& change : changes_) n += change.kind == kReplacedFile ? 1 : 0;
+  return n;
 }
 
 // ---- items ----
@@ -357,7 +381,7 @@ int32_t DiskWriter::BeginFileItem(const ItemHeader& item, bool& skipped) {
   Text where = item_path_.Left(slash + 1);
   Text leaf = item_path_.Right(item_path_.GetLength() - slash - 1);
   int32_t at = 0;
-  int32_t r = FindFolder(where, false, at);
+  int32_t r = FindFolder(where, make_missing_folders_, at);
   // Only a file of the item's own name in the item's own folder is the existing file
   // to leave as it is; a folder that is missing is no reason to skip.
   if (r == 0) r = BeginFile(at, leaf, keep_existing_ || skip_existing_, out_, pending_);
@@ -380,7 +404,11 @@ int32_t DiskWriter::WriteData(const unsigned char* data, uint32_t length) {
 
 int32_t DiskWriter::EndFileItem(const ItemHeader& item, int32_t r) {
   if (r != 0) {
+    // Nothing of a file that failed is kept, not even by a run that keeps the others.
     out_.Close();
+    int32_t code = 0;
+    Folder* at = Hold(pending_.folder, code);
+    if (at != nullptr) at->Remove(pending_.written, pending_.id);
     return r;
   }
   if (out_.Finish(FileInfoFromList(item.info)) != 0)

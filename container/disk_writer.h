@@ -57,8 +57,9 @@ extern const char kExistsAndKept[];
 struct PendingFile {
   int32_t folder = -1;
   Text name;
-  Text written;  // `name` itself, or a temporary name beside an existing file
+  Text written;  // a temporary name beside `name`
   FileId id;
+  size_t change = 0;  // its entry in the journal
 };
 
 class DiskWriter {
@@ -88,12 +89,15 @@ class DiskWriter {
   // Sets a folder's attributes from a file information list: 0, or 1.
   int32_t ApplyToFolder(int32_t folder, const FileInfo& info);
 
-  // Creates the file `name` in a folder for writing: in place when the name is free;
-  // else, unless keep_existing is set or the entry is a folder or a read-only file,
-  // beside it under a temporary name, to replace it once complete. 0, or 204.
+  // Creates the file `name` in a folder for writing, always beside it under a temporary
+  // name, so that a run killed outright leaves no partial file under a real name. An
+  // existing entry of the name is refused when keep_existing is set, or when it is a
+  // folder or a read-only file; any other is replaced once the new file is complete.
+  // 0, or 204.
   int32_t BeginFile(int32_t folder, const Text& name, bool keep_existing, NewFile& out, PendingFile& file);
-  // Puts a finished, closed file in place: an existing entry of its name is renamed
-  // aside (kept until Commit), the new file takes the name. 0, or 204.
+  // Puts a finished, closed file in place: it takes its name; an existing entry of the
+  // name is first renamed aside under a name that keeps its own (removed on Commit).
+  // 0, or 204.
   int32_t PlaceFile(const PendingFile& file);
 
   // ---- items, as an item reader yields them ----
@@ -115,9 +119,14 @@ class DiskWriter {
   // 0, or 205 (a full disk).
   int32_t WriteData(const unsigned char* data, uint32_t length);
   // Ends the file begun: when `r` is 0 its times and attributes are set and it takes
-  // its name; otherwise it is only closed (Rollback removes it). Answers `r`, or the
-  // failure of ending.
+  // its name; otherwise it is closed and removed. Answers `r`, or the failure of ending.
   int32_t EndFileItem(const ItemHeader& item, int32_t r);
+  // Files of an item whose folder item is missing (dropped as damaged) make the folders
+  // they need instead of failing.
+  void SetMakeMissingFolders(bool make) { make_missing_folders_ = make; }
+  // What Rollback would do now: new files it would remove, replaced files it would put back.
+  uint32_t FilesToUndo() const;
+  uint32_t FilesToPutBack() const;
   uint32_t SkippedExisting() const { return skipped_existing_; }
   void SetFolderNotMade(FolderNotMade tell, void* user) {
     folder_not_made_ = tell;
@@ -202,6 +211,7 @@ class DiskWriter {
   ItemNaming naming_;
   bool keep_existing_ = false;
   bool skip_existing_ = false;
+  bool make_missing_folders_ = false;
   uint32_t skipped_existing_ = 0;
   FolderNotMade folder_not_made_ = nullptr;
   void* folder_not_made_user_ = nullptr;

@@ -37,7 +37,7 @@ _qef() {
     pack)
       options="-o --output --cipher --compression --jobs --stub --windows --info --link --disclaimer --picture
                --sign-pkcs12 --sign-password-file --timestamp $common" ;;
-    extract) options="-C --directory --keep-existing --skip-existing --threads $common" ;;
+    extract) options="-C --directory --keep-existing --skip-existing --salvage --threads $common" ;;
     list) options="--json --threads $common" ;;
     test) options="--threads $common" ;;
     info) options="--codepage --help" ;;
