@@ -57,6 +57,7 @@ int32_t DiskWriter::MakeTarget(const Text& name, int32_t failure) {
   auto folder = std::make_unique<Folder>();
   if (folder->OpenIn(*at, name) != 0) return failure;  // made by someone else, as a link
   int32_t index = AddFolder(target_, name, std::move(folder));
+  folders_[index].made = made;
   if (made) changes_.push_back(Change{kMadeFolder, index, name, folders_[index].id, Text(), FileId()});
   target_ = index;
   target_path_ = AddTrailingSeparator(Text::Concat(target_path_, name));
@@ -198,6 +199,7 @@ int32_t DiskWriter::FindFolder(const Text& relative, bool create, int32_t& folde
     folder = AddFolder(folder, name, std::move(opened));
     folders_[folder].key = key;
     Index(folder);
+    folders_[folder].made = made;
     if (made) changes_.push_back(Change{kMadeFolder, folder, name, folders_[folder].id, Text(), FileId()});
   }
   return 0;
@@ -302,8 +304,11 @@ int32_t DiskWriter::MakeFolderItem(const ItemHeader& item) {
   // As with the folder creation it stands for, a folder that cannot be made is not an
   // error here: the items inside it fail when they are written. A link is.
   if (r == kUnsafeName) return ItemFailed(r, item_path_);
+  // Stored attributes go only to a folder this run made: a folder that was there
+  // before (the target among them) keeps its own, which a failed run could not give
+  // back, and which an archive must not be able to make hidden or system.
   if (r == 0) {
-    ApplyToFolder(at, FileInfoFromList(item.info));
+    if (folders_[at].made) ApplyToFolder(at, FileInfoFromList(item.info));
   } else if (folder_not_made_ != nullptr) {
     ErrorInfo why;
     why.Set(r, item_path_, why_, SystemErrorText(native_));

@@ -219,26 +219,13 @@ int Text::Format(const char* format, ...) {
   return r;
 }
 
-// A text longer than the usual area (a long path in a message) is formatted again in an
-// area of its own size: nothing is cut short.
 int Text::FormatV(const char* format, va_list args) {
-  va_list again;
-  va_copy(again, args);
-  size_t size = kFormatArea;
-  char* area = static_cast<char*>(HeapBlockAlloc(size));
-  int n = area != nullptr ? std::vsnprintf(area, size, format != nullptr ? format : "", args) : -1;
-  if (area != nullptr && n >= static_cast<int>(size)) {
-    SecureWipe(area, size);
-    HeapBlockFree(area);
-    size = static_cast<size_t>(n) + 1;
-    area = static_cast<char*>(HeapBlockAlloc(size));
-    if (area != nullptr) n = std::vsnprintf(area, size, format != nullptr ? format : "", again);
-  }
-  va_end(again);
+  char* area = static_cast<char*>(HeapBlockAlloc(kFormatArea));
   if (area == nullptr) return 0;
+  int n = std::vsnprintf(area, kFormatArea, format != nullptr ? format : "", args);
   if (n < 0) area[0] = 0;
   int ok = Assign(area);
-  SecureWipe(area, size);
+  SecureWipe(area, kFormatArea);
   HeapBlockFree(area);
   return ok;
 }

@@ -484,6 +484,38 @@ TEST(Engine, FolderItemsAndDotComponents) {
   }
 }
 
+// A folder item's attributes go to a folder the run made, never to one that was there
+// before: the target (a folder item with empty names) and an existing folder keep
+// theirs, which a failed run could not give back.
+TEST(Engine, FolderAttributesReachOnlyFoldersTheRunMade) {
+  if (!kWindows) GTEST_SKIP() << "folders keep their permissions on POSIX";
+  TempDir dir;
+  ASSERT_EQ(CreateFolder(dir.Sub("t/old/")), 0);
+  PropertyList content;
+  for (const char* folder : {"", "old/", "new/"}) {
+    Value v;
+    v.SetType(kFsItem);
+    FsItem* item = v.GetFsItem();
+    item->PutByte(kItemKind, 1, 1);
+    item->PutString(kItemName, "", 1);
+    item->PutString(kItemFolder, folder, 1);
+    item->PutByte(kInfoHidden, 1, 1);
+    item->PutByte(kInfoSystem, 1, 1);
+    content.Append(v);
+  }
+  ASSERT_EQ(WriteContainer(dir.Sub("h.qef"), Text("pw"), content, PackOptions()), 0);
+  ASSERT_EQ(Extract(dir.Sub("h.qef"), "pw", dir.Sub("t/")), 0);
+  struct Row {
+    const char* folder;
+    uint32_t attributes;
+  } rows[] = {{"t/", 0}, {"t/old/", 0}, {"t/new/", kAttrHidden | kAttrSystem}};
+  for (const Row& row : rows) {
+    FileInfo info;
+    ASSERT_EQ(CollectFileInformation(dir.Sub(row.folder), info), 0);
+    EXPECT_EQ(info.attributes & (kAttrHidden | kAttrSystem), row.attributes) << row.folder;
+  }
+}
+
 TEST(Engine, NeverWritesThroughALinkInsideTheTarget) {
   if (kWindows) GTEST_SKIP() << "symbolic links need privileges on Windows";
   TempDir dir;
