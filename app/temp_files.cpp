@@ -26,19 +26,40 @@ Text CommandWord(const Text& path) {
 
 }  // namespace
 
-Text TemporaryFolderPath() {
-  Text folder;
+namespace {
+
+// An environment variable's text, however long; empty when it is not set.
+Text EnvironmentText(const char* name) {
+  Text value;
   DWORD size = MAX_PATH + 1;
   for (int tries = 0; tries < 3; ++tries) {
-    char* buffer = folder.GetBuffer(static_cast<int32_t>(size));
+    char* buffer = value.GetBuffer(static_cast<int32_t>(size));
     if (buffer == nullptr) return Text();
-    DWORD n = GetTempPathA(size, buffer);
+    DWORD n = GetEnvironmentVariableA(name, buffer, size);
     if (n >= size) buffer[0] = 0;
-    folder.ReleaseBuffer();
-    if (n == 0 || n < size) return folder;
+    value.ReleaseBuffer();
+    if (n < size) return value;
     size = n + 1;
   }
   return Text();
+}
+
+}  // namespace
+
+// The system answers no temporary path longer than MAX_PATH: from a longer TMP (or
+// TEMP, or USERPROFILE, the order it looks in) it falls back to the Windows folder.
+// Such a folder is taken here as the variable names it.
+Text TemporaryFolderPath() {
+  const char* const kVariables[] = {"TMP", "TEMP", "USERPROFILE"};
+  for (const char* variable : kVariables) {
+    Text value = EnvironmentText(variable);
+    if (value.IsEmpty()) continue;
+    if (value.GetLength() < MAX_PATH) break;
+    return ToSystemForm(AddTrailingSeparator(ToInternalForm(value)));
+  }
+  char buffer[MAX_PATH + 1] = {};
+  DWORD n = GetTempPathA(sizeof buffer, buffer);
+  return n > 0 && n < sizeof buffer ? Text(buffer) : Text();
 }
 
 // The name is drawn as GetTempFileNameA draws it (the prefix's first three letters,
