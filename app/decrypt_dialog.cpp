@@ -65,9 +65,7 @@ HANDLE CreateContainerFile(AppState& app) {
   Text placeholder = DrawTempName();
   app.container_file = ContainerFileNameFor(placeholder);
   HANDLE file = INVALID_HANDLE_VALUE;
-  if (!app.container_file.IsEmpty())
-    file = CreateFileA(app.container_file.Str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_TEMPORARY, nullptr);
+  if (!app.container_file.IsEmpty()) file = reinterpret_cast<HANDLE>(CreateScratchFile(app.container_file));
   if (!placeholder.IsEmpty()) RemoveFile(placeholder);
   if (file == INVALID_HANDLE_VALUE) app.container_file = Text();
   return file;

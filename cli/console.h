@@ -3,6 +3,7 @@
 // the only files of the tool that touch them. Texts come back as UTF-8 on every
 // platform, so that the code page conversion that follows is the same everywhere.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "core/text.h"
@@ -48,7 +49,15 @@ Text FindProgram(const char* name);
 int32_t RunProgram(const std::vector<Text>& arguments, int32_t& status);
 
 // The code page of the names the file system hands out and of command-line texts:
-// UTF-8 (65001) on POSIX, the ANSI code page on Windows.
+// UTF-8 (65001) everywhere. On Windows the file layer converts names from it to
+// UTF-16, so a name of any stored code page reaches the disk exactly, whatever the
+// system's ANSI code page.
 uint32_t LocalCodePage();
+
+// Called first: the command line as UTF-8 texts, the program's name first. On Windows
+// also sets the file layer's names and the console's output to UTF-8 for the run.
+// False when the system's UTF-16 command line could not be had (the arguments are then
+// the C library's own).
+bool PrepareLocalText(int argc, char** argv, std::vector<std::string>& arguments);
 
 }  // namespace qef

@@ -228,4 +228,9 @@ int32_t RunProgram(const std::vector<Text>& arguments, int32_t& status) {
 
 uint32_t LocalCodePage() { return 65001; }
 
+bool PrepareLocalText(int argc, char** argv, std::vector<std::string>& arguments) {
+  arguments.assign(argv, argv + argc);
+  return true;
+}
+
 }  // namespace qef

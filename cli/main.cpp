@@ -227,7 +227,12 @@ int RunTool(int argc, char** argv) {
 // being set up: none may leave main, where it would end the program without a word.
 int main(int argc, char** argv) {
   try {
-    return RunTool(argc, argv);
+    std::vector<std::string> arguments;
+    PrepareLocalText(argc, argv, arguments);
+    std::vector<char*> pointers;
+    for (std::string& a : arguments) pointers.push_back(&a[0]);
+    pointers.push_back(nullptr);
+    return RunTool(static_cast<int>(arguments.size()), pointers.data());
   } catch (const std::bad_alloc&) {
     return Fail(kOutOfMemory, "not enough memory");
   } catch (const std::exception& e) {

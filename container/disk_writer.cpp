@@ -114,6 +114,7 @@ int32_t DiskWriter::NoteMadeFolder(const Folder& parent_folder, int32_t parent, 
   entry.name = name;
   entry.id = made.id;
   entry.key = key;
+  entry.made = true;
   folders_.push_back(std::move(entry));
   int32_t index = static_cast<int32_t>(folders_.size()) - 1;
   Index(index);
@@ -361,8 +362,11 @@ int32_t DiskWriter::MakeFolderItem(const ItemHeader& item) {
   // As with the folder creation it stands for, a folder that cannot be made is not an
   // error here: the items inside it fail when they are written. A link is.
   if (r == kUnsafeName) return ItemFailed(r, item_path_);
+  // Stored attributes go only to a folder this run made: a folder that was there
+  // before (the target among them) keeps its own, which a failed run could not give
+  // back, and which an archive must not be able to make hidden or system.
   if (r == 0) {
-    ApplyToFolder(at, FileInfoFromList(item.info));
+    if (folders_[at].made) ApplyToFolder(at, FileInfoFromList(item.info));
   } else if (folder_not_made_ != nullptr) {
     ErrorInfo why;
     why.Set(r, item_path_, why_, SystemErrorText(native_));

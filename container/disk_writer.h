@@ -154,6 +154,7 @@ class DiskWriter {
     std::unique_ptr<Folder> held;  // null while not held
     Text key;                      // below the target: its relative path ("a/b/"; "" the target)
     int32_t next = -1;             // the next folder of its bucket in the index
+    bool made = false;             // made by this run: only such a folder takes stored attributes
   };
   enum Kind { kMadeFile, kMadeFolder, kReplacedFile };
   struct Change {

@@ -162,7 +162,7 @@ int32_t WriteItem(const Value& value, Stream& s, unsigned char* buffer, uint32_t
   if (SerialiseValue(properties, s) != 0) return s.GetError();
   if (item.GetByte(kItemKind, kKindFile) != kKindFile) return s.GetError();
   int64_t size = FileSize(source);
-  std::FILE* f = size < 0 ? nullptr : std::fopen(ToSystemForm(source).Str(), "rb");
+  std::FILE* f = size < 0 ? nullptr : OpenFileStream(source, false);
   if (f == nullptr) return s.Fail(kCannotOpen);
   s.WriteU32(static_cast<uint32_t>(size));
   uint32_t left = static_cast<uint32_t>(size);

@@ -554,6 +554,30 @@ TEST(Engine, FolderItemsAndDotComponents) {
   }
 }
 
+// A folder item's attributes go only to a folder the run made, never to one that was
+// there before: the target (a folder item with empty names) and an existing folder
+// keep theirs, which a failed run could not give back. Items without attributes
+// would otherwise clear them.
+TEST(Engine, FolderAttributesReachOnlyFoldersTheRunMade) {
+  if (!kWindows) GTEST_SKIP() << "folders keep their permissions on POSIX";
+  TempDir dir;
+  ASSERT_EQ(CreateFolder(dir.Sub("t/old/")), 0);
+  for (const char* folder : {"t/", "t/old/"}) {
+    ASSERT_EQ(ApplyFileInformation(dir.Sub(folder), WithAttributes(kAttrHidden)), 0);
+    FileInfo info;
+    ASSERT_EQ(CollectFileInformation(dir.Sub(folder), info), 0);
+    ASSERT_EQ(info.attributes & kAttrHidden, static_cast<uint32_t>(kAttrHidden)) << folder;
+  }
+  ASSERT_EQ(PackStored(dir.Sub("h.qef"), {{1, "", "", Text()}, {1, "old/", "", Text()}, {1, "new/", "", Text()}}), 0);
+  ASSERT_EQ(Extract(dir.Sub("h.qef"), "pw", dir.Sub("t/")), 0);
+  for (const char* folder : {"t/", "t/old/"}) {
+    FileInfo info;
+    ASSERT_EQ(CollectFileInformation(dir.Sub(folder), info), 0);
+    EXPECT_EQ(info.attributes & kAttrHidden, static_cast<uint32_t>(kAttrHidden)) << folder;
+  }
+  EXPECT_TRUE(FolderExists(dir.Sub("t/new/")));
+}
+
 TEST(Engine, NeverWritesThroughALinkInsideTheTarget) {
   if (kWindows) GTEST_SKIP() << "symbolic links need privileges on Windows";
   TempDir dir;

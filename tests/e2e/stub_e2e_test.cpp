@@ -572,6 +572,57 @@ TEST_F(StubTest, FailureNamesTheItem) {
   EXPECT_EQ(run_.WaitForExit(), 0);
 }
 
+// Writes a file through the file layer, which reaches below MAX_PATH.
+void WriteDeep(const Text& path, const std::string& bytes) {
+  ASSERT_EQ(CreateFolder(FolderOf(path)), 0) << path.Str();
+  NewFile file;
+  bool exists = false;
+  ASSERT_EQ(file.Create(path, exists), 0) << path.Str();
+  ASSERT_EQ(file.Write(bytes.data(), static_cast<uint32_t>(bytes.size())), 0);
+  FileInfo info;
+  info.has_written = true;
+  info.written = 126887187060000000ull;  // 2003-02-03 04:05:06 UTC
+  ASSERT_EQ(file.Finish(info), 0);
+}
+
+std::string Chain(int count, size_t length, const std::string& stem) {
+  std::string chain;
+  for (int i = 0; i < count; ++i) {
+    std::string name = stem + std::to_string(i);
+    name.resize(length, 'x');
+    chain += name + "/";
+  }
+  return chain;
+}
+
+// Trees far below MAX_PATH (1000 characters deep, 60 folders, names of 255
+// characters, non-ASCII names), extracted by the program whole, with its temporary
+// folder itself deeper than MAX_PATH; nothing is left in that folder.
+TEST_F(StubTest, DeepTreesWithADeepTemporaryFolder) {
+  std::string deep = Chain(10, 99, "level");
+  WriteDeep(Text::Concat(Data(), (deep + "deep.txt").c_str()), std::string(70000, 'd'));
+  WriteDeep(Text::Concat(Data(), (Chain(60, 3, "d") + "sixty.txt").c_str()), "sixty");
+  WriteDeep(Text::Concat(Data(), (std::string(255, 'n') + "/" + std::string(251, 'f') + ".txt").c_str()), "long");
+  std::string umlauts =
+      "Gr\xFC\xDF"
+      "e";  // the ANSI code page here is 1252
+  WriteDeep(Text::Concat(Data(), (Chain(5, 60, umlauts) + umlauts + ".txt").c_str()), "umlauts");
+  Text tmp = Text::Concat(Tmp(), deep.c_str());
+  ASSERT_EQ(CreateFolder(tmp), 0);
+  BuildProgram();
+
+  ASSERT_TRUE(run_.Start(Exe(), tmp, dir_.Path()));
+  HWND dialog = OpenDecryptDialog();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(DecryptExpectingMessage(dialog, System(Out()), kPassword), Expected().success);
+  ExpectExplorerOn(Out());
+  EXPECT_EQ(run_.WaitForExit(), 0) << "the dialogs did not close";
+  Snapshot want = TakeSnapshot(Data());
+  EXPECT_EQ(want.size(), 80u) << Describe(want);
+  EXPECT_TRUE(TakeSnapshot(Text::Concat(Out(), "data/")) == want);
+  EXPECT_EQ(Describe(TakeSnapshot(tmp)), "");
+}
+
 // The proposal in the target folder field, read as the decrypt dialog opens.
 class ProposalTest : public StubTest {
  protected:
