@@ -293,7 +293,10 @@ int32_t DiskWriter::PlaceFile(const PendingFile& file) {
   }
   EntryInfo old = at->Inspect(file.name);
   if (old.kind == EntryInfo::kMissing) return Note(kCannotOpen, "cannot create the file", LastNativeError());
-  if (keep_existing_ || skip_existing_) return Note(kCannotOpen, kExistsAndKept);
+  // Only a file that was there before the run is kept; one this run wrote is replaced
+  // by the later copy of its name.
+  bool ours = old.kind == EntryInfo::kFile && made_files_.count({old.id.volume, old.id.index}) != 0;
+  if ((keep_existing_ || skip_existing_) && !ours) return Note(kCannotOpen, kExistsAndKept);
   if (old.kind == EntryInfo::kFolder) return Note(kCannotOpen, "a folder is in the way");
   Text backup = names_.Aside(file.name);
   bool aside = at->Rename(file.name, backup);
