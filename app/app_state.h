@@ -23,6 +23,7 @@ struct AppState {
   HINSTANCE instance = nullptr;
   Mutex lock;
   char* target_folder = nullptr;                // kTargetFolderSize bytes, zero-filled
+  Text proposed_target;                         // the folder the program proposed, as shown
   Text container_file;                          // the current run's container file, empty once it is gone
   HANDLE container_out = INVALID_HANDLE_VALUE;  // that file, open, handed to the worker to fill
   int32_t container_write = 0;                  // the worker's result of filling it, read once it has ended

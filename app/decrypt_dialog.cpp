@@ -65,9 +65,7 @@ HANDLE CreateContainerFile(AppState& app) {
   Text placeholder = DrawTempName();
   app.container_file = ContainerFileNameFor(placeholder);
   HANDLE file = INVALID_HANDLE_VALUE;
-  if (!app.container_file.IsEmpty())
-    file = CreateFileA(app.container_file.Str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_TEMPORARY, nullptr);
+  if (!app.container_file.IsEmpty()) file = reinterpret_cast<HANDLE>(CreateScratchFile(app.container_file));
   if (!placeholder.IsEmpty()) RemoveFile(placeholder);
   if (file == INVALID_HANDLE_VALUE) app.container_file = Text();
   return file;
@@ -262,6 +260,14 @@ void OnInitDialog(DecryptDialog& dialog) {
   // The fields take no more than is read from them.
   SendDlgItemMessageA(window, IDC_TARGET, EM_LIMITTEXT, kTargetFolderSize - 1, 0);
   SendDlgItemMessageA(window, IDC_PASSWORD, EM_LIMITTEXT, kPasswordBufferSize - 1, 0);
+  // The password field's storage is grown to the whole limit before anything is typed:
+  // an edit control grows its storage as text is typed and frees the smaller block,
+  // with the start of the password in it, unwiped; grown once, it keeps its block.
+  char filler[kPasswordBufferSize];
+  FillMemory(filler, kPasswordBufferSize - 1, '*');
+  filler[kPasswordBufferSize - 1] = 0;
+  SetDlgItemTextA(window, IDC_PASSWORD, filler);
+  SetDlgItemTextA(window, IDC_PASSWORD, "");
   SetDlgItemTextA(window, IDC_TARGET, app.target_folder);
   SendDlgItemMessageA(window, IDC_TARGET, EM_SETSEL, 0, -1);
   SetFocus(GetDlgItem(window, IDC_PASSWORD));

@@ -67,14 +67,17 @@ int32_t ExtractionJob::Run() {
   ExtractOptions options;
   options.decode_threads = 2;
   options.error = failure;
+  options.new_target = new_target;
   ExtractEngine engine;
   return ExtractContainer(engine, container_file, password, target_folder, &callback, &options);
 }
 
-int32_t RunJob(const Text& container_file, const Text& target_folder, const char* password, ErrorInfo* failure) {
+int32_t RunJob(const Text& container_file, const Text& target_folder, const char* password, ErrorInfo* failure,
+               bool new_target) {
   if (container_file.IsEmpty()) return kOk;
   ExtractionJob job(container_file, target_folder, password);
   job.failure = failure;
+  job.new_target = new_target;
   return job.Run();
 }
 
@@ -107,7 +110,9 @@ DWORD WINAPI WorkerThread(void* password_buffer) {
   app.container_write = result;
   if (result == kOk) {
     Feed(kProgressPhase, 100 - kWriteWeight);
-    result = RunJob(app.container_file, Text(app.target_folder), password.Data(), &app.failure);
+    Text target(app.target_folder);
+    bool proposed = !app.proposed_target.IsEmpty() && target.Equals(app.proposed_target.Str());
+    result = RunJob(app.container_file, target, password.Data(), &app.failure, proposed);
     Feed(kProgressPhaseEnd, 0);
   }
   if (result == kOk) Feed(kProgressPosition, 100);

@@ -24,15 +24,18 @@ struct ExtractionJob {
   Text target_folder;   // internal form, ending in '/'
   Text password;
   ErrorInfo* failure = nullptr;  // when given: the failure with the item it was about
+  bool new_target = false;       // the program chose the folder: the run makes it new
 
   ExtractionJob(const Text& container, const Text& target, const char* password_text);
   int32_t Run();
 };
 
 // 0 at once for an empty container file name; otherwise the engine's result, and in
-// `failure`, when given, what the failure was about.
+// `failure`, when given, what the failure was about. `new_target`: the folder is the
+// one the program proposed, which the run makes itself and never reaches through a
+// link (a folder the user typed is used as it is).
 int32_t RunJob(const Text& container_file, const Text& target_folder, const char* password,
-               ErrorInfo* failure = nullptr);
+               ErrorInfo* failure = nullptr, bool new_target = false);
 
 // The engine's progress callback: feeds the tracker, publishes its overall value under
 // the lock (never lower than before in the same run, so the bar only grows) and

@@ -3,13 +3,14 @@
 #include "app/temp_files.h"
 #include "core/text.h"
 #include "fs/fs.h"
+#include "fs/path.h"
 
 namespace qef {
 
 namespace {
 
 bool WriteWholeFile(const Text& name, const unsigned char* bytes, uint32_t length) {
-  HANDLE file = CreateFileA(name.Str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+  HANDLE file = reinterpret_cast<HANDLE>(CreateScratchFile(ToInternalForm(name)));
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   BOOL ok = WriteFile(file, bytes, length, &written, nullptr);

@@ -73,6 +73,7 @@ int RunStub(AppState& app) {
   if (app.target_folder != nullptr) {
     ZeroMemory(app.target_folder, kTargetFolderSize);
     lstrcpynA(app.target_folder, DefaultTargetFolder().Str(), kTargetFolderSize);
+    app.proposed_target = Text(app.target_folder);
 
     int32_t r = ReadPayloadBlock(app);
     if (r == kFailed)

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "app/temp_files.h"
 #include "fs/fs.h"
 #include "fs/path.h"
 
@@ -12,20 +13,22 @@ namespace {
 const int kProgramPathSize = 10000;
 const int kPathSize = 260;
 
-Text TempPath() {
-  Text path;
-  char* buffer = path.GetBuffer(kPathSize);
-  if (buffer != nullptr) GetTempPathA(kPathSize, buffer);
-  path.ReleaseBuffer();
-  return ToSystemForm(path);
-}
+Text TempPath() { return ToSystemForm(TemporaryFolderPath()); }
 
+// The short form of a path, however long; empty when it has none.
 Text ShortPath(const Text& path) {
   Text result;
-  char* buffer = result.GetBuffer(kPathSize);
-  if (buffer != nullptr && GetShortPathNameA(path.Str(), buffer, kPathSize) > kPathSize) buffer[0] = 0;
-  result.ReleaseBuffer();
-  return result;
+  DWORD size = MAX_PATH + 1;
+  for (int tries = 0; tries < 3; ++tries) {
+    char* buffer = result.GetBuffer(static_cast<int32_t>(size));
+    if (buffer == nullptr) return Text();
+    DWORD n = GetShortPathNameA(path.Str(), buffer, size);
+    if (n >= size) buffer[0] = 0;
+    result.ReleaseBuffer();
+    if (n < size) return result;
+    size = n + 1;
+  }
+  return Text();
 }
 
 Text DesktopFolder() {
@@ -86,12 +89,21 @@ Text ProposeTargetFolder(const Text& base_folder, const Text& program_path) {
   return proposal;
 }
 
+// The program's own file name. The system cuts a name that does not fit and says so
+// only by filling the buffer: the buffer grows until the name fits whole.
 Text ProgramPath() {
   Text path;
-  char* buffer = path.GetBuffer(kProgramPathSize);
-  if (buffer != nullptr) GetModuleFileNameA(nullptr, buffer, kProgramPathSize);
-  path.ReleaseBuffer();
-  return ToInternalForm(path);
+  DWORD size = kProgramPathSize;
+  for (int tries = 0; tries < 3; ++tries) {
+    char* buffer = path.GetBuffer(static_cast<int32_t>(size));
+    if (buffer == nullptr) return Text();
+    DWORD n = GetModuleFileNameA(nullptr, buffer, size);
+    if (n >= size) buffer[0] = 0;
+    path.ReleaseBuffer();
+    if (n < size) return ToInternalForm(path);
+    size *= 4;
+  }
+  return Text();
 }
 
 Text DefaultTargetFolder() {

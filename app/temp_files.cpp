@@ -10,7 +10,7 @@ namespace qef {
 
 namespace {
 
-const int kPathSize = 260;
+const int kPathSize = 260;               // the Windows folder
 const int32_t kCommandLineSize = 32000;  // bytes, terminating zero included
 const int32_t kWorkingFolderSize = 520;
 
@@ -26,17 +26,63 @@ Text CommandWord(const Text& path) {
 
 }  // namespace
 
-Text DrawTempName() {
-  Text folder;
-  char* folder_buffer = folder.GetBuffer(kPathSize);
-  if (folder_buffer != nullptr) GetTempPathA(kPathSize, folder_buffer);
-  folder.ReleaseBuffer();
+namespace {
 
-  Text name;
-  char* name_buffer = name.GetBuffer(kPathSize);
-  if (name_buffer != nullptr && GetTempFileNameA(folder.Str(), "QMLX", 0, name_buffer) == 0) name_buffer[0] = 0;
-  name.ReleaseBuffer();
-  return name;
+// An environment variable's text, however long; empty when it is not set.
+Text EnvironmentText(const char* name) {
+  Text value;
+  DWORD size = MAX_PATH + 1;
+  for (int tries = 0; tries < 3; ++tries) {
+    char* buffer = value.GetBuffer(static_cast<int32_t>(size));
+    if (buffer == nullptr) return Text();
+    DWORD n = GetEnvironmentVariableA(name, buffer, size);
+    if (n >= size) buffer[0] = 0;
+    value.ReleaseBuffer();
+    if (n < size) return value;
+    size = n + 1;
+  }
+  return Text();
+}
+
+}  // namespace
+
+// The system answers no temporary path longer than MAX_PATH: from a longer TMP (or
+// TEMP, or USERPROFILE, the order it looks in) it falls back to the Windows folder.
+// Such a folder is taken here as the variable names it.
+Text TemporaryFolderPath() {
+  const char* const kVariables[] = {"TMP", "TEMP", "USERPROFILE"};
+  for (const char* variable : kVariables) {
+    Text value = EnvironmentText(variable);
+    if (value.IsEmpty()) continue;
+    if (value.GetLength() < MAX_PATH) break;
+    return ToSystemForm(AddTrailingSeparator(ToInternalForm(value)));
+  }
+  char buffer[MAX_PATH + 1] = {};
+  DWORD n = GetTempPathA(sizeof buffer, buffer);
+  return n > 0 && n < sizeof buffer ? Text(buffer) : Text();
+}
+
+// The name is drawn as GetTempFileNameA draws it (the prefix's first three letters,
+// four hexadecimal digits, ".tmp"), but made through the file layer: that call takes
+// no folder longer than MAX_PATH less 14 characters, and a deep temporary folder
+// must work too.
+Text DrawTempName() {
+  Text folder = AddTrailingSeparator(ToInternalForm(TemporaryFolderPath()));
+  if (folder.IsEmpty()) return Text();
+  unsigned char seed[2] = {};
+  UnforeseeableBytes(seed, sizeof seed);
+  uint32_t start = (static_cast<uint32_t>(seed[0]) << 8 | seed[1]) ^ (GetTickCount() & 0xFFFF);
+  for (uint32_t i = 0; i < 0x10000; ++i) {
+    uint32_t number = (start + i) & 0xFFFF;
+    if (number == 0) continue;
+    Text name;
+    name.Format("%sQML%X.tmp", folder.Str(), static_cast<unsigned>(number));
+    NewFile placeholder;
+    bool exists = false;
+    if (placeholder.Create(name, exists) == kOk) return ToSystemForm(name);
+    if (!exists) break;
+  }
+  return Text();
 }
 
 Text ContainerFileNameFor(const Text& drawn_name) {

@@ -9,10 +9,14 @@
 
 namespace qef {
 
-// A fresh name in the temporary folder (GetTempFileNameA with the prefix "QMLX", of
-// which the system takes the first three letters), in system form. The system creates an empty placeholder file of that
-// name, which reserves the number; the caller deletes it once it no longer needs the reservation. The empty text when
-// no name can be drawn.
+// The system's temporary folder as GetTempPathA gives it (system form, ending in '\\'),
+// however long; empty when the system cannot say.
+Text TemporaryFolderPath();
+
+// A fresh name in the temporary folder ("QML", four hexadecimal digits, ".tmp"), in
+// system form, made as an empty placeholder file that reserves the number; the caller
+// deletes it once it no longer needs the reservation. The temporary folder may be of
+// any length. The empty text when no name can be drawn.
 Text DrawTempName();
 
 // The container file name for a drawn name: its folder and title with ".qef", in

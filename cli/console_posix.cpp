@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -154,25 +156,31 @@ bool ReadEnvironment(const char* name, Text& value) {
 
 namespace {
 
-volatile sig_atomic_t g_interrupted = 0;
+const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-void NoteInterrupt(int) { g_interrupted = 1; }
+volatile sig_atomic_t g_interrupted = 0;  // the first ending signal
+
+// The first signal puts the default action back for all of them, so that the second,
+// whichever it is, ends the process.
+void NoteInterrupt(int signal_number) {
+  if (g_interrupted == 0) g_interrupted = signal_number;
+  for (int s : kEndingSignals) signal(s, SIG_DFL);
+}
 
 }  // namespace
 
-// SA_RESETHAND puts the default action back on delivery, so the second signal ends
-// the process.
 void CatchInterrupt() {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = NoteInterrupt;
-  action.sa_flags = SA_RESETHAND;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (int s : kEndingSignals) sigaddset(&action.sa_mask, s);
+  for (int s : kEndingSignals) sigaction(s, &action, nullptr);
 }
 
 bool WasInterrupted() { return g_interrupted != 0; }
+
+int InterruptedStatus() { return g_interrupted != 0 ? 128 + g_interrupted : 0; }
 
 Text TemporaryFolder() {
   const char* folder = std::getenv("TMPDIR");
@@ -192,6 +200,47 @@ Text ExecutablePath() {
   return Text(buffer);
 }
 
+Text FindProgram(const char* name) {
+  const char* path = std::getenv("PATH");
+  Text folders(path != nullptr ? path : "/usr/bin:/bin");
+  for (int32_t start = 0; start <= folders.GetLength();) {
+    int32_t end = folders.Find(':', start);
+    if (end < 0) end = folders.GetLength();
+    Text folder = end > start ? folders.Mid(start, end - start) : Text(".");
+    Text file = Text::Concat(AddTrailingSeparator(folder), name);
+    struct stat facts;
+    if (stat(file.Str(), &facts) == 0 && S_ISREG(facts.st_mode) && access(file.Str(), X_OK) == 0) return file;
+    start = end + 1;
+  }
+  return Text();
+}
+
+int32_t RunProgram(const std::vector<Text>& arguments, int32_t& status) {
+  std::vector<char*> argv;
+  for (const Text& a : arguments) argv.push_back(const_cast<char*>(a.Str()));
+  argv.push_back(nullptr);
+  pid_t child = fork();
+  if (child < 0) return kCannotOpen;
+  if (child == 0) {
+    int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, 1);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int raw = 0;
+  while (waitpid(child, &raw, 0) < 0) {
+    if (errno != EINTR) return kCannotOpen;
+  }
+  if (WIFEXITED(raw) && WEXITSTATUS(raw) == 127) return kCannotOpen;
+  status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  return kOk;
+}
+
 uint32_t LocalCodePage() { return 65001; }
+
+bool PrepareLocalText(int argc, char** argv, std::vector<std::string>& arguments) {
+  arguments.assign(argv, argv + argc);
+  return true;
+}
 
 }  // namespace qef

@@ -4,9 +4,15 @@
 // does the environment, so that nothing depends on the console's code page.
 #include <windows.h>
 
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <vector>
+
 #include "cli/console.h"
 #include "core/heap.h"
 #include "core/result.h"
+#include "fs/fs.h"
 #include "fs/path.h"
 
 namespace qef {
@@ -129,27 +135,157 @@ void CatchInterrupt() { SetConsoleCtrlHandler(NoteInterrupt, TRUE); }
 
 bool WasInterrupted() { return g_interrupted != 0; }
 
+// Ctrl-C and Ctrl-Break both end the run as SIGINT would.
+int InterruptedStatus() { return g_interrupted != 0 ? 128 + 2 : 0; }
+
+namespace {
+
+// A text a system call writes into a buffer of UTF-16 units, as UTF-8. The call
+// answers the length it wrote, or the size it needs when the buffer is short; `fill`
+// is called again with a buffer of that size, so that no length is cut short.
+template <typename Fill>
+Text WideResult(Fill fill) {
+  Text out;
+  DWORD size = 512;
+  for (int tries = 0; tries < 4; ++tries) {
+    wchar_t* buffer = static_cast<wchar_t*>(HeapBlockAlloc(size * sizeof(wchar_t)));
+    if (buffer == nullptr) return out;
+    DWORD n = fill(buffer, size);
+    bool done = n > 0 && n < size;
+    if (done && !AssignUtf8(buffer, static_cast<int>(n), out)) out = Text();
+    HeapBlockFree(buffer);
+    if (done || n == 0) return out;
+    size = n > size ? n + 1 : size * 2;  // a module name answers only that it was cut
+  }
+  return out;
+}
+
+UINT g_console_output = 0;
+
+void RestoreConsoleOutput() {
+  if (g_console_output != 0) SetConsoleOutputCP(g_console_output);
+}
+
+}  // namespace
+
 Text TemporaryFolder() {
-  char buffer[MAX_PATH + 1];
-  DWORD n = GetTempPathA(sizeof buffer, buffer);
-  if (n == 0 || n >= sizeof buffer) return Text("./");
-  return AddTrailingSeparator(ToInternalForm(Text(buffer)));
+  Text folder = WideResult([](wchar_t* b, DWORD n) { return GetTempPathW(n, b); });
+  if (folder.IsEmpty()) return Text("./");
+  return AddTrailingSeparator(ToInternalForm(folder));
 }
 
 Text CurrentFolder() {
-  char buffer[4 * MAX_PATH];
-  DWORD n = GetCurrentDirectoryA(sizeof buffer, buffer);
-  if (n == 0 || n >= sizeof buffer) return Text();
-  return AddTrailingSeparator(ToInternalForm(Text(buffer)));
+  Text folder = WideResult([](wchar_t* b, DWORD n) { return GetCurrentDirectoryW(n, b); });
+  if (folder.IsEmpty()) return Text();
+  return AddTrailingSeparator(ToInternalForm(folder));
 }
 
 Text ExecutablePath() {
-  char buffer[4 * MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-  if (n == 0 || n >= sizeof buffer) return Text();
-  return ToInternalForm(Text(buffer));
+  Text path = WideResult([](wchar_t* b, DWORD n) { return GetModuleFileNameW(nullptr, b, n); });
+  return path.IsEmpty() ? Text() : ToInternalForm(path);
 }
 
-uint32_t LocalCodePage() { return GetACP(); }
+namespace {
+
+// The tool's texts are UTF-8: the system takes them as UTF-16.
+std::vector<wchar_t> Wide(const Text& utf8) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.Str(), -1, nullptr, 0);
+  std::vector<wchar_t> wide(n > 0 ? static_cast<size_t>(n) : 1, 0);
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.Str(), -1, wide.data(), n);
+  return wide;
+}
+
+}  // namespace
+
+Text FindProgram(const char* name) {
+  std::vector<wchar_t> wide_name = Wide(Text(name));
+  Text found =
+      WideResult([&](wchar_t* b, DWORD n) { return SearchPathW(nullptr, wide_name.data(), L".exe", n, b, nullptr); });
+  return found.IsEmpty() ? Text() : ToInternalForm(found);
+}
+
+namespace {
+
+// One argument quoted as the C runtime splits a command line: backslashes are literal
+// except before a quote, where they and the quote are escaped.
+void AppendQuoted(Text& line, const Text& argument) {
+  line.Append("\"");
+  int32_t backslashes = 0;
+  for (int32_t i = 0; i < argument.GetLength(); ++i) {
+    char c = argument.GetAt(i);
+    if (c == '\\') {
+      ++backslashes;
+    } else {
+      if (c == '"')
+        for (int32_t k = 0; k <= backslashes; ++k) line.Append("\\");
+      backslashes = 0;
+    }
+    line.AppendChar(c);
+  }
+  for (int32_t k = 0; k < backslashes; ++k) line.Append("\\");
+  line.Append("\"");
+}
+
+}  // namespace
+
+int32_t RunProgram(const std::vector<Text>& arguments, int32_t& status) {
+  Text line;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    if (i > 0) line.Append(" ");
+    AppendQuoted(line, i == 0 ? ToSystemForm(arguments[i]) : arguments[i]);
+  }
+  HANDLE null =
+      CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  SetHandleInformation(null, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  STARTUPINFOW startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = null;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process;
+  std::vector<wchar_t> program = Wide(ToSystemForm(arguments[0]));
+  // CreateProcessW may write into the command line it is given.
+  std::vector<wchar_t> command = Wide(line);
+  BOOL started =
+      CreateProcessW(program.data(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+  if (null != INVALID_HANDLE_VALUE) CloseHandle(null);
+  if (!started) return kCannotOpen;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  status = static_cast<int32_t>(code);
+  return kOk;
+}
+
+uint32_t LocalCodePage() { return CP_UTF8; }
+
+bool PrepareLocalText(int argc, char** argv, std::vector<std::string>& arguments) {
+  SetNameCodePage(CP_UTF8);
+  // The tool writes UTF-8; a console shows it as such while the tool runs.
+  UINT output = GetConsoleOutputCP();
+  if (output != 0 && output != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+    g_console_output = output;
+    std::atexit(RestoreConsoleOutput);
+  }
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  arguments.clear();
+  bool ok = wide != nullptr;
+  for (int i = 0; ok && i < count; ++i) {
+    Text utf8;
+    ok = AssignUtf8(wide[i], lstrlenW(wide[i]), utf8);
+    arguments.push_back(utf8.Str());
+  }
+  if (wide != nullptr) LocalFree(wide);
+  if (!ok) {  // the arguments as the C library gave them, in the ANSI code page
+    arguments.clear();
+    for (int i = 0; i < argc; ++i) arguments.push_back(argv[i]);
+  }
+  return ok;
+}
 
 }  // namespace qef

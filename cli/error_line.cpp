@@ -5,9 +5,13 @@
 namespace qef {
 
 Text ErrorLine(int32_t code, const char* detail) {
-  Text line;
-  line.Format("qef: %s (code %ld)", detail != nullptr && *detail != 0 ? detail : DescribeResult(code),
-              static_cast<long>(code));
+  // Appended, not formatted: a detail that names a deep path may pass the formatter's
+  // bound, and is never cut.
+  Text line("qef: ");
+  line.Append(detail != nullptr && *detail != 0 ? detail : DescribeResult(code));
+  Text end;
+  end.Format(" (code %ld)", static_cast<long>(code));
+  line.Append(end);
   return line;
 }
 

@@ -166,6 +166,25 @@ void ListItem(const ItemHeader& item, bool refused, void* user) {
   }
 }
 
+// Told before a failed or cancelled run is undone, which may take a while.
+struct Undoing {
+  ProgressView* progress = nullptr;
+  static void Tell(uint32_t new_files, uint32_t replaced_files, void* user) {
+    auto& self = *static_cast<Undoing*>(user);
+    self.progress->Finish(false);
+    Text line;
+    if (replaced_files != 0)
+      line.Format("%s; putting back %lu replaced %s and removing %lu new %s",
+                  WasInterrupted() ? "cancelled" : "the run failed", static_cast<unsigned long>(replaced_files),
+                  replaced_files == 1 ? "file" : "files", static_cast<unsigned long>(new_files),
+                  new_files == 1 ? "file" : "files");
+    else
+      line.Format("%s; removing %lu new %s", WasInterrupted() ? "cancelled" : "the run failed",
+                  static_cast<unsigned long>(new_files), new_files == 1 ? "file" : "files");
+    Warn(line);
+  }
+};
+
 // One run of the engine on the archive: opens it (a program's container is read in
 // place), asks for the password, follows progress and answers the exit status, with
 // the error line printed; `before_result`, when given, runs once the engine has run,
@@ -191,6 +210,13 @@ int RunEngine(const ReadRequest& q, const Text& target, ExtractOptions& options,
 
   ProgressView progress(q.common.quiet || q.verbose);  // the names take the bar's place
   progress.Start(header.GetDWord(kHeaderProgressTotal, 0));
+  Undoing undoing;
+  undoing.progress = &progress;
+  // Only a long undoing is told: a cancelled run, or one with many files to take back.
+  options.undoing = [](uint32_t new_files, uint32_t replaced_files, void* user) {
+    if (WasInterrupted() || new_files + replaced_files >= 100) Undoing::Tell(new_files, replaced_files, user);
+  };
+  options.undoing_user = &undoing;
   ExtractEngine engine;
   ErrorInfo error;
   options.error = &error;
@@ -201,6 +227,8 @@ int RunEngine(const ReadRequest& q, const Text& target, ExtractOptions& options,
     message = "items whose names extraction refuses are marked above; extract stops at the first";
   else if (r == kUnsafeName && !names.Refusal().IsEmpty())
     message = names.Refusal();
+  else if (r == kBadChecksum && error.path.IsEmpty() && !error.action.IsEmpty())
+    message = error.action;  // what a salvage left out
   else if (r != kOk && r != kUnsafeName && !error.path.IsEmpty()) {
     // A failure about one item names it, says what was being done and, where the
     // system gave one, its reason (the engine keeps a context only for the code it
@@ -264,6 +292,32 @@ int32_t CheckTarget(const Text& target, ErrorInfo& error) {
   if (probe.Create(Text::Concat(existing, "probe")) == kOk) return kOk;
   return error.Set(kCannotCreateParent, bare, "cannot create the folder", SystemErrorText(LastNativeError()));
 }
+// The files a failed run replaced and could not put back, as another run has written
+// their names since: each stays under this run's temporary name, and the warning says
+// whose it is.
+struct KeptOriginals {
+  Text target;
+  std::vector<Text> paths;
+  std::vector<Text> lines;
+  static void Note(const Text& kept, const Text& name, void* user) {
+    auto& self = *static_cast<KeptOriginals*>(user);
+    Text path = Text::Concat(self.target, kept);
+    self.paths.push_back(path);
+    Text line = Escaped(path, false);
+    line.Append(" holds ");
+    line.Append(Escaped(Text::Concat(self.target, name), false));
+    line.Append(" as it was before this run; another run has written that name since, so it was not put back");
+    self.lines.push_back(line);
+  }
+};
+
+// Salvaging: each item dropped as damaged is named once the run is over.
+struct Damaged {
+  std::vector<Text> paths;
+  static void Note(const ItemHeader& item, int32_t, void* user) {
+    static_cast<Damaged*>(user)->paths.push_back(item.StoredPath());
+  }
+};
 
 int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   Text archive = WithFolder(q.archive);
@@ -279,6 +333,9 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   ExtractOptions options;
   options.keep_existing = existing == Existing::kKeep;
   options.skip_existing = existing == Existing::kSkip;
+  // A folder the tool chose is made by this run: nobody can put a link in its place
+  // while the password is asked for.
+  options.new_target = directory.IsEmpty();
   uint32_t skipped = 0;
   options.skipped_existing = &skipped;
   options.observer = &NoteExtracted;
@@ -288,10 +345,28 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   options.folder_not_made_user = &not_made;
   Chooser chooser;
   chooser.Install(q, options);
-  // After a failure the run is undone and its one error line says why.
+  KeptOriginals kept;
+  kept.target = target;
+  options.kept_aside = &KeptOriginals::Note;
+  options.kept_aside_user = &kept;
+  Damaged damaged;
+  options.salvage = q.salvage;
+  options.damaged = &Damaged::Note;
+  options.damaged_user = &damaged;
+  // After a failure the run is undone and its one error line says why; salvaging, what
+  // checked out stays and each item that did not is named.
   int status = RunEngine(q, target, options, [&](int32_t r) {
-    if (r == kOk) not_made.Tell();
-    WarnOfLeftovers(FoldersOnDisk(target, extracted.folders, q.common.page));
+    if (r == kOk || (q.salvage && r != kCancelled)) not_made.Tell();
+    for (const Text& path : damaged.paths)
+      Warn(Text::Concat(Escaped(path, false), ": damaged (it does not match its checksum); not extracted"));
+    if (q.salvage && r != kOk && r != kCancelled) {
+      tally.files -= skipped;
+      Text salvaged;
+      salvaged.Format("Salvaged %s into %s", tally.Describe().Str(), Escaped(target, false).Str());
+      Say(q.common.quiet, salvaged);
+    }
+    for (const Text& line : kept.lines) Warn(line);
+    WarnOfLeftovers(FoldersOnDisk(target, extracted.folders, q.common.page), kept.paths);
   });
   if (status == kExitOk) {
     tally.files -= skipped;  // the tally counts every file item read
@@ -321,9 +396,10 @@ int RunList(const ReadRequest& q, bool json) {
   options.go_on_after_refused_names = true;
   Chooser chooser;
   chooser.Install(q, options);
-  // Everything read is shown, also when a refused name fails the run.
+  // Everything read is shown, also when a refused name or damage ends the run: the
+  // error line then follows the items read before it.
   int status = RunEngine(q, Text(), options, [&](int32_t r) {
-    if (r != kOk && r != kUnsafeName) return;
+    if (r != kOk && r != kUnsafeName && listing.out.empty()) return;
     if (json)
       listing.out += listing.out.empty() ? "[]\n" : "\n]\n";
     else
@@ -343,9 +419,20 @@ int RunTest(const ReadRequest& q) {
   options.go_on_after_refused_names = true;
   Chooser chooser;
   chooser.Install(q, options);
+  bool checksums = false;
+  options.had_checksums = &checksums;
   int status = RunEngine(q, Text(), options);
-  if (status == kExitOk) Say(q.common.quiet, Text::Concat(Text("OK: "), tally.Describe()));
-  return status == kExitOk ? UnusedPatterns(chooser) : status;
+  if (status != kExitOk) return status;
+  if (checksums) {
+    Say(q.common.quiet, Text::Concat(Text("OK: "), Text::Concat(tally.Describe(), ", each matching its checksum")));
+  } else {
+    // An archive another program wrote: zlib's own check covers deflated data only.
+    Say(q.common.quiet, Text::Concat(Text("Read without error: "), tally.Describe()));
+    Warn(
+        "the archive carries no checksums, so only its deflated data could be checked: damage to names, file "
+        "information or data stored uncompressed would go unnoticed");
+  }
+  return UnusedPatterns(chooser);
 }
 
 }  // namespace qef

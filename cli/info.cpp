@@ -7,10 +7,12 @@
 #include "cli/archive.h"
 #include "cli/bitmap.h"
 #include "cli/names.h"
+#include "cli/signing.h"
 #include "cli/tool.h"
 #include "container/container_reader.h"
 #include "core/format.h"
 #include "core/result.h"
+#include "fs/file_stream.h"
 
 namespace qef {
 
@@ -60,6 +62,28 @@ void TextField(const char* name, const Text& stored, const CodePage& page) {
   }
 }
 
+// Whether the program carries an Authenticode signature, and whose. The signature is
+// not checked here: `osslsigncode verify` does that.
+Text DescribeSignature(const Text& path, const PeImageFacts& image) {
+  if (image.certificate_size == 0) return Text("none");
+  Text value;
+  value.Format("Authenticode, %lu bytes", static_cast<unsigned long>(image.certificate_size));
+  std::vector<unsigned char> table;
+  FilePart part;
+  part.offset = image.certificate_offset;
+  part.length = image.certificate_size;
+  StreamParams params;
+  FileStream file;
+  Text signer;
+  if (image.certificate_size <= kShownLimit && file.OpenPart(path, part, &params) == kOk) {
+    table.resize(image.certificate_size);
+    if (file.Read(table.data(), image.certificate_size) == kOk && ReadSigner(table.data(), table.size(), signer) == kOk)
+      value = Text::Concat(Text::Concat(value, ", signed by "), Escaped(signer, false));
+  }
+  file.Close();
+  return value;
+}
+
 }  // namespace
 
 int RunInfo(const Text& path, const CodePage& page) {
@@ -86,6 +110,7 @@ int RunInfo(const Text& path, const CodePage& page) {
   uint32_t total = header.GetDWord(kHeaderProgressTotal, 0);
   value.Format("%lu bytes", static_cast<unsigned long>(total));
   Field("Progress total:", total != 0 ? value : Text("(none)"));
+  Field("Checksums:", header.GetByte(kHeaderChecksums, 0) == 1 ? "CRC-32 of every item" : "(none)");
   if (!archive.IsProgram()) return kExitOk;
 
   const PayloadLayout& layout = archive.Layout();
@@ -93,6 +118,7 @@ int RunInfo(const Text& path, const CodePage& page) {
   Field("Container:", value);
   value.Format("%lu bytes", static_cast<unsigned long>(archive.Image().stub_file_size));
   Field("Stub:", value);
+  Field("Signature:", DescribeSignature(path, archive.Image()));
   if (!layout.full_header) {
     Field("Texts:", "(a short payload header: no texts, no picture)");
     return kExitOk;

@@ -105,7 +105,7 @@ int RunTool(int argc, char** argv) {
   std::vector<std::string> sources, excludes;
   std::string exclude_from;
   bool verbose = false;
-  std::string output, stub, info, link, disclaimer, picture;
+  std::string output, stub, info, link, disclaimer, picture, sign_pkcs12, sign_password_file, timestamp;
   std::string cipher = "aes", compression = "best", windows;
   int jobs = ProcessorCount();
   CLI::App* pack = app.add_subcommand("pack", "pack files and folders into a container (.qef) or a program (.exe)");
@@ -135,23 +135,30 @@ int RunTool(int argc, char** argv) {
   pack->add_option("--disclaimer", disclaimer, "program: UTF-8 text file that must be accepted first")
       ->type_name("FILE");
   pack->add_option("--picture", picture, "program: BMP file shown in the intro dialog")->type_name("FILE");
+  pack->add_option("--sign-pkcs12", sign_pkcs12, "program: sign it with this PKCS#12 certificate (osslsigncode)")
+      ->type_name("FILE");
+  pack->add_option("--sign-password-file", sign_password_file, "program: the certificate's password, on one line")
+      ->type_name("FILE");
+  pack->add_option("--timestamp", timestamp, "program: time-stamp server address passed to osslsigncode")
+      ->type_name("URL");
   pack->add_flag("-v,--verbose", verbose, "name each item on standard output as it is packed");
   AddCommon(pack, common, true);
 
   std::string archive, directory;
   std::vector<std::string> patterns;
-  bool keep_existing = false, skip_existing = false, json = false;
+  bool keep_existing = false, skip_existing = false, salvage = false, json = false;
   int threads = 2;
   CLI::App* extract = app.add_subcommand("extract", "extract a container or a program");
   extract->add_option("ARCHIVE", archive, "a .qef container or a self-extracting program")->required();
   extract
       ->add_option("-C,--directory", directory,
-                   "target folder (default: beside the archive, the one item it holds, or else a new folder named "
-                   "after the archive)")
+                   "target folder (default: a new folder named after the archive, beside it)")
       ->type_name("DIR");
   CLI::Option* keep = extract->add_flag("--keep-existing", keep_existing, "refuse to replace files that exist");
   extract->add_flag("--skip-existing", skip_existing, "leave files that exist as they are and go on")->excludes(keep);
   extract->add_flag("-v,--verbose", verbose, "name each item on standard output as it is extracted");
+  extract->add_flag("--salvage", salvage,
+                    "from a damaged archive, keep every item that checks out and name the others (exit status 1)");
   CLI::App* list = app.add_subcommand("list", "list the names, sizes, times and attributes of the items");
   list->add_option("ARCHIVE", archive, "a .qef container or a self-extracting program")->required();
   list->add_flag("--json", json, "one JSON array of items");
@@ -208,6 +215,13 @@ int RunTool(int argc, char** argv) {
           !(stub.empty() && windows.empty() && info.empty() && link.empty() && disclaimer.empty() && picture.empty()))
         return Usage("--stub, --windows, --info, --link, --disclaimer and --picture are for programs (-o NAME.exe)",
                      command);
+      if (!program && !(sign_pkcs12.empty() && sign_password_file.empty() && timestamp.empty()))
+        return Usage("--sign-pkcs12, --sign-password-file and --timestamp are for programs (-o NAME.exe)", command);
+      if (sign_pkcs12.empty() != sign_password_file.empty() || (!timestamp.empty() && sign_pkcs12.empty()))
+        return Usage(
+            "--sign-pkcs12 needs --sign-password-file (the password is never taken on the command line), "
+            "and --timestamp needs both",
+            command);
       if (!stub.empty() && !windows.empty())
         return Usage("--windows picks a built-in stub; it does not go with --stub", command);
       PackRequest q;
@@ -228,6 +242,9 @@ int RunTool(int argc, char** argv) {
       q.verbose = verbose;
       for (const std::string& e : excludes) q.excludes.push_back(Text(e.c_str()));
       q.exclude_from = ToInternalForm(Text(exclude_from.c_str()));
+      q.signing.pkcs12 = ToInternalForm(Text(sign_pkcs12.c_str()));
+      q.signing.password_file = ToInternalForm(Text(sign_password_file.c_str()));
+      q.signing.timestamp = timestamp.c_str();
       q.common = options;
       return RunPack(q);
     }
@@ -239,6 +256,7 @@ int RunTool(int argc, char** argv) {
     q.threads = threads;
     q.verbose = verbose;
     for (const std::string& p : patterns) q.patterns.push_back(Text(p.c_str()));
+    q.salvage = salvage;
     if (command == "extract")
       return RunExtract(q, ToInternalForm(Text(directory.c_str())),
                         keep_existing   ? Existing::kKeep
@@ -247,7 +265,10 @@ int RunTool(int argc, char** argv) {
     if (command == "list") return RunList(q, json);
     return RunTest(q);
   };
-  return run();
+  int status = run();
+  // A run a signal ended has undone its work; it ends with the status a shell gives a
+  // process the signal killed.
+  return WasInterrupted() && status != kExitOk ? InterruptedStatus() : status;
 }
 
 // Output that did not arrive (a full disk, a closed pipe) is a failure, also when the
@@ -265,7 +286,12 @@ int CheckedOutput(int status) {
 // being set up: none may leave main, where it would end the program without a word.
 int main(int argc, char** argv) {
   try {
-    return CheckedOutput(RunTool(argc, argv));
+    std::vector<std::string> arguments;
+    PrepareLocalText(argc, argv, arguments);
+    std::vector<char*> pointers;
+    for (std::string& a : arguments) pointers.push_back(&a[0]);
+    pointers.push_back(nullptr);
+    return CheckedOutput(RunTool(static_cast<int>(arguments.size()), pointers.data()));
   } catch (const std::bad_alloc&) {
     return Fail(kOutOfMemory, "not enough memory");
   } catch (const std::exception& e) {

@@ -13,6 +13,7 @@
 #include "cli/console.h"
 #include "cli/names.h"
 #include "cli/pattern.h"
+#include "cli/signing.h"
 #include "cli/tool.h"
 #include "container/writer.h"
 #include "core/error.h"
@@ -79,16 +80,21 @@ int32_t ReadText(const char* what, const Text& file, const CodePage& page, Bytes
 }
 
 // The stub: --stub (either kind), else the built-in stub of the kind asked for:
-// qef-stub.exe (32-bit) or qef-stub64.exe (64-bit) beside this program. The tool knows
-// no build tree: a Windows build places its stub beside its qef.exe; a native tool
-// gets one with --stub or a copy put beside it.
+// qef-stub.exe (32-bit) or qef-stub64.exe (64-bit), looked for beside this program
+// (where a Windows build and the Windows zip place it), then in ../lib/qef/ from it
+// (where an install under any prefix places it). The tool knows no build tree: a
+// native build gets one with --stub.
 int32_t ReadStub(const Text& given, int32_t windows, Bytes& stub, Text& message) {
   std::vector<Text> candidates;
   if (!given.IsEmpty()) {
     candidates.push_back(given);
   } else {
     Text self = ExecutablePath();
-    if (!self.IsEmpty()) candidates.push_back(Text::Concat(FolderOf(self), windows == 64 ? kStubName64 : kStubName32));
+    const char* name = windows == 64 ? kStubName64 : kStubName32;
+    if (!self.IsEmpty()) {
+      candidates.push_back(Text::Concat(FolderOf(self), name));
+      candidates.push_back(Text::Concat(FolderOf(self), Text::Concat("../lib/qef/", name)));
+    }
   }
   Text tried;
   for (const Text& path : candidates) {
@@ -118,8 +124,9 @@ int32_t ReadStub(const Text& given, int32_t windows, Bytes& stub, Text& message)
     }
     return kOk;
   }
-  message.Format("no %d-bit stub found (looked for %s); give --stub FILE, or put the %s preset's stub there",
-                 static_cast<int>(windows), tried.Str(), windows == 64 ? "win64" : "win32");
+  message.Format(
+      "no %d-bit stub found (looked for %s); give --stub FILE, or put the %s preset's stub in one of those places",
+      static_cast<int>(windows), tried.Str(), windows == 64 ? "win64" : "win32");
   return kCannotOpen;
 }
 
@@ -370,7 +377,7 @@ int32_t EmitProgram(const Bytes& image, const Bytes& head, const Text& container
 // the block's head and the program's headers, and the checksum covers it), then it is
 // copied into the program: memory stays bounded whatever the archive's size.
 int32_t WriteProgram(const PackRequest& q, const Text& password, PropertyList& content, const PackOptions& options,
-                     const PayloadContent& payload, Bytes& stub, Text& message) {
+                     const PayloadContent& payload, Bytes& stub, const Text& signer, Text& message) {
   // A name of our own beside the output: the writer replaces the empty file there.
   TempFile container;
   int32_t r = container.Create(q.output);
@@ -393,7 +400,30 @@ int32_t WriteProgram(const PackRequest& q, const Text& password, PropertyList& c
   TempFile program;
   if (r == kOk) r = program.Create(q.output);
   if (r == kOk) r = EmitProgram(stub, head, temp, tail, padding, nullptr, &program);
-  if (r == kOk) r = program.Keep();
+  if (r == kOk && WasInterrupted()) r = kCancelled;
+  if (r != kOk || signer.IsEmpty()) return r == kOk ? program.Keep() : r;
+
+  // The signed program is made aside too, under a name nothing can foresee: osslsigncode
+  // creates that file itself, as it refuses to write over one, so the name is taken
+  // and let go. Only a complete signed program ever takes the output's name.
+  r = program.Close();
+  Text signed_name;
+  if (r == kOk) {
+    TempFile reserved;
+    r = reserved.Create(q.output);
+    if (r == kOk) signed_name = reserved.Name();
+  }
+  if (r == kOk) r = SignProgram(q.signing, signer, program.Name(), signed_name, message);
+  // Ctrl-C reaches osslsigncode too, which then fails: the run was cancelled.
+  if (WasInterrupted()) {
+    r = kCancelled;
+    message = Text();
+  }
+  if (r == kOk && !MoveIntoPlace(signed_name, q.output)) {
+    message.Format("cannot put the signed program in place as %s", q.output.Str());
+    r = kCannotOpen;
+  }
+  if (r != kOk && !signed_name.IsEmpty()) RemoveFile(signed_name);
   return r;
 }
 
@@ -409,6 +439,8 @@ int RunPack(const PackRequest& q) {
   std::vector<Text> excludes;
   int32_t r = ExcludePatterns(q, excludes, message);
   if (r != kOk) return Fail(r, message);
+  Text signer;  // osslsigncode's file, when the program is signed
+  if (!q.signing.pkcs12.IsEmpty() && (r = PrepareSigning(q.signing, signer, message)) != kOk) return Fail(r, message);
   if (q.program) {
     if (!q.info_file.IsEmpty()) r = ReadText("info text", q.info_file, page, payload.info, message);
     if (r == kOk && !q.disclaimer_file.IsEmpty())
@@ -490,7 +522,7 @@ int RunPack(const PackRequest& q) {
   options.progress = progress.Callback();
   options.jobs = q.jobs;
   if (q.program)
-    r = WriteProgram(q, password, content, options, payload, stub, message);
+    r = WriteProgram(q, password, content, options, payload, stub, signer, message);
   else
     r = WriteContainer(q.output, password, content, options);
   progress.Finish(r == kOk);

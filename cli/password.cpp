@@ -19,7 +19,7 @@ int32_t ReadPasswordFile(const char* path, Text& password, Text& message) {
     message.Format("the password file %s is a folder", path);
     return kCannotOpen;
   }
-  std::FILE* f = standard_input ? stdin : std::fopen(path, "rb");
+  std::FILE* f = standard_input ? stdin : OpenFileStream(Text(path), false);
   if (f == nullptr) {
     message.Format("cannot open the password file %s: %s", path, SystemErrorText(LastNativeError()).Str());
     return kCannotOpen;

@@ -7,6 +7,7 @@
 #include "cli/names.h"
 #include "cli/password.h"
 #include "core/result.h"
+#include "fs/fs.h"
 #include "fs/temp_file.h"
 
 namespace qef {
@@ -27,24 +28,58 @@ int Fail(const ErrorInfo& error) {
 
 void Warn(const Text& text) { std::fprintf(stderr, "qef: warning: %s\n", text.Str()); }
 
-void WarnOfLeftovers(const std::vector<Text>& folders) {
+// A new file a stopped run left is never anybody's only copy: it can go. A file set
+// aside while it was being replaced may be: the warning says which file it was and how
+// to put it back, and never tells to delete it. Files already told of (`told`) are
+// not named again.
+void WarnOfLeftovers(const std::vector<Text>& folders, const std::vector<Text>& told) {
   const size_t kNamed = 10;
-  size_t found = 0;
+  size_t new_files = 0, originals = 0;
   for (const Text& folder : folders) {
     for (const Text& name : FindTemporaryFiles(folder)) {
-      if (found++ < kNamed)
-        Warn(Text::Concat(Escaped(Text::Concat(folder, name), false), " was left by a qef run that was stopped"));
+      Text full = Text::Concat(folder, name);
+      bool known = false;
+      for (const Text& t : told) known = known || t.Equals(full.Str());
+      if (known) continue;
+      Text original;
+      Text path = Escaped(full, false);
+      if (KindOfTemporaryName(name, &original) == TemporaryKind::kNewFile) {
+        if (new_files++ < kNamed)
+          Warn(Text::Concat(path,
+                            " was left by a qef run that was stopped or is still going on: a new file it was writing"));
+        continue;
+      }
+      ++originals;
+      Text line;
+      if (original.IsEmpty()) {
+        line.Format(
+            "%s was left by a qef run that was stopped: it is the original of a file in its folder that the run was "
+            "replacing (its name was too long to keep), and may be the only copy; rename it back to the name it had",
+            path.Str());
+      } else {
+        Text where = Escaped(Text::Concat(folder, original), false);
+        line.Format(
+            "%s was left by a qef run that was stopped: it is the original of %s, set aside while the run replaced "
+            "it, and may be the only copy; %s",
+            path.Str(), where.Str(),
+            FileExists(Text::Concat(folder, original))
+                ? "to keep it, rename it back over that file; delete it only if the file now there is the one you want"
+                : "that file is missing now: rename this one back to its name");
+      }
+      Warn(line);
     }
   }
-  if (found == 0) return;
-  if (found > kNamed) {
+  if (new_files > kNamed) {
     Text more;
-    more.Format("and %lu more files left so", static_cast<unsigned long>(found - kNamed));
+    more.Format("and %lu more new files left so", static_cast<unsigned long>(new_files - kNamed));
     Warn(more);
   }
-  Warn(
-      "these files are not removed, as the run that made them may still be going on; once no qef run is using "
-      "the folder, delete them");
+  if (new_files != 0)
+    Warn(
+        "files ending in .tmp are not removed, as the run that made them may still be going on; they are no one's "
+        "only copy: once no qef run is using the folder, delete them");
+  if (originals != 0)
+    Warn("files with .orig in their name are originals: put them back as said above, never delete them unread");
 }
 
 void Say(bool quiet, const Text& line) {

@@ -6,6 +6,7 @@
 
 #include "cli/codepage.h"
 #include "cli/progress_bar.h"
+#include "cli/signing.h"
 #include "core/error.h"
 #include "core/format.h"
 #include "core/progress.h"
@@ -30,8 +31,9 @@ int Fail(const ErrorInfo& error);
 void Warn(const Text& text);
 // Warns of the files that runs which were stopped outright left in these folders
 // (internal form, ending in '/'), naming each and saying how to clear them. They are
-// not removed: the run that made them may still be going on.
-void WarnOfLeftovers(const std::vector<Text>& folders);
+// not removed: the run that made them may still be going on. Paths in `told` (files
+// this run has already named) are left out.
+void WarnOfLeftovers(const std::vector<Text>& folders, const std::vector<Text>& told = {});
 // Prints a line on standard output unless quiet.
 void Say(bool quiet, const Text& line);
 // "1 file and 2 folders (3.0 KiB)": what a run packed, extracted or checked.
@@ -85,6 +87,7 @@ struct PackRequest {
   bool verbose = false;        // each item named on standard output
   std::vector<Text> excludes;  // shell-style patterns of what to leave out
   Text exclude_from;           // a file of more such patterns, one a line; empty: none
+  SigningOptions signing;      // a program signed as it is made
   CommonOptions common;
 };
 
@@ -96,6 +99,7 @@ struct ReadRequest {
   // Only the items these match (cli/pattern.h), each of which must match one; none:
   // every item.
   std::vector<Text> patterns;
+  bool salvage = false;  // extract: keep every item that checks out, name the others
 };
 
 int RunPack(const PackRequest& request);

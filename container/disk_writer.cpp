@@ -17,6 +17,10 @@ namespace {
 // again, checked, when they are needed): far below the usual limit of 1,024 open
 // descriptors on POSIX, so that a tree of many folders cannot exhaust them.
 const int32_t kMaxHeld = 200;
+// Of the path to the folder in use, the few folders right above it stay held too, so
+// that its neighbours are found again without a walk from the target; a deep path is
+// let go of further up, so that no depth runs into the limit of open descriptors.
+const int32_t kHeldAbove = 8;
 
 }  // namespace
 
@@ -49,15 +53,16 @@ int32_t DiskWriter::OpenTarget(const Text& folder) {
   return 0;
 }
 
-int32_t DiskWriter::MakeTarget(const Text& name, int32_t failure) {
+int32_t DiskWriter::MakeTarget(const Text& name, bool must_make, int32_t failure) {
   int32_t code = 0;
   Folder* at = Hold(target_, code);
   if (at == nullptr) return failure;
-  bool made = at->MakeFolder(name);
+  int32_t index = at->MakeFolder(name) ? NoteMadeFolder(*at, target_, name, Text()) : -1;
+  if (index < 0 && must_make) return failure;
   auto folder = std::make_unique<Folder>();
   if (folder->OpenIn(*at, name) != 0) return failure;  // made by someone else, as a link
-  int32_t index = AddFolder(target_, name, std::move(folder));
-  if (made) changes_.push_back(Change{kMadeFolder, index, name, folders_[index].id, Text(), FileId()});
+  index = index >= 0 ? HoldMadeFolder(index, std::move(folder)) : AddFolder(target_, name, std::move(folder));
+  if (index < 0) return failure;
   target_ = index;
   target_path_ = AddTrailingSeparator(Text::Concat(target_path_, name));
   folders_[index].key = Text();
@@ -101,6 +106,30 @@ void DiskWriter::Index(int32_t folder) {
   link(folder);
 }
 
+int32_t DiskWriter::NoteMadeFolder(const Folder& parent_folder, int32_t parent, const Text& name, const Text& key) {
+  EntryInfo made = parent_folder.Inspect(name);
+  if (made.kind != EntryInfo::kFolder) return -1;  // already someone else's
+  FolderEntry entry;
+  entry.parent = parent;
+  entry.name = name;
+  entry.id = made.id;
+  entry.key = key;
+  entry.made = true;
+  folders_.push_back(std::move(entry));
+  int32_t index = static_cast<int32_t>(folders_.size()) - 1;
+  Index(index);
+  changes_.push_back(Change{kMadeFolder, index, name, made.id, Text(), FileId()});
+  return index;
+}
+
+int32_t DiskWriter::HoldMadeFolder(int32_t index, std::unique_ptr<Folder> folder) {
+  if (folder->Id() != folders_[index].id) return -1;
+  folders_[index].held = std::move(folder);
+  ++held_;
+  LimitHeld(index);
+  return index;
+}
+
 int32_t DiskWriter::AddFolder(int32_t parent, const Text& name, std::unique_ptr<Folder> folder) {
   FolderEntry entry;
   entry.parent = parent;
@@ -117,16 +146,16 @@ int32_t DiskWriter::AddFolder(int32_t parent, const Text& name, std::unique_ptr<
 void DiskWriter::LimitHeld(int32_t keep) {
   if (held_ <= limit_) return;
   std::vector<bool> kept(folders_.size(), false);
-  for (int32_t i = keep; i >= 0; i = folders_[i].parent) kept[i] = true;
+  kept[0] = true;
+  if (target_ >= 0) kept[target_] = true;
+  int32_t above = 0;
+  for (int32_t i = keep; i >= 0 && above <= kHeldAbove; i = folders_[i].parent, ++above) kept[i] = true;
   for (size_t i = 0; i < folders_.size(); ++i) {
     if (!kept[i] && folders_[i].held != nullptr) {
       folders_[i].held.reset();
       --held_;
     }
   }
-  // A path deeper than the limit stays held whole: the next round waits until as many
-  // again are held, so that letting go never costs more than holding did.
-  limit_ = held_ > kMaxHeld ? 2 * held_ : kMaxHeld;
 }
 
 Folder* DiskWriter::Hold(int32_t folder, int32_t& code) {
@@ -148,6 +177,7 @@ Folder* DiskWriter::Hold(int32_t folder, int32_t& code) {
     }
     entry.held = std::move(opened);
     ++held_;
+    LimitHeld(chain[k]);
   }
   LimitHeld(folder);
   return folders_[folder].held.get();
@@ -179,12 +209,17 @@ int32_t DiskWriter::FindFolder(const Text& relative, bool create, int32_t& folde
     if (at == nullptr) return code;
     auto opened = std::make_unique<Folder>();
     int32_t r = opened->OpenIn(*at, name);
-    bool made = false;
+    int32_t made = -1;
     int32_t native = 0;
     if (r == kFolderMissing && create) {
-      made = at->MakeFolder(name);
-      if (!made) native = LastNativeError();
+      // Noted as soon as it is there: should it not open, undoing the run still
+      // removes it.
+      if (at->MakeFolder(name))
+        made = NoteMadeFolder(*at, folder, name, key);
+      else
+        native = LastNativeError();
       r = opened->OpenIn(*at, name);  // one made by someone else meanwhile counts as found
+      if (r != 0 && r != kFolderMissing && made >= 0) native = LastNativeError();
       if (r == kFolderMissing) return Note(kFailed, "cannot create the folder", native);
     }
     if (r == kFolderMissing) return Note(kCannotOpen, "its folder does not exist");
@@ -195,10 +230,15 @@ int32_t DiskWriter::FindFolder(const Text& relative, bool create, int32_t& folde
         return Note(r, "a file is in the way of a folder");
       return Note(r, "cannot open the folder", native);
     }
+    if (made >= 0) {
+      if (HoldMadeFolder(made, std::move(opened)) < 0)
+        return Note(kUnsafeName, "a folder was replaced while the run went on");
+      folder = made;
+      continue;
+    }
     folder = AddFolder(folder, name, std::move(opened));
     folders_[folder].key = key;
     Index(folder);
-    if (made) changes_.push_back(Change{kMadeFolder, folder, name, folders_[folder].id, Text(), FileId()});
   }
   return 0;
 }
@@ -220,46 +260,69 @@ int32_t DiskWriter::BeginFile(int32_t folder, const Text& name, bool keep_existi
   if (at == nullptr) return code;
   file.folder = folder;
   file.name = name;
-  file.written = name;
-  bool exists = false;
-  if (out.Create(*at, name, exists) != 0) {
-    if (!exists) return Note(kCannotOpen, "cannot create the file", out.NativeError());
-    if (keep_existing) return Note(kCannotOpen, kExistsAndKept);
-    // A folder is never replaced, nor a file its owner made read-only; anything else
-    // (a link too: it is renamed, never followed) gets its new content beside it.
-    EntryInfo old = at->Inspect(name);
+  // A folder is never replaced, nor a file its owner made read-only; anything else (a
+  // link too: it is renamed, never followed) gets its new content beside it. A file
+  // this run wrote is no existing file: the same name stored twice ends with the later
+  // copy, as in any run.
+  EntryInfo old = at->Inspect(name);
+  if (old.kind != EntryInfo::kMissing) {
+    bool ours = old.kind == EntryInfo::kFile && made_files_.count({old.id.volume, old.id.index}) != 0;
+    if (keep_existing && !ours) return Note(kCannotOpen, kExistsAndKept);
     if (old.kind == EntryInfo::kFolder) return Note(kCannotOpen, "a folder is in the way");
-    if (old.read_only) return Note(kCannotOpen, "the file exists and is read-only");
-    if (old.kind == EntryInfo::kMissing) return Note(kCannotOpen, "cannot create the file");
-    file.written = TemporaryName();
-    if (out.Create(*at, file.written, exists) != 0)
-      return Note(kCannotOpen, "cannot create the file", out.NativeError());
+    if (old.read_only && !ours) return Note(kCannotOpen, "the file exists and is read-only");
   }
+  file.written = TemporaryName();
+  bool exists = false;
+  if (out.Create(*at, file.written, exists) != 0) return Note(kCannotOpen, "cannot create the file", out.NativeError());
   file.id = out.Id();
+  made_files_.insert({file.id.volume, file.id.index});
+  file.change = changes_.size();
   changes_.push_back(Change{kMadeFile, folder, file.written, file.id, Text(), FileId()});
   return 0;
 }
 
-bool DiskWriter::FileThere(int32_t folder, const Text& name) {
-  int32_t code = 0;
-  Folder* at = Hold(folder, code);
-  if (at == nullptr) return false;
-  EntryInfo entry = at->Inspect(name);
-  return entry.kind != EntryInfo::kMissing && entry.kind != EntryInfo::kFolder;
-}
-
 int32_t DiskWriter::PlaceFile(const PendingFile& file) {
-  if (file.written.Equals(file.name.Str())) return 0;
   int32_t code = 0;
   Folder* at = Hold(file.folder, code);
   if (at == nullptr) return code;
-  Text backup = TemporaryName();
-  if (!at->Rename(file.name, backup)) return Note(kCannotOpen, "cannot replace the file", LastNativeError());
+  // A free name is taken in one rename that never replaces: a file that came there
+  // meanwhile is replaced as any existing one.
+  if (at->Rename(file.written, file.name)) {
+    changes_[file.change].name = file.name;
+    return 0;
+  }
+  EntryInfo old = at->Inspect(file.name);
+  if (old.kind == EntryInfo::kMissing) return Note(kCannotOpen, "cannot create the file", LastNativeError());
+  // Only a file that was there before the run is kept; one this run wrote is replaced
+  // by the later copy of its name.
+  bool ours = old.kind == EntryInfo::kFile && made_files_.count({old.id.volume, old.id.index}) != 0;
+  if ((keep_existing_ || skip_existing_) && !ours) return Note(kCannotOpen, kExistsAndKept);
+  if (old.kind == EntryInfo::kFolder) return Note(kCannotOpen, "a folder is in the way");
+  Text backup = names_.Aside(file.name);
+  bool aside = at->Rename(file.name, backup);
+  if (!aside) {
+    // A name too long for the file system: the original is set aside without it.
+    backup = names_.Aside(Text());
+    aside = at->Rename(file.name, backup);
+  }
+  if (!aside) return Note(kCannotOpen, "cannot replace the file", LastNativeError());
   // Noted before the new file takes the name: should that fail, undoing the run puts
   // the old one back.
   changes_.push_back(Change{kReplacedFile, file.folder, file.name, file.id, backup, at->Inspect(backup).id});
   if (at->Rename(file.written, file.name)) return 0;
   return Note(kCannotOpen, "cannot replace the file", LastNativeError());
+}
+
+uint32_t DiskWriter::FilesToUndo() const {
+  uint32_t n = 0;
+  for (const Change& change : changes_) n += change.kind == kMadeFile ? 1 : 0;
+  return n;
+}
+
+uint32_t DiskWriter::FilesToPutBack() const {
+  uint32_t n = 0;
+  for (const Change& change : changes_) n += change.kind == kReplacedFile ? 1 : 0;
+  return n;
 }
 
 // ---- items ----
@@ -302,8 +365,11 @@ int32_t DiskWriter::MakeFolderItem(const ItemHeader& item) {
   // As with the folder creation it stands for, a folder that cannot be made is not an
   // error here: the items inside it fail when they are written. A link is.
   if (r == kUnsafeName) return ItemFailed(r, item_path_);
+  // Stored attributes go only to a folder this run made: a folder that was there
+  // before (the target among them) keeps its own, which a failed run could not give
+  // back, and which an archive must not be able to make hidden or system.
   if (r == 0) {
-    ApplyToFolder(at, FileInfoFromList(item.info));
+    if (folders_[at].made) ApplyToFolder(at, FileInfoFromList(item.info));
   } else if (folder_not_made_ != nullptr) {
     ErrorInfo why;
     why.Set(r, item_path_, why_, SystemErrorText(native_));
@@ -322,9 +388,11 @@ int32_t DiskWriter::BeginFileItem(const ItemHeader& item, bool& skipped) {
   Text where = item_path_.Left(slash + 1);
   Text leaf = item_path_.Right(item_path_.GetLength() - slash - 1);
   int32_t at = 0;
-  int32_t r = FindFolder(where, make_parents_, at);
+  int32_t r = FindFolder(where, make_missing_folders_, at);
+  // Only a file of the item's own name in the item's own folder is the existing file
+  // to leave as it is; a folder that is missing is no reason to skip.
   if (r == 0) r = BeginFile(at, leaf, keep_existing_ || skip_existing_, out_, pending_);
-  if (r == kCannotOpen && skip_existing_ && FileThere(at, leaf)) {
+  if (r == kCannotOpen && why_ == kExistsAndKept && skip_existing_) {
     ++skipped_existing_;
     skipped = true;
     return 0;
@@ -343,7 +411,11 @@ int32_t DiskWriter::WriteData(const unsigned char* data, uint32_t length) {
 
 int32_t DiskWriter::EndFileItem(const ItemHeader& item, int32_t r) {
   if (r != 0) {
+    // Nothing of a file that failed is kept, not even by a run that keeps the others.
     out_.Close();
+    int32_t code = 0;
+    Folder* at = Hold(pending_.folder, code);
+    if (at != nullptr) at->Remove(pending_.written, pending_.id);
     return r;
   }
   if (out_.Finish(FileInfoFromList(item.info)) != 0)
@@ -375,13 +447,20 @@ void DiskWriter::Undo(const Change& change) {
   // What has the name now is this run's file, or nothing; anything else stays, and
   // the old file with it, under its temporary name.
   EntryInfo now = at->Inspect(change.name);
-  if (now.kind != EntryInfo::kMissing && (now.id != change.id || at->Remove(change.name, change.id) != 0)) return;
+  if (now.kind != EntryInfo::kMissing && (now.id != change.id || at->Remove(change.name, change.id) != 0)) {
+    if (kept_aside_ != nullptr) {
+      const Text& folder = folders_[change.folder].key;
+      kept_aside_(Text::Concat(folder, change.backup), Text::Concat(folder, change.name), kept_aside_user_);
+    }
+    return;
+  }
   at->Rename(change.backup, change.name);
 }
 
 void DiskWriter::Rollback() {
   for (auto it = changes_.rbegin(); it != changes_.rend(); ++it) Undo(*it);
   changes_.clear();
+  made_files_.clear();
   Close();
 }
 
@@ -393,6 +472,7 @@ void DiskWriter::Commit() {
     if (at != nullptr) at->Remove(change.backup, change.old_id);
   }
   changes_.clear();
+  made_files_.clear();
   Close();
 }
 

@@ -10,6 +10,8 @@
 // touches only entries that still are what this run made, whatever their names.
 #include <cstdint>
 #include <memory>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "container/item_reader.h"
@@ -42,6 +44,11 @@ int32_t CheckedItemNames(const ItemHeader& item, const ItemNaming& naming, Text&
 // way): the run goes on, as the items inside it fail when they are written.
 using FolderNotMade = void (*)(const ErrorInfo& why, void* user);
 
+// Told, while a failed run is undone, of a file it replaced that it cannot put back
+// because another run has written a file of its name since: the old file stays under
+// the temporary name `kept`. Both paths are relative to the target.
+using KeptAside = void (*)(const Text& kept, const Text& name, void* user);
+
 // What an error says when a file exists and existing files are to be kept.
 extern const char kExistsAndKept[];
 
@@ -50,8 +57,9 @@ extern const char kExistsAndKept[];
 struct PendingFile {
   int32_t folder = -1;
   Text name;
-  Text written;  // `name` itself, or a temporary name beside an existing file
+  Text written;  // a temporary name beside `name`
   FileId id;
+  size_t change = 0;  // its entry in the journal
 };
 
 class DiskWriter {
@@ -65,7 +73,9 @@ class DiskWriter {
   int32_t OpenTarget(const Text& folder);
   // Makes the folder `name` inside the target and makes it the target, noting it as
   // made by this run: 0, or `failure` when it cannot be made or opened.
-  int32_t MakeTarget(const Text& name, int32_t failure);
+  // With `must_make`, a folder of that name that was there already is `failure` too:
+  // a folder the program chose itself is never one that somebody else has put there.
+  int32_t MakeTarget(const Text& name, bool must_make, int32_t failure);
   bool IsOpen() const { return target_ >= 0; }
   // The target's path as given to OpenTarget, with the names MakeTarget added.
   const Text& TargetPath() const { return target_path_; }
@@ -79,14 +89,15 @@ class DiskWriter {
   // Sets a folder's attributes from a file information list: 0, or 1.
   int32_t ApplyToFolder(int32_t folder, const FileInfo& info);
 
-  // Creates the file `name` in a folder for writing: in place when the name is free;
-  // else, unless keep_existing is set or the entry is a folder or a read-only file,
-  // beside it under a temporary name, to replace it once complete. 0, or 204.
+  // Creates the file `name` in a folder for writing, always beside it under a temporary
+  // name, so that a run killed outright leaves no partial file under a real name. An
+  // existing entry of the name is refused when keep_existing is set, or when it is a
+  // folder or a read-only file; any other is replaced once the new file is complete.
+  // 0, or 204.
   int32_t BeginFile(int32_t folder, const Text& name, bool keep_existing, NewFile& out, PendingFile& file);
-  // Whether a file (not a folder) has the name `name` in a folder.
-  bool FileThere(int32_t folder, const Text& name);
-  // Puts a finished, closed file in place: an existing entry of its name is renamed
-  // aside (kept until Commit), the new file takes the name. 0, or 204.
+  // Puts a finished, closed file in place: it takes its name; an existing entry of the
+  // name is first renamed aside under a name that keeps its own (removed on Commit).
+  // 0, or 204.
   int32_t PlaceFile(const PendingFile& file);
 
   // ---- items, as an item reader yields them ----
@@ -97,10 +108,6 @@ class DiskWriter {
     keep_existing_ = keep;
     skip_existing_ = skip;
   }
-  // A file item makes the folders above it that are missing, as when only some items
-  // are extracted and their folder items were passed over; otherwise its folder must
-  // exist (its folder item came first).
-  void SetMakeParents(bool make) { make_parents_ = make; }
   // A folder item: its folder made with the missing ones above it, and its attributes
   // set. 0, or 240 for a refused name or a link on the way; a folder that cannot be
   // made is no error here (the items inside it fail when they are written).
@@ -112,13 +119,23 @@ class DiskWriter {
   // 0, or 205 (a full disk).
   int32_t WriteData(const unsigned char* data, uint32_t length);
   // Ends the file begun: when `r` is 0 its times and attributes are set and it takes
-  // its name; otherwise it is only closed (Rollback removes it). Answers `r`, or the
-  // failure of ending.
+  // its name; otherwise it is closed and removed. Answers `r`, or the failure of ending.
   int32_t EndFileItem(const ItemHeader& item, int32_t r);
+  // A file item makes the folders above it that are missing, as when its folder item
+  // was dropped as damaged or passed over (only some items chosen); otherwise its
+  // folder must exist (its folder item came first).
+  void SetMakeMissingFolders(bool make) { make_missing_folders_ = make; }
+  // What Rollback would do now: new files it would remove, replaced files it would put back.
+  uint32_t FilesToUndo() const;
+  uint32_t FilesToPutBack() const;
   uint32_t SkippedExisting() const { return skipped_existing_; }
   void SetFolderNotMade(FolderNotMade tell, void* user) {
     folder_not_made_ = tell;
     folder_not_made_user_ = user;
+  }
+  void SetKeptAside(KeptAside tell, void* user) {
+    kept_aside_ = tell;
+    kept_aside_user_ = user;
   }
   // The first failure of an item, with its path and what the system said.
   const ErrorInfo& Error() const { return error_; }
@@ -138,6 +155,7 @@ class DiskWriter {
     std::unique_ptr<Folder> held;  // null while not held
     Text key;                      // below the target: its relative path ("a/b/"; "" the target)
     int32_t next = -1;             // the next folder of its bucket in the index
+    bool made = false;             // made by this run: only such a folder takes stored attributes
   };
   enum Kind { kMadeFile, kMadeFolder, kReplacedFile };
   struct Change {
@@ -153,6 +171,13 @@ class DiskWriter {
   // checked to be the folder first used) when it has been let go. Null when that is
   // no longer possible; `code` says why (240 or 204).
   Folder* Hold(int32_t folder, int32_t& code);
+  // Journals a folder this run has just made inside `parent` (held as `parent_folder`)
+  // before anything else can fail, known but not held yet: its number, or -1 when
+  // what has the name is no folder.
+  int32_t NoteMadeFolder(const Folder& parent_folder, int32_t parent, const Text& name, const Text& key);
+  // Holds a folder NoteMadeFolder noted, opened: its number, or -1 when what opened
+  // is not the folder made.
+  int32_t HoldMadeFolder(int32_t index, std::unique_ptr<Folder> folder);
   // Adds a folder opened inside `parent` and keeps it held.
   int32_t AddFolder(int32_t parent, const Text& name, std::unique_ptr<Folder> folder);
   // Lets go of every held folder but the root and the given folder with its parents,
@@ -178,6 +203,7 @@ class DiskWriter {
   std::vector<FolderEntry> folders_;
   std::vector<int32_t> buckets_;  // first folder of each bucket, or -1
   std::vector<Change> changes_;
+  std::set<std::pair<uint64_t, uint64_t>> made_files_;  // the files this run created, by identity
   int32_t target_ = -1;
   int32_t held_ = 0;
   int32_t limit_ = 0;  // held folders that make LimitHeld let go
@@ -187,10 +213,12 @@ class DiskWriter {
   ItemNaming naming_;
   bool keep_existing_ = false;
   bool skip_existing_ = false;
-  bool make_parents_ = false;
+  bool make_missing_folders_ = false;
   uint32_t skipped_existing_ = 0;
   FolderNotMade folder_not_made_ = nullptr;
   void* folder_not_made_user_ = nullptr;
+  KeptAside kept_aside_ = nullptr;
+  void* kept_aside_user_ = nullptr;
   NewFile out_;
   PendingFile pending_;
   Text item_path_;  // the current item's relative path on disk

@@ -23,12 +23,19 @@ enum class ItemAction {
   kVerify,   // decrypt and decode everything, write nothing (the data is read and dropped)
 };
 
-// Called once per item as it is read (after its data has been handled). `refused`:
-// with ExtractOptions::go_on_after_refused_names, extraction would refuse its name.
+// Called once per item as it is read (after its data has been handled and it checked
+// out). `refused`: with ExtractOptions::go_on_after_refused_names, extraction would
+// refuse its name.
 using ItemObserver = void (*)(const ItemHeader& item, bool refused, void* user);
 // Asked of each file and folder item before it is handled: false passes it over (its
 // data is read and dropped; nothing is made, checked or told to the observer).
 using ItemSelector = bool (*)(const ItemHeader& item, void* user);
+// Salvaging: called for each item that does not match its checksum (nothing of it is
+// kept; `code` is kBadChecksum).
+using DamageObserver = void (*)(const ItemHeader& item, int32_t code, void* user);
+// Called once before a failed or cancelled run is undone, with what undoing has to do:
+// new files to remove and replaced files to put back.
+using UndoNotice = void (*)(uint32_t new_files, uint32_t replaced_files, void* user);
 
 struct ExtractOptions {
   ItemAction action = ItemAction::kExtract;
@@ -51,6 +58,28 @@ struct ExtractOptions {
   // When given: the first failure with its context (the item's path, what was being
   // done, the system's words), as far as they are known.
   ErrorInfo* error = nullptr;
+  // The target was chosen by the program, not named by the user: the run makes it
+  // (a folder or link of its name that is there already ends the run with 1) and
+  // reaches it from its parent, never through a link.
+  bool new_target = false;
+  // Extracting: told of each file replaced that a failed run cannot put back, as
+  // another run has written its name since (the old file stays under a temporary name).
+  KeptAside kept_aside = nullptr;
+  void* kept_aside_user = nullptr;
+  // An item that does not match its checksum is dropped (told to `damaged`) and the
+  // run goes on; when the archive cannot be read on, the items before stay. Every item
+  // that checked out is kept; the run still ends with the first failure, or with
+  // kBadChecksum when items were dropped. Only a cancelled run is undone.
+  bool salvage = false;
+  DamageObserver damaged = nullptr;
+  void* damaged_user = nullptr;
+  uint32_t* damaged_items = nullptr;  // when given: how many items were dropped
+  // When given: set to whether the archive carries item checksums (then every item was
+  // checked against its own; without them only deflated data is checked by zlib's
+  // Adler-32, and names, file information and stored data not at all).
+  bool* had_checksums = nullptr;
+  UndoNotice undoing = nullptr;
+  void* undoing_user = nullptr;
   // Extracting: told of each folder that could not be made (a file of its name in the
   // way); the run goes on and its result does not change.
   FolderNotMade folder_not_made = nullptr;

@@ -146,7 +146,7 @@ int32_t ReadRecord(Value& value, Stream& s, bool list_only) {
 
 }  // namespace
 
-int32_t ReadPayload(Value& value, uint16_t tag, uint16_t key, uint32_t length, Stream& s) {
+int32_t ReadPayload(Value& value, uint16_t tag, uint16_t key, uint32_t length, Stream& s, uint32_t most) {
   value.SetType(tag);
   if (value.GetType() != tag) return s.Fail(kOutOfMemory);
   value.SetKey(key);
@@ -187,10 +187,11 @@ int32_t ReadPayload(Value& value, uint16_t tag, uint16_t key, uint32_t length, S
     }
     case kString: {
       Text text;
-      if (s.ReadCountedString(text) == 0) value.SetString(text.Str());
+      if (s.ReadCountedString(text, most) == 0) value.SetString(text.Str());
       break;
     }
     default: {
+      if (length > most) return s.Fail(kOutOfMemory);
       unsigned char* block = length > 0 ? s.ReadBlock(length, 0) : nullptr;
       if (length == 0 || block != nullptr) value.AdoptBytes(tag, block, length);
       value.SetKey(key);

@@ -28,7 +28,9 @@ int32_t ReadListRecord(Value& list, Stream& stream);
 
 // Reads the payload of a record whose tag, key and length have been read, for any tag
 // but List and FsItem (records that hold records). The stream's error code.
-int32_t ReadPayload(Value& value, uint16_t tag, uint16_t key, uint32_t length, Stream& stream);
+// A string or byte block longer than `most` is refused with 101 before it is read.
+int32_t ReadPayload(Value& value, uint16_t tag, uint16_t key, uint32_t length, Stream& stream,
+                    uint32_t most = 0xFFFFFFFFu);
 
 // How many bytes SerialiseValue would write, measured in a counting stream.
 uint32_t RecordSize(const Value& value);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "container/checksum.h"
 #include "container/chunk_streams.h"
 #include "container/container_reader.h"
 #include "container/deflate.h"
@@ -127,13 +128,24 @@ uint32_t ItemLength(const FsItem& item) {
 
 // The record size of a content list in 64 bits: a counting stream's 32-bit total
 // would wrap for content of 4 GiB or more.
-uint64_t ContentRecordSize(const PropertyList& content) {
+uint64_t ContentRecordSize(const PropertyList& content, bool checksums) {
   uint64_t total = 8 + 4;
   for (int32_t i = 0; i < content.GetCount(); ++i) {
     const Value& v = content.At(i);
-    total += v.GetType() == kFsItem ? 8 + static_cast<uint64_t>(ItemLength(*v.GetFsItem())) : RecordSize(v);
+    if (v.GetType() != kFsItem) {
+      total += RecordSize(v);
+      continue;
+    }
+    total += 8 + static_cast<uint64_t>(ItemLength(*v.GetFsItem()));
+    if (checksums) total += kItemChecksumRecordSize;
   }
   return total;
+}
+
+uint32_t ItemCount(const PropertyList& content) {
+  uint32_t items = 0;
+  for (int32_t i = 0; i < content.GetCount(); ++i) items += content.At(i).GetType() == kFsItem ? 1 : 0;
+  return items;
 }
 
 // One item's record: header, property list, and for a file its size and data.
@@ -150,7 +162,7 @@ int32_t WriteItem(const Value& value, Stream& s, unsigned char* buffer, uint32_t
   if (SerialiseValue(properties, s) != 0) return s.GetError();
   if (item.GetByte(kItemKind, kKindFile) != kKindFile) return s.GetError();
   int64_t size = FileSize(source);
-  std::FILE* f = size < 0 ? nullptr : std::fopen(ToSystemForm(source).Str(), "rb");
+  std::FILE* f = size < 0 ? nullptr : OpenFileStream(source, false);
   if (f == nullptr) return s.Fail(kCannotOpen);
   s.WriteU32(static_cast<uint32_t>(size));
   uint32_t left = static_cast<uint32_t>(size);
@@ -206,21 +218,35 @@ int32_t CollectSources(const std::vector<Text>& sources, PropertyList& content, 
   return 0;
 }
 
-int32_t WriteContentList(const PropertyList& content, Stream& out) {
+int32_t WriteContentList(const PropertyList& content, Stream& out, bool checksums) {
   const uint32_t kBufferSize = 1u << 20;
   auto* buffer = static_cast<unsigned char*>(HeapBlockAlloc(kBufferSize));
   if (buffer == nullptr) return out.Fail(kOutOfMemory);
+  ChecksumTap tap;
+  if (tap.Attach(&out) != 0) out.Fail(kAttachFailed);
+  uint32_t count = static_cast<uint32_t>(content.GetCount()) + (checksums ? ItemCount(content) : 0);
   out.WriteU16(kList);
   out.WriteU16(content.GetKey());
-  out.WriteU32(static_cast<uint32_t>(ContentRecordSize(content) - 8));  // as a 32-bit counter has it
-  out.WriteU32(static_cast<uint32_t>(content.GetCount()));
+  out.WriteU32(static_cast<uint32_t>(ContentRecordSize(content, checksums) - 8));  // as a 32-bit counter has it
+  out.WriteU32(count);
   for (int32_t i = 0; i < content.GetCount() && out.GetError() == 0; ++i) {
     const Value& v = content.At(i);
-    if (v.GetType() == kFsItem)
-      WriteItem(v, out, buffer, kBufferSize);
-    else
+    if (v.GetType() != kFsItem) {
       SerialiseValue(const_cast<Value&>(v), out);
+      continue;
+    }
+    tap.Start(0);
+    // A failure stored on the tap (a source that cannot be read) is the list's.
+    if (WriteItem(v, tap, buffer, kBufferSize) != 0) out.Fail(tap.GetError());
+    tap.Stop();
+    if (checksums) {
+      out.WriteU16(kDWord);
+      out.WriteU16(kItemChecksumKey);
+      out.WriteU32(4);
+      out.WriteU32(tap.Value());
+    }
   }
+  tap.Close();
   SecureWipe(buffer, kBufferSize);
   HeapBlockFree(buffer);
   return out.GetError();
@@ -234,7 +260,7 @@ int32_t WriteContainer(const Text& out_path, const Text& password, PropertyList&
   params.progress = options.progress;
 
   PropertyList header;
-  uint64_t total = ContentRecordSize(content);
+  uint64_t total = ContentRecordSize(content, options.checksums);
   if (options.progress_total && total <= 0xFFFFFFFFull)
     header.PutDWord(kHeaderProgressTotal, static_cast<uint32_t>(total), 1);
   Value vector = TheRandomPool().Generate(static_cast<int32_t>(BlockSize(options.cipher_id)));
@@ -243,6 +269,7 @@ int32_t WriteContainer(const Text& out_path, const Text& password, PropertyList&
   header.PutString(kHeaderMagic, kContainerMagic, 1);
   header.PutByte(kHeaderCompression, options.compression, 1);
   header.PutByte(kHeaderCipher, options.cipher_id, 1);
+  if (options.checksums) header.PutByte(kHeaderChecksums, 1, 1);
 
   // Written aside and put in place only when complete; the stream opens the file the
   // aside name was reserved with.
@@ -263,7 +290,7 @@ int32_t WriteContainer(const Text& out_path, const Text& password, PropertyList&
     if (progress.Attach(&content_stream) != 0) r = kAttachFailed;
     top = &progress;
   }
-  if (r == 0) r = WriteContentList(content, *top);
+  if (r == 0) r = WriteContentList(content, *top, options.checksums);
   progress.Close();
   int32_t closed = content_stream.Close();
   if (r == 0) r = closed;

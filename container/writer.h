@@ -22,6 +22,7 @@ struct PackOptions {
   bool progress_total = true;                  // write kHeaderProgressTotal so that readers can show progress
   const ProgressCallback* progress = nullptr;  // progress of the writing, may be null
   int32_t jobs = 1;                            // chunks compressed at once
+  bool checksums = true;                       // follow every item with its checksum record
 };
 
 // Appends items for each source (a file, or a folder with everything below it; paths
@@ -38,8 +39,11 @@ int32_t CollectSources(const std::vector<Text>& sources, PropertyList& content, 
 
 // Writes a content list's record to a stream: the list, and for each item its record
 // with its property list and, for a file, the source file's size and data (read from
-// its source path, or its base folder and stored names). The stream's error code.
-int32_t WriteContentList(const PropertyList& content, Stream& out);
+// its source path, or its base folder and stored names). With `checksums`, every item
+// record is followed by its checksum record (core/format.h, kItemChecksumKey), whose
+// CRC-32 is taken from the bytes as they are written: no source is read twice. The
+// stream's error code.
+int32_t WriteContentList(const PropertyList& content, Stream& out, bool checksums = true);
 
 // Writes the content list as a container file. The file is written under a temporary
 // name beside out_path and renamed into place only when complete, so a failed write

@@ -20,6 +20,7 @@ enum HeaderKey : uint16_t {
   kHeaderCompression = 21,    // Byte: compression setting (absent reads as kCompressionStored)
   kHeaderVector = 25,         // Blob: initialisation vector of both cipher chains
   kHeaderProgressTotal = 30,  // DWord: size of the content list's record (optional)
+  kHeaderChecksums = 31,      // Byte 1: every item of the content list is followed by its checksum record
 };
 
 // Cipher ids (header key kHeaderCipher). Only the low 8 bits of an id count.
@@ -52,6 +53,15 @@ enum ItemKey : uint16_t {
   kItemFolder = 201,  // String: folder part relative to the base folder, ending in '/'
   kItemInfo = 300,    // List: file information, FileInfoKey keys
 };
+
+// The record that follows every item of a content list whose header has kHeaderChecksums
+// 1: a DWord record (tag 40) under this key, holding the CRC-32 (the one of zlib and
+// libdeflate) of the item's whole record as stored in the decoded content list: its
+// 8-byte record header, its property list record and, for a file, the 4-byte size and
+// the data. The content list's item count includes these records; a reader that does
+// not know them reads them as values and drops them.
+const uint16_t kItemChecksumKey = 3101;
+const uint32_t kItemChecksumRecordSize = 8 + 4;
 
 // Item kinds (key kItemKind); any other kind is an item without effect.
 enum ItemKind : uint8_t {

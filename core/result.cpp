@@ -29,6 +29,7 @@ const char* DescribeResult(int32_t code) {
     case kBadMagic: return "not an archive of this format, or an unknown cipher";
     case kOldFormat: return "an older archive format that is not supported";
     case kBadChunk: return "the archive data is damaged";
+    case kBadChecksum: return "the archive is damaged: an item does not match its checksum";
     case kBadCompression: return "unknown compression setting";
     case kCipherRefused: return "the archive data is damaged or the cipher refused it";
     case kUnknownCipher: return "unknown cipher";

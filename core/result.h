@@ -34,6 +34,7 @@ enum : int32_t {
   kOldFormat = 312,           // an older container format (the magic stands in plain at the start)
   kBadChunk = 600,            // a compressed or encrypted chunk is malformed, or its zlib stream does not inflate
   kBadCompression = 601,      // the compression setting is above 2
+  kBadChecksum = 610,         // an item does not match its checksum, or its checksum record is missing
   kCipherRefused = 700,       // the cipher layer refused: key set-up, direction, or an oversized length block
   kUnknownCipher = 701,       // a cipher id other than 0, 1 and 2
   kCipherUnavailable = 702,   // cipher id 1, or an unsupported block size

@@ -146,7 +146,7 @@ int32_t Stream::WriteCountedString(const Text& text) {
   return error_;
 }
 
-int32_t Stream::ReadCountedString(Text& text) {
+int32_t Stream::ReadCountedString(Text& text, uint32_t most) {
   uint8_t b = 0;
   text.Assign("");
   if (ReadU8(b) != 0) return error_;
@@ -157,6 +157,7 @@ int32_t Stream::ReadCountedString(Text& text) {
     n = static_cast<int32_t>(wide);
   }
   if (n <= 0) return error_;
+  if (static_cast<uint32_t>(n) > most) return Fail(kOutOfMemory);
   unsigned char* block = ReadBlock(static_cast<uint32_t>(n), 1);
   if (block != nullptr) {
     text.Assign(reinterpret_cast<char*>(block));  // up to the first zero byte

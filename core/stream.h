@@ -76,7 +76,8 @@ class Stream {
   // Counted strings: one length byte below 255, else 0xFF and a 4-byte length; then
   // the bytes without a terminating zero. Both return the error field after the last step.
   int32_t WriteCountedString(const Text& text);
-  int32_t ReadCountedString(Text& text);
+  // A string longer than `most` is refused with 101 before its bytes are read.
+  int32_t ReadCountedString(Text& text, uint32_t most = 0xFFFFFFFFu);
 
   // Reads n bytes into a new heap block of n + spare bytes (spare zero-filled), which
   // the caller owns. The block grows only as bytes actually arrive, so a length read

@@ -82,20 +82,32 @@ int Text::Assign(const Text& other) {
   return Assign(other.storage_ != nullptr ? other.storage_ : "");
 }
 
+// A text that grows is given room for as much again, so that a text built by many
+// appends costs time in proportion to its length, not to its square.
 int Text::Append(const char* text) {
   if (text == nullptr || text[0] == 0) return 1;
   if (IsEmpty()) return Assign(text);
   size_t add = std::strlen(text);
   size_t total = static_cast<size_t>(length_) + add;
   if (total >= 0x7FFFFFFF) return 0;
-  char* tmp = static_cast<char*>(HeapBlockAlloc(total + 1));
-  if (tmp == nullptr) return 0;
-  std::memcpy(tmp, storage_, static_cast<size_t>(length_));
-  std::memcpy(tmp + length_, text, add + 1);
-  int ok = AssignBytes(tmp, static_cast<int32_t>(total));
-  SecureWipe(tmp, total + 1);
-  HeapBlockFree(tmp);
-  return ok;
+  if (total + 1 > static_cast<size_t>(capacity_)) {
+    size_t room = 2 * static_cast<size_t>(capacity_);
+    if (room < total + 1) room = total + 1;
+    if (room > 0x7FFFFFFF) room = 0x7FFFFFFF;
+    char* block = static_cast<char*>(HeapBlockAlloc(room));
+    if (block == nullptr) return 0;
+    std::memcpy(block, storage_, static_cast<size_t>(length_));
+    // The text appended may lie in the old block: it is copied before that goes.
+    std::memcpy(block + length_, text, add + 1);
+    Release();
+    storage_ = block;
+    length_ = static_cast<int32_t>(total);
+    capacity_ = static_cast<int32_t>(room);
+    return 1;
+  }
+  std::memmove(storage_ + length_, text, add + 1);  // the text may lie in this block
+  length_ = static_cast<int32_t>(total);
+  return 1;
 }
 
 int Text::AppendChar(char ch) {

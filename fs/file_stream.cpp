@@ -15,8 +15,7 @@ int32_t FileStream::Open(int32_t mode, const Text& path, const StreamParams* par
     Stream::Close();
     return r;
   }
-  Text system = ToSystemForm(path);
-  file_ = std::fopen(system.Str(), mode == kModeReading ? "rb" : "w+b");
+  file_ = OpenFileStream(path, mode != kModeReading);
   native_error_ = file_ == nullptr ? LastNativeError() : 0;
   if (file_ == nullptr) {
     Stream::Close();

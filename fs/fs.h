@@ -3,10 +3,18 @@
 // in internal form and answers a truth value, a number or a result code; none throws.
 // fs_win32.cpp and fs_posix.cpp hold the system calls; fs.cpp what is the same.
 #include <cstdint>
+#include <cstdio>
 
 #include "core/text.h"
 
 namespace qef {
+
+// Windows: the code page of the 8-bit path texts this layer takes and hands out; it
+// converts them to UTF-16 for the system's wide calls. The system's ANSI code page
+// unless set (the stub keeps it, so names mean what the ANSI calls made of them);
+// the tool sets UTF-8, which every stored code page converts to exactly. Set once,
+// before any other call. POSIX: no effect (names are bytes there).
+void SetNameCodePage(uint32_t code_page);
 
 // The attribute bits of a file or folder, as the Windows attribute word has them.
 enum FileAttribute : uint32_t {
@@ -70,6 +78,8 @@ struct EntryInfo {
   FileId id;
 };
 
+struct SystemPath;  // Windows: a held folder's path as the wide system calls take it
+
 // An open folder, held for as long as the object lives, and the operations on the
 // names inside it. A folder's name can be given to something else while it is used (a
 // folder swapped for a link to somewhere outside); what is done through the held
@@ -77,7 +87,9 @@ struct EntryInfo {
 // directory descriptor and every name is resolved relative to it by the *at calls, one
 // component at a time, never through a link. On Windows the folder is held open
 // without delete sharing, so that while it is held it cannot be renamed, deleted or
-// replaced by a junction, and names inside it are used by their full path through it.
+// replaced by a junction, and names inside it are used by their full path through it:
+// the path the system reports for the held folder, in which no link is left and which
+// nothing can rename while anything below it is held.
 class Folder {
  public:
   Folder() = default;
@@ -118,6 +130,7 @@ class Folder {
   intptr_t handle_ = -1;
   FileId id_;
   Text path_;
+  SystemPath* system_ = nullptr;
 };
 
 // A file made new and written in one go, with few system calls: its times are set
@@ -150,6 +163,7 @@ class NewFile {
   int32_t NativeError() const { return native_; }
 
  private:
+  int32_t Create(const SystemPath& system, const Text& path, bool& exists);
   intptr_t handle_ = -1;
   Text path_;
   FileId id_;
@@ -183,6 +197,15 @@ int32_t LastNativeError();
 // The system's own words for an error number ("Permission denied"), without a line end;
 // empty for 0.
 Text SystemErrorText(int32_t native);
+
+// Opens a file as a C stream, to read ("rb") or to write anew ("w+b"); null on failure,
+// and LastNativeError then says why.
+std::FILE* OpenFileStream(const Text& path, bool writing);
+
+// Creates a scratch file anew (one of the name is replaced), for the caller to write
+// through the system's own handle and close: a HANDLE marked temporary on Windows, a
+// descriptor on POSIX; -1 on failure.
+intptr_t CreateScratchFile(const Text& path);
 
 // Fills `length` bytes from the system's generator, for names of temporary files that
 // nothing can foresee: true, or false (the bytes then all zero).

@@ -402,6 +402,14 @@ namespace {
 
 }  // namespace
 
+void SetNameCodePage(uint32_t) {}
+
+std::FILE* OpenFileStream(const Text& path, bool writing) { return std::fopen(path.Str(), writing ? "w+b" : "rb"); }
+
+intptr_t CreateScratchFile(const Text& path) {
+  return ::open(path.Str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+}
+
 int32_t LastNativeError() { return errno; }
 
 Text SystemErrorText(int32_t native) {

@@ -1,12 +1,14 @@
 // File and folder operations on Windows: the only file besides fs_posix.cpp that calls
-// the operating system for files and folders. Paths arrive in internal form and are
-// turned into the system form ('\') for each call.
+// the operating system for files and folders. Paths arrive in internal form and 8-bit
+// text; every call goes through the wide functions with the path that SystemPath
+// makes, so that neither MAX_PATH nor the ANSI code page limits what can be reached.
 #include <windows.h>
 
 #include <ntsecapi.h>
 
 #include <cstring>
 
+#include "core/heap.h"
 #include "core/result.h"
 #include "fs/fs.h"
 #include "fs/path.h"
@@ -15,9 +17,174 @@ namespace qef {
 
 namespace {
 
-const DWORD kNoAttributes = INVALID_FILE_ATTRIBUTES;
+UINT g_name_code_page = CP_ACP;
 
-DWORD AttributesOf(const Text& path) { return GetFileAttributesA(ToSystemForm(path).Str()); }
+const DWORD kNoAttributes = INVALID_FILE_ATTRIBUTES;
+// The longest path the wide calls take, in UTF-16 units with the terminating zero.
+const size_t kLongestPath = 32767;
+
+}  // namespace
+
+void SetNameCodePage(uint32_t code_page) { g_name_code_page = code_page; }
+
+// A path as the wide system calls take it: UTF-16, '\' as separator, absolute, with
+// "." and ".." resolved and the trailing dots and blanks of its last name dropped
+// (the normalisation the system makes for the ANSI calls and skips for this form),
+// and with the \\?\ prefix, \\?\UNC\ for a share, that lifts the MAX_PATH limit. A
+// path that already has a \\?\ or \\.\ prefix is taken as it is. Empty (Ok false)
+// when the text does not convert or the path would pass the system's limit.
+struct SystemPath {
+  wchar_t* units = nullptr;  // zero-terminated
+  size_t length = 0;
+
+  SystemPath() = default;
+  explicit SystemPath(const Text& path) { Make(path, true); }
+  // `name` (one name) inside the folder `folder` made of this type.
+  SystemPath(const SystemPath& folder, const Text& name) { Join(folder, name); }
+  SystemPath(const SystemPath&) = delete;
+  SystemPath& operator=(const SystemPath&) = delete;
+  ~SystemPath() { HeapBlockFree(units); }
+
+  bool Ok() const { return units != nullptr; }
+  const wchar_t* W() const { return units != nullptr ? units : L""; }
+
+  // The text converted to UTF-16 with separators turned; with `full` also made
+  // absolute and prefixed.
+  void Make(const Text& path, bool full);
+  void Join(const SystemPath& folder, const Text& name);
+  bool Reserve(size_t n);
+  void Adopt(wchar_t* block, size_t n) {
+    HeapBlockFree(units);
+    units = block;
+    length = n;
+  }
+};
+
+namespace {
+
+// The 8-bit text in UTF-16, without a terminating zero counted; null when it does not
+// convert. The caller frees the block.
+wchar_t* Widen(const char* text, int n, size_t extra, size_t& length) {
+  length = 0;
+  DWORD flags = g_name_code_page == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+  int need = n == 0 ? 0 : MultiByteToWideChar(g_name_code_page, flags, text, n, nullptr, 0);
+  if (n != 0 && need <= 0) return nullptr;
+  size_t units = static_cast<size_t>(need) + extra + 1;
+  if (units > kLongestPath + extra) return nullptr;
+  wchar_t* w = static_cast<wchar_t*>(HeapBlockAlloc(units * sizeof(wchar_t)));
+  if (w == nullptr) return nullptr;
+  if (n != 0) MultiByteToWideChar(g_name_code_page, flags, text, n, w, need);
+  w[need] = 0;
+  for (int i = 0; i < need; ++i)
+    if (w[i] == L'/') w[i] = L'\\';
+  length = static_cast<size_t>(need);
+  return w;
+}
+
+bool StartsWith(const wchar_t* s, const wchar_t* prefix) {
+  for (; *prefix != 0; ++s, ++prefix)
+    if (*s != *prefix) return false;
+  return true;
+}
+
+}  // namespace
+
+bool SystemPath::Reserve(size_t n) {
+  wchar_t* w = static_cast<wchar_t*>(HeapBlockAlloc((n + 1) * sizeof(wchar_t)));
+  if (w == nullptr) return false;
+  w[0] = 0;
+  Adopt(w, 0);
+  return true;
+}
+
+void SystemPath::Make(const Text& path, bool full) {
+  Adopt(nullptr, 0);
+  size_t n = 0;
+  wchar_t* plain = Widen(path.Str(), path.GetLength(), 0, n);
+  if (plain == nullptr || n == 0 || !full || StartsWith(plain, L"\\\\?\\") || StartsWith(plain, L"\\\\.\\")) {
+    if (plain != nullptr && (n != 0 || !full))
+      Adopt(plain, n);
+    else
+      HeapBlockFree(plain);
+    return;
+  }
+  // GetFullPathNameW answers the size it needs, zero included, when the buffer is short.
+  wchar_t* absolute = nullptr;
+  DWORD got = GetFullPathNameW(plain, 0, nullptr, nullptr);
+  if (got > 0 && got <= kLongestPath) {
+    absolute = static_cast<wchar_t*>(HeapBlockAlloc((got + 8) * sizeof(wchar_t)));
+    DWORD again = absolute != nullptr ? GetFullPathNameW(plain, got, absolute + 6, nullptr) : 0;
+    if (again == 0 || again >= got) {
+      HeapBlockFree(absolute);
+      absolute = nullptr;
+    } else {
+      got = again;
+    }
+  }
+  HeapBlockFree(plain);
+  if (absolute == nullptr) return;
+  // The text sits six units in, so that either prefix fits in front of it.
+  wchar_t* a = absolute + 6;
+  size_t start = 6;
+  if (StartsWith(a, L"\\\\?\\") || StartsWith(a, L"\\\\.\\")) {
+    start = 6;
+  } else if (StartsWith(a, L"\\\\")) {  // \\server\share becomes \\?\UNC\server\share
+    start = 6 + 2 - 8;
+    std::memcpy(absolute + start, L"\\\\?\\UNC\\", 8 * sizeof(wchar_t));
+  } else {
+    start = 6 - 4;
+    std::memcpy(absolute + start, L"\\\\?\\", 4 * sizeof(wchar_t));
+  }
+  size_t total = got + 6 - start;
+  if (total >= kLongestPath) {
+    HeapBlockFree(absolute);
+    return;
+  }
+  std::memmove(absolute, absolute + start, (total + 1) * sizeof(wchar_t));
+  Adopt(absolute, total);
+}
+
+void SystemPath::Join(const SystemPath& folder, const Text& name) {
+  Adopt(nullptr, 0);
+  if (!folder.Ok()) return;
+  size_t n = 0;
+  wchar_t* leaf = Widen(name.Str(), name.GetLength(), 0, n);
+  if (leaf == nullptr) return;
+  // The system would drop a name's trailing dots and blanks from a path without the
+  // prefix; the name means what it meant there.
+  while (n > 0 && (leaf[n - 1] == L'.' || leaf[n - 1] == L' ')) --n;
+  bool separator = folder.length > 0 && folder.units[folder.length - 1] != L'\\';
+  size_t total = folder.length + (separator ? 1 : 0) + n;
+  if (n > 0 && total < kLongestPath && Reserve(total)) {
+    std::memcpy(units, folder.units, folder.length * sizeof(wchar_t));
+    size_t at = folder.length;
+    if (separator) units[at++] = L'\\';
+    std::memcpy(units + at, leaf, n * sizeof(wchar_t));
+    units[total] = 0;
+    length = total;
+  }
+  HeapBlockFree(leaf);
+}
+
+namespace {
+
+// UTF-16 to an 8-bit text in the name code page. A character the code page cannot
+// hold becomes the code page's default character, as the ANSI calls gave it.
+bool Narrow(const wchar_t* w, Text& out) {
+  int n = lstrlenW(w);
+  if (n == 0) return out.Assign("") != 0;
+  int need = WideCharToMultiByte(g_name_code_page, 0, w, n, nullptr, 0, nullptr, nullptr);
+  if (need <= 0) return false;
+  char* d = out.GetBuffer(need);
+  if (d == nullptr) return false;
+  WideCharToMultiByte(g_name_code_page, 0, w, n, d, need, nullptr, nullptr);
+  d[need] = 0;
+  out.ReleaseBuffer();
+  return true;
+}
+
+DWORD AttributesOf(const SystemPath& path) { return path.Ok() ? GetFileAttributesW(path.W()) : kNoAttributes; }
+DWORD AttributesOf(const Text& path) { return AttributesOf(SystemPath(path)); }
 
 bool HasWildcard(const Text& path) { return std::strpbrk(path.Str(), "*?") != nullptr; }
 
@@ -44,6 +211,16 @@ DWORD SystemAttributes(const FileInfo& info) {
 
 uint64_t Ticks(const FILETIME& ft) { return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
 
+// One entry's find data: what FindFirstFileA gave for a plain path.
+bool FindOne(const Text& path, WIN32_FIND_DATAW& fd) {
+  SystemPath system(path);
+  if (!system.Ok()) return false;
+  HANDLE h = FindFirstFileW(system.W(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FindClose(h);
+  return true;
+}
+
 }  // namespace
 
 bool FileExists(const Text& path) {
@@ -56,41 +233,42 @@ bool FileExists(const Text& path) {
 bool FolderExists(const Text& path) {
   if (!IsFolderPath(path)) return false;
   if (path.GetLength() < 4) {
-    UINT type = GetDriveTypeA(ToSystemForm(path).Str());
+    SystemPath root;
+    root.Make(path, false);
+    UINT type = GetDriveTypeW(root.W());
     return type != DRIVE_UNKNOWN && type != DRIVE_NO_ROOT_DIR;
   }
-  WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA(ToSystemForm(StripTrailingSeparator(path)).Str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  FindClose(h);
-  return (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  WIN32_FIND_DATAW fd;
+  return FindOne(StripTrailingSeparator(path), fd) && (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 int64_t FileSize(const Text& path) {
   if (!FileExists(path)) return -1;
-  WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA(ToSystemForm(path).Str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return -1;
-  FindClose(h);
+  WIN32_FIND_DATAW fd;
+  if (!FindOne(path, fd)) return -1;
   if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || fd.nFileSizeHigh != 0) return -1;
   return static_cast<int64_t>(fd.nFileSizeLow);
 }
 
 bool RegularFileSize(const Text& path, uint64_t& size) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (path.IsEmpty() || HasWildcard(path) ||
-      !GetFileAttributesExA(ToSystemForm(path).Str(), GetFileExInfoStandard, &data))
-    return false;
+  if (path.IsEmpty() || HasWildcard(path)) return false;
+  SystemPath system(path);
+  if (!system.Ok() || !GetFileAttributesExW(system.W(), GetFileExInfoStandard, &data)) return false;
   if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
     return false;
   size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   return true;
 }
 
-int32_t RemoveFile(const Text& path) { return DeleteFileA(ToSystemForm(path).Str()) ? 0 : kCannotDeleteFile; }
+int32_t RemoveFile(const Text& path) {
+  SystemPath system(path);
+  return system.Ok() && DeleteFileW(system.W()) ? 0 : kCannotDeleteFile;
+}
 
 int32_t RemoveFolder(const Text& path) {
-  return RemoveDirectoryA(ToSystemForm(StripTrailingSeparator(path)).Str()) ? 0 : kCannotRemoveFolder;
+  SystemPath system(StripTrailingSeparator(path));
+  return system.Ok() && RemoveDirectoryW(system.W()) ? 0 : kCannotRemoveFolder;
 }
 
 // RtlGenRandom lives in advapi32, which Windows keeps among its KnownDLLs; the stub
@@ -102,7 +280,8 @@ bool UnforeseeableBytes(unsigned char* out, uint32_t length) {
 }
 
 bool MakeOneFolder(const Text& folder) {
-  return CreateDirectoryA(ToSystemForm(StripTrailingSeparator(folder)).Str(), nullptr) != 0;
+  SystemPath system(StripTrailingSeparator(folder));
+  return system.Ok() && CreateDirectoryW(system.W(), nullptr) != 0;
 }
 
 bool IsLink(const Text& path) {
@@ -124,30 +303,32 @@ Text ResolvedPath(const Text& path) {
 }
 
 bool RenameFile(const Text& from, const Text& to) {
-  return MoveFileExA(ToSystemForm(from).Str(), ToSystemForm(to).Str(), 0) != 0;
+  SystemPath a(from), b(to);
+  return a.Ok() && b.Ok() && MoveFileExW(a.W(), b.W(), 0) != 0;
 }
 
 bool MoveIntoPlace(const Text& from, const Text& to) {
-  return MoveFileExA(ToSystemForm(from).Str(), ToSystemForm(to).Str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  SystemPath a(from), b(to);
+  return a.Ok() && b.Ok() && MoveFileExW(a.W(), b.W(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 int32_t ApplyFileInformation(const Text& path, const FileInfo& info) {
   bool folder = IsFolderPath(path);
   if (folder ? !FolderExists(path) : !FileExists(path)) return kFailed;
-  Text system = ToSystemForm(folder ? StripTrailingSeparator(path) : path);
+  SystemPath system(folder ? StripTrailingSeparator(path) : path);
 
   // Times first: with the read-only attribute set first, the file could not take them.
   // FILE_WRITE_ATTRIBUTES is enough for SetFileTime and has no path length limit
   // beyond the system's own.
   if (!folder) {
-    HANDLE h = CreateFileA(system.Str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE h = CreateFileW(system.W(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       SetTimes(h, info);
       CloseHandle(h);
     }
   }
-  if (!SetFileAttributesA(system.Str(), SystemAttributes(info))) return kFailed;
+  if (!SetFileAttributesW(system.W(), SystemAttributes(info))) return kFailed;
   return 0;
 }
 
@@ -172,9 +353,13 @@ HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
 // Opens what the path names (with `flags`, a reparse point itself rather than what it
 // leads to) and reads its identity and attributes. INVALID_HANDLE_VALUE on failure.
-HANDLE OpenEntry(const Text& path, DWORD access, DWORD sharing, DWORD flags, BY_HANDLE_FILE_INFORMATION& info) {
-  HANDLE h = CreateFileA(ToSystemForm(path).Str(), access, sharing, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+HANDLE OpenEntry(const SystemPath& path, DWORD access, DWORD sharing, DWORD flags, BY_HANDLE_FILE_INFORMATION& info) {
+  if (!path.Ok()) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE h =
+      CreateFileW(path.W(), access, sharing, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
   if (h != INVALID_HANDLE_VALUE && !GetFileInformationByHandle(h, &info)) {
     CloseHandle(h);
     h = INVALID_HANDLE_VALUE;
@@ -183,7 +368,7 @@ HANDLE OpenEntry(const Text& path, DWORD access, DWORD sharing, DWORD flags, BY_
 }
 
 // A folder to hold, with the right to set its attributes where the caller has it.
-HANDLE OpenFolderToHold(const Text& path, DWORD flags, BY_HANDLE_FILE_INFORMATION& info) {
+HANDLE OpenFolderToHold(const SystemPath& path, DWORD flags, BY_HANDLE_FILE_INFORMATION& info) {
   HANDLE h = OpenEntry(path, kFolderAccess | FILE_WRITE_ATTRIBUTES, kHoldSharing, flags, info);
   if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
     h = OpenEntry(path, kFolderAccess, kHoldSharing, flags, info);
@@ -196,15 +381,37 @@ bool SetAttributes(HANDLE h, DWORD attributes) {
   return SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
+// The path the system reports for an open folder, links and junctions resolved, as
+// the wide calls take it; false when the system cannot say.
+bool FinalPath(HANDLE h, SystemPath& path) {
+  DWORD need = GetFinalPathNameByHandleW(h, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (need == 0 || need > kLongestPath || !path.Reserve(need)) return false;
+  DWORD got = GetFinalPathNameByHandleW(h, path.units, need, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (got == 0 || got >= need || !StartsWith(path.units, L"\\\\?\\")) {
+    path.Adopt(nullptr, 0);
+    return false;
+  }
+  path.length = got;
+  return true;
+}
+
 }  // namespace
 
+// The folder is found once through the user's path, links included; from then on
+// every name inside it goes through the path the system reports for the open folder.
+// That path has no link left in it, and the system renames or removes none of its
+// folders while this one is open, so a junction retargeted above the folder later in
+// the run cannot send a single write elsewhere.
 int32_t Folder::Open(const Text& path) {
   Close();
+  SystemPath given(StripTrailingSeparator(path));
   BY_HANDLE_FILE_INFORMATION info;
-  HANDLE h = OpenFolderToHold(StripTrailingSeparator(path), 0, info);
+  HANDLE h = OpenFolderToHold(given, 0, info);
   if (h == INVALID_HANDLE_VALUE) return kTargetMissing;
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+  system_ = new SystemPath;
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || !FinalPath(h, *system_)) {
     CloseHandle(h);
+    Close();
     return kTargetMissing;
   }
   handle_ = reinterpret_cast<intptr_t>(h);
@@ -217,9 +424,11 @@ int32_t Folder::OpenIn(const Folder& parent, const Text& name) {
   Close();
   if (!parent.IsOpen()) return kCannotOpen;
   Text path = Text::Concat(parent.path_, name);
+  system_ = new SystemPath(*parent.system_, name);
   BY_HANDLE_FILE_INFORMATION info;
-  HANDLE h = OpenFolderToHold(path, FILE_FLAG_OPEN_REPARSE_POINT, info);
+  HANDLE h = OpenFolderToHold(*system_, FILE_FLAG_OPEN_REPARSE_POINT, info);
   if (h == INVALID_HANDLE_VALUE) {
+    Close();
     switch (parent.Inspect(name).kind) {
       case EntryInfo::kMissing: return kFolderMissing;
       case EntryInfo::kLink: return kUnsafeName;
@@ -233,6 +442,7 @@ int32_t Folder::OpenIn(const Folder& parent, const Text& name) {
     r = kCannotOpen;
   if (r != 0) {
     CloseHandle(h);
+    Close();
     return r;
   }
   handle_ = reinterpret_cast<intptr_t>(h);
@@ -242,6 +452,8 @@ int32_t Folder::OpenIn(const Folder& parent, const Text& name) {
 }
 
 void Folder::Close() {
+  delete system_;
+  system_ = nullptr;
   if (handle_ == -1) return;
   CloseHandle(AsHandle(handle_));
   handle_ = -1;
@@ -250,7 +462,7 @@ void Folder::Close() {
 EntryInfo Folder::Inspect(const Text& name) const {
   EntryInfo entry;
   if (handle_ == -1) return entry;
-  Text path = Text::Concat(path_, name);
+  SystemPath path(*system_, name);
   BY_HANDLE_FILE_INFORMATION info;
   HANDLE h = OpenEntry(path, FILE_READ_ATTRIBUTES, kAllSharing, FILE_FLAG_OPEN_REPARSE_POINT, info);
   DWORD a = kNoAttributes;
@@ -275,13 +487,15 @@ EntryInfo Folder::Inspect(const Text& name) const {
 }
 
 bool Folder::MakeFolder(const Text& name) const {
-  return handle_ != -1 && CreateDirectoryA(ToSystemForm(Text::Concat(path_, name)).Str(), nullptr) != 0;
+  if (handle_ == -1) return false;
+  SystemPath path(*system_, name);
+  return path.Ok() && CreateDirectoryW(path.W(), nullptr) != 0;
 }
 
 bool Folder::Rename(const Text& from, const Text& to) const {
   if (handle_ == -1) return false;
-  return MoveFileExA(ToSystemForm(Text::Concat(path_, from)).Str(), ToSystemForm(Text::Concat(path_, to)).Str(), 0) !=
-         0;
+  SystemPath a(*system_, from), b(*system_, to);
+  return a.Ok() && b.Ok() && MoveFileExW(a.W(), b.W(), 0) != 0;
 }
 
 // The entry is opened, its identity compared and the deletion asked for through that
@@ -289,7 +503,7 @@ bool Folder::Rename(const Text& from, const Text& to) const {
 int32_t Folder::Remove(const Text& name, const FileId& id) const {
   if (handle_ == -1) return kCannotDeleteFile;
   BY_HANDLE_FILE_INFORMATION info;
-  HANDLE h = OpenEntry(Text::Concat(path_, name), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kAllSharing,
+  HANDLE h = OpenEntry(SystemPath(*system_, name), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kAllSharing,
                        FILE_FLAG_OPEN_REPARSE_POINT, info);
   if (h == INVALID_HANDLE_VALUE) return kCannotDeleteFile;
   int32_t r = kCannotDeleteFile;
@@ -319,10 +533,16 @@ int32_t Folder::ApplyInformation(const FileInfo& info) const {
 
 namespace {
 
-HANDLE CreateNew(const Text& path, bool& exists, FileId& id) {
+// CREATE_NEW refuses any name that is taken, a link's included; with
+// FILE_FLAG_OPEN_REPARSE_POINT a link could not be followed even if it did not.
+HANDLE CreateNew(const SystemPath& path, bool& exists, FileId& id) {
   exists = false;
-  HANDLE h =
-      CreateFileA(ToSystemForm(path).Str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (!path.Ok()) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE h = CreateFileW(path.W(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD e = GetLastError();
     exists = e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS;
@@ -335,9 +555,11 @@ HANDLE CreateNew(const Text& path, bool& exists, FileId& id) {
 
 }  // namespace
 
-int32_t NewFile::Create(const Text& path, bool& exists) {
+int32_t NewFile::Create(const Text& path, bool& exists) { return Create(SystemPath(path), path, exists); }
+
+int32_t NewFile::Create(const SystemPath& system, const Text& path, bool& exists) {
   Close();
-  HANDLE h = CreateNew(path, exists, id_);
+  HANDLE h = CreateNew(system, exists, id_);
   if (h == INVALID_HANDLE_VALUE) {
     native_ = LastNativeError();
     return kCannotOpen;
@@ -347,13 +569,12 @@ int32_t NewFile::Create(const Text& path, bool& exists) {
   return 0;
 }
 
-// The folder is held, so its path still leads to it; CREATE_NEW never follows a link
-// that has the name.
+// The name is joined to the held folder's system path (see Folder::Open).
 int32_t NewFile::Create(const Folder& folder, const Text& name, bool& exists) {
   Close();
   exists = false;
   if (!folder.IsOpen()) return kCannotOpen;
-  return Create(Text::Concat(folder.Path(), name), exists);
+  return Create(SystemPath(*folder.system_, name), Text::Concat(folder.Path(), name), exists);
 }
 
 int32_t NewFile::Write(const void* data, uint32_t length) {
@@ -385,8 +606,10 @@ int32_t NewFile::Finish(const FileInfo& info) {
   if (!done) SetTimes(h, info);
   int32_t r = Close();
   // A new file carries the archive attribute already: only other words need a call.
-  if (r == 0 && !done && attributes != FILE_ATTRIBUTE_ARCHIVE)
-    SetFileAttributesA(ToSystemForm(path_).Str(), attributes);
+  if (r == 0 && !done && attributes != FILE_ATTRIBUTE_ARCHIVE) {
+    SystemPath system(path_);
+    if (system.Ok()) SetFileAttributesW(system.W(), attributes);
+  }
   return r;
 }
 
@@ -402,11 +625,11 @@ int32_t CollectFileInformation(const Text& path, FileInfo& info) {
   info = FileInfo();
   bool folder = IsFolderPath(path);
   if (folder ? !FolderExists(path) : !FileExists(path)) return kFailed;
-  Text system = ToSystemForm(folder ? StripTrailingSeparator(path) : path);
-  DWORD a = GetFileAttributesA(system.Str());
+  SystemPath system(folder ? StripTrailingSeparator(path) : path);
+  DWORD a = AttributesOf(system);
   if (a != kNoAttributes) info.attributes = a & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive);
   if (!folder) {
-    HANDLE h = CreateFileA(system.Str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE h = CreateFileW(system.W(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       FILETIME c, ac, w;
@@ -426,7 +649,7 @@ int32_t CollectFileInformation(const Text& path, FileInfo& info) {
 
 struct FolderSearch::State {
   HANDLE handle = INVALID_HANDLE_VALUE;
-  WIN32_FIND_DATAA entry;
+  WIN32_FIND_DATAW entry;
   bool pending = false;  // the first entry came with the open
 };
 
@@ -434,7 +657,9 @@ bool FolderSearch::Open(const Text& folder) {
   Close();
   State* s = new State;
   Text pattern = Text::Concat(AddTrailingSeparator(folder), "*.*");
-  s->handle = FindFirstFileA(ToSystemForm(pattern).Str(), &s->entry);
+  SystemPath system(pattern);
+  s->handle = system.Ok() ? FindFirstFileW(system.W(), &s->entry) : INVALID_HANDLE_VALUE;
+  if (!system.Ok()) SetLastError(ERROR_FILENAME_EXCED_RANGE);
   if (s->handle == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();  // for LastNativeError, which freeing may replace
     delete s;
@@ -449,11 +674,11 @@ bool FolderSearch::Open(const Text& folder) {
 bool FolderSearch::Next(Text& name, bool& is_folder, bool& is_link) {
   if (state_ == nullptr) return false;
   for (;;) {
-    if (!state_->pending && !FindNextFileA(state_->handle, &state_->entry)) return false;
+    if (!state_->pending && !FindNextFileW(state_->handle, &state_->entry)) return false;
     state_->pending = false;
-    const char* n = state_->entry.cFileName;
-    if (std::strcmp(n, ".") == 0 || std::strcmp(n, "..") == 0) continue;
-    name.Assign(n);
+    const wchar_t* n = state_->entry.cFileName;
+    if (lstrcmpW(n, L".") == 0 || lstrcmpW(n, L"..") == 0) continue;
+    if (!Narrow(n, name)) return false;
     DWORD a = state_->entry.dwFileAttributes;
     is_link = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     is_folder = (a & FILE_ATTRIBUTE_DIRECTORY) != 0 && !is_link;
@@ -466,6 +691,26 @@ void FolderSearch::Close() {
   FindClose(state_->handle);
   delete state_;
   state_ = nullptr;
+}
+
+std::FILE* OpenFileStream(const Text& path, bool writing) {
+  SystemPath system(path);
+  if (!system.Ok()) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return nullptr;
+  }
+  return _wfopen(system.W(), writing ? L"w+b" : L"rb");
+}
+
+intptr_t CreateScratchFile(const Text& path) {
+  SystemPath system(path);
+  if (!system.Ok()) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return -1;
+  }
+  HANDLE h = CreateFileW(system.W(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY,
+                         nullptr);
+  return h == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(h);
 }
 
 int32_t LastNativeError() { return static_cast<int32_t>(GetLastError()); }

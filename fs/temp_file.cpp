@@ -13,6 +13,8 @@ namespace {
 const uint32_t kNameTries = 1000;
 const char kPrefix[] = "~qef-";
 const char kSuffix[] = ".tmp";
+const char kAside[] = ".orig";
+const int32_t kLongestName = 255;  // bytes of one component on the usual file systems
 const size_t kTagLength = 16;
 const uint32_t kPiece = 1u << 30;  // NewFile::Write takes 32-bit lengths
 
@@ -20,14 +22,32 @@ const uint32_t kPiece = 1u << 30;  // NewFile::Write takes 32-bit lengths
 
 TemporaryNames::TemporaryNames(const char* tag) { std::snprintf(tag_, sizeof tag_, "%s", tag); }
 
+namespace {
+
+void DrawTag(char* tag) {
+  if (tag[0] != 0) return;
+  unsigned char random[8] = {};
+  UnforeseeableBytes(random, sizeof random);
+  for (size_t i = 0; i < sizeof random; ++i) std::snprintf(tag + 2 * i, 3, "%02x", random[i]);
+}
+
+}  // namespace
+
 Text TemporaryNames::Next() {
-  if (tag_[0] == 0) {
-    unsigned char random[8] = {};
-    UnforeseeableBytes(random, sizeof random);
-    for (size_t i = 0; i < sizeof random; ++i) std::snprintf(tag_ + 2 * i, 3, "%02x", random[i]);
-  }
+  DrawTag(tag_);
   Text name;
   name.Format("%s%s-%lu%s", kPrefix, tag_, static_cast<unsigned long>(made_++), kSuffix);
+  return name;
+}
+
+Text TemporaryNames::Aside(const Text& original) {
+  DrawTag(tag_);
+  Text name;
+  name.Format("%s%s-%lu%s", kPrefix, tag_, static_cast<unsigned long>(made_++), kAside);
+  if (name.GetLength() + 1 + original.GetLength() <= kLongestName) {
+    name.AppendChar('-');
+    name.Append(original);
+  }
   return name;
 }
 
@@ -72,22 +92,29 @@ void TempFile::Discard() {
   name_ = Text();
 }
 
-bool IsTemporaryName(const Text& name) {
-  // "~qef-" 16 hex digits '-' a number ".tmp"
+TemporaryKind KindOfTemporaryName(const Text& name, Text* original) {
+  // "~qef-" 16 hex digits '-' a number, then ".tmp", or ".orig" with '-' and a name or
+  // nothing after it
   const char* s = name.Str();
-  size_t n = static_cast<size_t>(name.GetLength());
-  size_t prefix = sizeof kPrefix - 1, suffix = sizeof kSuffix - 1;
-  if (n < prefix + kTagLength + 2 + suffix) return false;
-  if (std::memcmp(s, kPrefix, prefix) != 0 || std::memcmp(s + n - suffix, kSuffix, suffix) != 0) return false;
+  const char* end = s + name.GetLength();
+  size_t prefix = sizeof kPrefix - 1;
+  if (static_cast<size_t>(end - s) < prefix + kTagLength + 2 || std::memcmp(s, kPrefix, prefix) != 0)
+    return TemporaryKind::kNone;
   const char* p = s + prefix;
   for (size_t i = 0; i < kTagLength; ++i, ++p)
-    if (!((*p >= '0' && *p <= '9') || (*p >= 'a' && *p <= 'f'))) return false;
-  if (*p++ != '-') return false;
-  const char* end = s + n - suffix;
-  if (p == end) return false;
-  for (; p < end; ++p)
-    if (*p < '0' || *p > '9') return false;
-  return true;
+    if (!((*p >= '0' && *p <= '9') || (*p >= 'a' && *p <= 'f'))) return TemporaryKind::kNone;
+  if (*p++ != '-') return TemporaryKind::kNone;
+  const char* digits = p;
+  while (p < end && *p >= '0' && *p <= '9') ++p;
+  if (p == digits) return TemporaryKind::kNone;
+  size_t rest = static_cast<size_t>(end - p);
+  if (rest == sizeof kSuffix - 1 && std::memcmp(p, kSuffix, rest) == 0) return TemporaryKind::kNewFile;
+  size_t aside = sizeof kAside - 1;
+  if (rest < aside || std::memcmp(p, kAside, aside) != 0) return TemporaryKind::kNone;
+  p += aside;
+  if (p < end && (*p != '-' || p + 1 == end)) return TemporaryKind::kNone;
+  if (original != nullptr) *original = p < end ? Text(p + 1) : Text();
+  return TemporaryKind::kOriginal;
 }
 
 }  // namespace qef

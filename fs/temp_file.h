@@ -12,27 +12,41 @@
 
 namespace qef {
 
-// Names "~qef-<16 hex digits>-<n>.tmp", one component each. The hex digits are drawn
-// once per source from the system's generator, so that nobody can foresee the names
-// (an archive cannot store an item under one on purpose, nor can a link be planted
-// there); n counts the names made. Should the generator fail, the digits are zeros
-// and whoever uses the names must still create them exclusively.
+// Names "~qef-<16 hex digits>-<n>.tmp" for new files being written, and
+// "~qef-<16 hex digits>-<n>.orig-<name>" for an existing file set aside while a new
+// one takes its name; one component each. The hex digits are drawn once per source
+// from the system's generator, so that nobody can foresee the names (an archive cannot
+// store an item under one on purpose, nor can a link be planted there); n counts the
+// names made. Should the generator fail, the digits are zeros and whoever uses the
+// names must still create them exclusively.
 class TemporaryNames {
  public:
   TemporaryNames() = default;
   // A source with a known tag (16 hex digits), for tests that plant something under
   // the name it will give.
   explicit TemporaryNames(const char* tag);
+  // A name for a new file.
   Text Next();
+  // A name for the existing file `original` (one component) set aside: it carries the
+  // original name, so that whoever finds it after a run was killed knows which file it
+  // was and can put it back. A name too long to carry it ends in ".orig" alone.
+  Text Aside(const Text& original);
 
  private:
   char tag_[17] = {};
   uint32_t made_ = 0;
 };
 
-// True for a name (one component) that TemporaryNames gives: what a run killed outright
-// (SIGKILL, a power cut) leaves behind.
-bool IsTemporaryName(const Text& name);
+// What a name (one component) is among those TemporaryNames gives: what a run killed
+// outright (SIGKILL, a power cut) leaves behind.
+enum class TemporaryKind {
+  kNone,      // not such a name
+  kNewFile,   // a new file, complete or not, that never took its name: never anybody's only copy
+  kOriginal,  // an existing file set aside to be replaced: maybe the only copy of the user's file
+};
+// For kOriginal, `original` receives the name it had (empty when it was too long to keep).
+TemporaryKind KindOfTemporaryName(const Text& name, Text* original = nullptr);
+inline bool IsTemporaryName(const Text& name) { return KindOfTemporaryName(name) != TemporaryKind::kNone; }
 
 // The files in one folder (internal form, ending in '/') whose names are temporary
 // names, sorted; none when the folder cannot be read. Another run can only report

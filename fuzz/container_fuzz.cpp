@@ -4,6 +4,7 @@
 // a fixed password, so that the inner layers are reached rather than stopped at the
 // password check. Promise checked: whatever the content, nothing is written outside
 // the target folder, and a failed run leaves the target as it was (empty).
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -28,9 +29,11 @@ namespace fsys = std::filesystem;
 
 const char kPassword[] = "fuzz password";
 
+// One scratch folder per process: workers fuzzing side by side must never extract
+// into each other's target.
 std::string Scratch() {
   static std::string dir = [] {
-    fsys::path p = fsys::temp_directory_path() / ("qef-container-fuzz-" + std::to_string(std::rand()));
+    fsys::path p = fsys::temp_directory_path() / ("qef-container-fuzz-" + std::to_string(getpid()));
     fsys::create_directories(p);
     return p.generic_string() + "/";
   }();
@@ -124,12 +127,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
 std::vector<std::string> FuzzSeeds() {
   std::vector<std::string> seeds;
-  fsys::path src = fsys::temp_directory_path() / ("qef-fuzz-seed-" + std::to_string(std::rand()));
+  fsys::path src = fsys::temp_directory_path() / ("qef-fuzz-seed-" + std::to_string(getpid()));
   fsys::create_directories(src / "tree/sub/empty");
   std::ofstream(src / "tree/a.txt") << "alpha";
   std::ofstream(src / "tree/sub/b.bin") << std::string(3000, 'b');
   qef::PropertyList content;
   qef::CollectSources({qef::Text((src.generic_string() + "/tree").c_str())}, content, nullptr, nullptr);
+  // Folder items the mutator would take long to grow: a path nested deeper than the
+  // writer's folder hold, names near and beyond what a system can create.
+  auto folder_item = [&](const std::string& folder, const std::string& name) {
+    qef::Value v;
+    v.SetType(qef::kFsItem);
+    qef::FsItem* item = v.GetFsItem();
+    item->PutByte(qef::kItemKind, qef::kKindFolder, 1);
+    item->PutString(qef::kItemName, name.c_str(), 1);
+    item->PutString(qef::kItemFolder, folder.c_str(), 1);
+    content.Append(v);
+  };
+  std::string deep;
+  for (int i = 0; i < 300; ++i) deep += "d\\";
+  folder_item(deep, "last");
+  folder_item("", std::string(255, 'n'));
+  folder_item("long\\", std::string(5000, 'L'));
   // The content list's plain bytes, as a writer produces them.
   qef::StreamParams params;
   qef::MemoryStream out;

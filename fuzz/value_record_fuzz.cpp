@@ -74,6 +74,16 @@ std::vector<std::string> FuzzSeeds() {
   inner.PutString(200, "name", 1);
   all.PutValue(8, inner, 0);
   bytes(all);
+  // Lists nested to the limit, and a string longer than a counted string's short form
+  // and than any name.
+  qef::PropertyList nested;
+  nested.PutString(1, std::string(70000, 'x').c_str(), 1);
+  for (int i = 1; i < qef::kMaxNesting; ++i) {
+    qef::PropertyList outer;
+    outer.PutValue(2, nested, 1);
+    nested = outer;
+  }
+  bytes(nested);
   seeds.push_back(std::string("\x02\x00\x00\x00\x00\x00\x00\x00\xFF\xFF\xFF\x7F", 12));
   seeds.push_back(std::string("\x1C\x0C\x00\x00\x10\x00\x00\x00", 8));  // an item record
   return seeds;

@@ -18,6 +18,8 @@ need_pkgs=(
   # Wine's bcrypt does AES through GnuTLS, loaded at run time: one for each kind of program.
   libgnutls30 libgnutls30:i386
   dpkg-dev perl
+  # Packaging and its tests: signing, the package check, the manual page and completion.
+  osslsigncode openssl lintian man-db bash-completion
 )
 
 # i386 is needed for wine32.

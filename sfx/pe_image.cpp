@@ -177,6 +177,15 @@ int32_t InspectPeImage(const unsigned char* head, size_t head_size, uint64_t siz
     }
   }
   facts.overlay_size = facts.file_size - sections_end;
+  if (h.directory_count > kCertificateDirectory) {
+    const unsigned char* entry = file + h.optional_header + h.directories + kDirectorySize * kCertificateDirectory;
+    uint32_t offset = LoadLe32(entry), length = LoadLe32(entry + 4);
+    // A table that does not lie within the file is reported as none.
+    if (length != 0 && offset <= facts.file_size && length <= facts.file_size - offset) {
+      facts.certificate_offset = offset;
+      facts.certificate_size = length;
+    }
+  }
   return kOk;
 }
 

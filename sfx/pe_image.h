@@ -30,6 +30,10 @@ struct PeImageFacts {
   uint32_t stub_image_size = 0;
   uint32_t stub_file_size = 0;
   uint32_t payload_size = 0;  // the payload section's bytes (see FindSectionInFile)
+  // The certificate table (an Authenticode signature): a file offset, not an address,
+  // and its size; both 0 for an unsigned program.
+  uint32_t certificate_offset = 0;
+  uint32_t certificate_size = 0;
 };
 
 // Reads the facts of a program file. 0; or kBadArgument for bytes that are not a

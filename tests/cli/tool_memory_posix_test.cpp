@@ -5,11 +5,15 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "cli/tool.h"
+#include "container/writer.h"
+#include "core/format.h"
 #include "core/heap.h"
+#include "core/value.h"
 #include "fs/fs.h"
 #include "sfx/pe_image.h"
 #include "tests/sfx/test_image.h"
@@ -124,6 +128,44 @@ TEST(ToolMemory, ProgramsAreReadAndWrittenInPieces) {
   size_t checksum_at = test::LayoutOf(bytes).optional_header + 64;
   EXPECT_EQ(test::Get32(bytes, checksum_at), PeChecksum(bytes.data(), bytes.size()));
   EXPECT_EQ(FileSize(dir.Sub("out/big.bin")), static_cast<int64_t>(kSize));
+}
+
+// Whatever an archive states, the memory a run takes stays bounded: an item whose name
+// is far longer than any system can create (and compresses to almost nothing) is
+// refused with 101 before it is read, by every command that reads items.
+TEST(ToolMemory, AnItemsNameCannotTakeTheMemoryItStates) {
+  if (test::kUnderAddressSanitizer) GTEST_SKIP() << "not meaningful under AddressSanitizer";
+  const long kBoundMiB = 16;
+  test::TempDir dir;
+  ASSERT_TRUE(test::WriteFileBytes(dir.Sub("pw.txt"), "a long enough password\n"));
+  {
+    PropertyList content;
+    Value v;
+    v.SetType(kFsItem);
+    v.GetFsItem()->PutByte(kItemKind, kKindFolder, 1);
+    v.GetFsItem()->PutString(kItemName, std::string(32u << 20, 'n').c_str(), 1);
+    ASSERT_TRUE(content.Append(v));
+    ASSERT_EQ(WriteContainer(dir.Sub("long.qef"), Text("a long enough password"), content, PackOptions()), 0);
+  }
+  ReadRequest read;
+  read.archive = dir.Sub("long.qef");
+  read.common.password_file = dir.Sub("pw.txt");
+  read.common.quiet = true;
+  struct Case {
+    const char* what;
+    std::function<int()> run;
+  } cases[] = {
+      {"test", [&] { return RunTest(read); }},
+      {"list", [&] { return RunList(read, false); }},
+      {"extract", [&] { return RunExtract(read, dir.Sub("out/"), Existing::kReplace); }},
+  };
+  for (const Case& c : cases) {
+    int status = -1;
+    long growth = PeakGrowthMiB([&] { status = c.run(); });
+    if (growth < 0) GTEST_SKIP() << "the peak resident size cannot be reset here";
+    EXPECT_EQ(status, kExitFailed) << c.what;
+    EXPECT_LT(growth, kBoundMiB) << c.what;
+  }
 }
 
 }  // namespace

@@ -30,6 +30,7 @@
 #include "fs/temp_file.h"
 #include "tests/cli/tool_runner.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/tree_snapshot.h"
 
 extern char** environ;
 
@@ -131,6 +132,44 @@ TEST_F(ToolPosix, PasswordNeverOnTheCommandLine) {
   ASSERT_EQ(write(input[1], line.data(), line.size()), static_cast<ssize_t>(line.size()));
   close(input[1]);
   EXPECT_EQ(WaitFor(pid), 0);
+}
+
+// The folder qef chooses beside the archive is made by the run itself: one swapped for a
+// link to somewhere else while the password is asked for is refused, and the victim's
+// files stay as they were. The password comes through a FIFO that the test feeds only
+// once the link is in place, so that the run is held at that point, not raced.
+TEST_F(ToolPosix, TheFolderItChoosesIsMadeByTheRunNotFollowed) {
+  ASSERT_EQ(CreateFolder(dir_.Sub("share/")), 0);
+  ASSERT_EQ(CreateFolder(dir_.Sub("victim/")), 0);
+  test::WriteFileBytes(dir_.Sub("authorized_keys"), "the archive's");
+  test::WriteFileBytes(dir_.Sub("victim/authorized_keys"), "the victim's own");
+  ASSERT_EQ(test::RunProgram(test::BuiltPath(QEF_TOOL_PATH), {"pack", At("authorized_keys"), "-o", At("share/foo.qef"),
+                                                              "--password-file", At("pw.txt")})
+                .status,
+            0);
+  test::Snapshot victim = test::TakeSnapshot(dir_.Sub("victim/"));
+  ASSERT_EQ(mkfifo(At("fifo").c_str(), 0600), 0);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 2, At("err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = StartTool({"extract", At("share/foo.qef"), "--password-file", At("fifo")}, &files);
+  posix_spawn_file_actions_destroy(&files);
+  ASSERT_NE(pid, 0);
+  // The open returns once qef has opened the FIFO to read the password: it has
+  // chosen its folder by then.
+  int fifo = open(At("fifo").c_str(), O_WRONLY);
+  ASSERT_GE(fifo, 0);
+  ASSERT_EQ(symlink("../victim", At("share/foo").c_str()), 0);
+  std::string line = std::string(kPassword) + "\n";
+  ASSERT_EQ(write(fifo, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+  close(fifo);
+  EXPECT_EQ(WaitFor(pid), 1);
+  std::string err = test::ReadFileBytes(dir_.Sub("err.txt"));
+  EXPECT_TRUE(Contains(err, "share/foo/: cannot make the folder new")) << err;
+  EXPECT_EQ(test::TakeSnapshot(dir_.Sub("victim/")), victim);
+  struct stat link;
+  EXPECT_TRUE(lstat(At("share/foo").c_str(), &link) == 0 && S_ISLNK(link.st_mode)) << "not the run's to remove";
 }
 
 // The bar is drawn only on a terminal, and -q keeps it and the summary away.
@@ -305,9 +344,11 @@ TEST_F(ToolPosix, PasswordFileDashOnATerminalIsAskedWithoutEcho) {
   EXPECT_FALSE(Contains(seen, kPassword)) << seen;
 }
 
-// Ctrl-C ends a run through its own clean-up: code 40, and the files it had
-// extracted so far are gone again.
-TEST_F(ToolPosix, CtrlCEndsARunWith40AndRollsItBack) {
+// Ctrl-C, and every other signal that ends a run cleanly (a closed terminal, a dropped
+// session, kill), ends it through its own clean-up: code 40, the status a shell gives
+// a process the signal ended, the files it had extracted so far gone again and
+// nothing written aside left; packing leaves neither an output nor its temporary file.
+TEST_F(ToolPosix, EndingSignalsRollARunBackWith128PlusTheSignal) {
   ASSERT_EQ(CreateFolder(dir_.Sub("src/")), 0);
   for (int i = 0; i < 50; ++i) {
     char name[32];
@@ -318,25 +359,42 @@ TEST_F(ToolPosix, CtrlCEndsARunWith40AndRollsItBack) {
                                                               "store", "--password-file", At("pw.txt")})
                 .status,
             0);
+  ASSERT_EQ(CreateFolder(dir_.Sub("big/")), 0);
+  ASSERT_EQ(CreateFolder(dir_.Sub("out/")), 0);
+  test::WriteFileBytes(dir_.Sub("big/text.txt"), std::string(1u << 20, 't'));
 
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&files, 2, dir_.Sub("err").Str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = StartTool({"extract", At("a.qef"), "-C", At("t"), "--password-file", At("pw.txt")}, &files, "file-data");
-  posix_spawn_file_actions_destroy(&files);
-  ASSERT_NE(pid, 0);
-  // The signal comes while the run is held inside its first file with data; it is
-  // handled as soon as the run goes on.
-  ASSERT_TRUE(WaitForHold(pid)) << "the run ended before it reached a file's data";
-  EXPECT_TRUE(FolderExists(dir_.Sub("t/src/")));
-  kill(pid, SIGINT);
-  kill(pid, SIGCONT);
-  EXPECT_EQ(WaitFor(pid), 1);
-  std::string err = test::ReadFileBytes(dir_.Sub("err"));
-  EXPECT_TRUE(Contains(err, "(code 40)\n")) << err;
-  EXPECT_FALSE(FolderExists(dir_.Sub("t/"))) << "the rolled-back run leaves no target";
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    SCOPED_TRACE(signal_number);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 2, dir_.Sub("err").Str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    // The signal comes while the run is held inside its first file with data; it is
+    // handled as soon as the run goes on.
+    pid_t pid =
+        StartTool({"extract", At("a.qef"), "-C", At("t"), "--password-file", At("pw.txt")}, &files, "file-data");
+    ASSERT_NE(pid, 0);
+    ASSERT_TRUE(WaitForHold(pid)) << "the run ended before it reached a file's data";
+    kill(pid, signal_number);
+    kill(pid, SIGCONT);
+    EXPECT_EQ(WaitFor(pid), 128 + signal_number);
+    std::string err = test::ReadFileBytes(dir_.Sub("err"));
+    EXPECT_TRUE(Contains(err, "(code 40)\n")) << err;
+    EXPECT_TRUE(Contains(err, "cancelled; removing ")) << err;
+    EXPECT_FALSE(FolderExists(dir_.Sub("t/"))) << "the rolled-back run leaves no target";
+
+    pid = StartTool({"pack", At("big"), "-o", At("out/big.qef"), "--password-file", At("pw.txt")}, &files, "pack-data");
+    posix_spawn_file_actions_destroy(&files);
+    ASSERT_NE(pid, 0);
+    ASSERT_TRUE(WaitForHold(pid)) << "the packing ended before it wrote data";
+    EXPECT_FALSE(FindTemporaryFiles(dir_.Sub("out/")).empty());
+    kill(pid, signal_number);
+    kill(pid, SIGCONT);
+    EXPECT_EQ(WaitFor(pid), 128 + signal_number);
+    EXPECT_TRUE(FindTemporaryFiles(dir_.Sub("out/")).empty());
+    EXPECT_FALSE(FileExists(dir_.Sub("out/big.qef")));
+  }
 }
 
 // Packing goes on without what it cannot keep (links and special files inside the
@@ -505,16 +563,24 @@ TEST_F(ToolPosix, FilesLeftByAKilledRunAreNamedByTheNext) {
   EXPECT_TRUE(Contains(r.err, "delete them")) << r.err;
   EXPECT_EQ(FindTemporaryFiles(dir_.Sub("out/")).size(), left.size());
 
-  // An extraction that replaces a file writes the new one aside first.
+  // Every file an extraction makes is written aside and takes its name only once it is
+  // complete: a run killed outright leaves no file cut short under a real name.
   ASSERT_EQ(test::RunProgram(
                 tool, {"pack", At("src/big"), "-o", At("big.qef"), "--compression", "store", "--password-file", pw})
                 .status,
             0);
+  ASSERT_TRUE(KillWhenHeld({"extract", At("big.qef"), "-C", At("t"), "--password-file", pw}, "file-data"))
+      << "the run ended before it reached the file's data";
+  EXPECT_FALSE(FindTemporaryFiles(dir_.Sub("t/big/")).empty());
+  EXPECT_FALSE(FileExists(dir_.Sub("t/big/data.bin")));
+  test::RemoveTree(dir_.Sub("t/"));
+  // One that replaces a file leaves the old one whole under its name.
   ASSERT_EQ(test::RunProgram(tool, {"extract", At("big.qef"), "-C", At("t"), "--password-file", pw}).status, 0);
   ASSERT_TRUE(KillWhenHeld({"extract", At("big.qef"), "-C", At("t"), "--password-file", pw}, "file-data"))
       << "the run ended before it reached the file's data";
   left = FindTemporaryFiles(dir_.Sub("t/big/"));
   ASSERT_FALSE(left.empty());
+  EXPECT_TRUE(test::ReadFileBytes(dir_.Sub("t/big/data.bin")) == data);
   r = test::RunProgram(tool, {"extract", At("out/s.qef"), "-C", At("t"), "--password-file", pw});
   EXPECT_EQ(r.status, 0) << r.err;
   for (const Text& name : left)
@@ -589,7 +655,7 @@ TEST_F(ToolPosix, CtrlCAtThePromptEndsTheRun) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
   }
   EXPECT_EQ(ended, pid) << "the prompt went on reading after Ctrl-C: " << seen;
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGINT) << status;
   EXPECT_NE(seen.find("code 40"), std::string::npos) << seen;
   EXPECT_EQ(seen.find("typed"), std::string::npos) << seen;
   struct termios after;

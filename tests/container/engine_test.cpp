@@ -373,6 +373,55 @@ TEST(Engine, AFolderSwappedForALinkDuringTheRunIsNotFollowed) {
   }
 }
 
+// Only a file that was there before the run is an existing file: a name stored twice
+// ends with the later copy whatever the option, and a missing folder is no reason to
+// skip an item because another file of its name is somewhere above it.
+TEST(Engine, ExistingFilesAreThoseThereBeforeTheRun) {
+  TempDir dir;
+  WriteFileBytes(dir.Sub("first.txt"), "first copy");
+  WriteFileBytes(dir.Sub("later.txt"), "later copy");
+  const std::vector<Stored> twice = {{0, "", "d.txt", dir.Sub("first.txt")}, {0, "", "d.txt", dir.Sub("later.txt")}};
+  const std::vector<Stored> deeper = {{1, "", "a", Text()}, {0, "a\\b\\", "x", dir.Sub("later.txt")}};
+  enum Mode { kReplace, kKeep, kSkip };
+  struct Case {
+    const char* what;
+    const std::vector<Stored>& items;
+    Mode mode;
+    const char* planted;  // a file there before the run, holding "before"
+    int32_t code;
+    uint32_t skipped;
+    const char* file;  // what then holds
+    const char* content;
+  } cases[] = {
+      {"twice", twice, kReplace, nullptr, 0, 0, "d.txt", "later copy"},
+      {"twice, keep", twice, kKeep, nullptr, 0, 0, "d.txt", "later copy"},
+      {"twice, skip", twice, kSkip, nullptr, 0, 0, "d.txt", "later copy"},
+      {"twice over one there before, skip", twice, kSkip, "d.txt", 0, 2, "d.txt", "before"},
+      {"twice over one there before, keep", twice, kKeep, "d.txt", kCannotOpen, 0, "d.txt", "before"},
+      {"its folder missing, a file of its name above, skip", deeper, kSkip, "a/x", kCannotOpen, 0, "a/x", "before"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(PackStored(dir.Sub("c.qef"), c.items), 0);
+    ASSERT_EQ(CreateFolder(dir.Sub("t/a/")), 0);
+    if (c.planted != nullptr) WriteFileBytes(Text::Concat(dir.Sub("t/"), c.planted), "before");
+    Snapshot before = TakeSnapshot(dir.Sub("t/"));
+    ExtractOptions options;
+    options.keep_existing = c.mode == kKeep;
+    options.skip_existing = c.mode == kSkip;
+    uint32_t skipped = 0;
+    options.skipped_existing = &skipped;
+    EXPECT_EQ(Extract(dir.Sub("c.qef"), "pw", dir.Sub("t/"), nullptr, &options), c.code);
+    Snapshot after = TakeSnapshot(dir.Sub("t/"));
+    if (c.code != 0) {
+      EXPECT_EQ(after, before) << test::Describe(after);
+    }
+    EXPECT_EQ(skipped, c.skipped);
+    EXPECT_EQ(after[c.file].content, c.content) << test::Describe(after);
+    test::RemoveTree(dir.Sub("t/"));
+  }
+}
+
 TEST(Engine, AFailedRunLeavesWhatAnotherRunMadeMeanwhile) {
   TempDir dir;
   WriteFileBytes(dir.Sub("a.txt"), "from A");
@@ -390,6 +439,27 @@ TEST(Engine, AFailedRunLeavesWhatAnotherRunMadeMeanwhile) {
   Snapshot after = TakeSnapshot(dir.Sub("t/"));
   EXPECT_EQ(after.size(), 2u) << test::Describe(after);
   EXPECT_EQ(after["d/a.txt"].content, "from A");
+
+  // Over a file that was there before: B cannot put it back, as A's file has its name
+  // now, and tells where it kept it.
+  WriteFileBytes(dir.Sub("t/d/a.txt"), "there before");
+  struct Told {
+    std::vector<std::string> kept, names;
+    static void Note(const Text& kept, const Text& name, void* user) {
+      static_cast<Told*>(user)->kept.push_back(kept.Str());
+      static_cast<Told*>(user)->names.push_back(name.Str());
+    }
+  } told;
+  Between again{"a.txt", [&] { EXPECT_EQ(Extract(dir.Sub("a.qef"), "pw", dir.Sub("t/")), 0); }};
+  options = again.Options();
+  options.kept_aside = &Told::Note;
+  options.kept_aside_user = &told;
+  EXPECT_EQ(Extract(dir.Sub("b.qef"), "pw", dir.Sub("t/"), nullptr, &options), kUnsafeName);
+  after = TakeSnapshot(dir.Sub("t/"));
+  EXPECT_EQ(after["d/a.txt"].content, "from A");
+  ASSERT_EQ(told.kept.size(), 1u);
+  EXPECT_EQ(told.names[0], "d/a.txt");
+  EXPECT_EQ(after[told.kept[0]].content, "there before") << test::Describe(after);
 }
 
 // More folders than are held at once: the first ones are let go while the others are
@@ -482,6 +552,30 @@ TEST(Engine, FolderItemsAndDotComponents) {
     Text made = dir.Sub((std::string("t/") + c.made).c_str());
     EXPECT_TRUE(c.kind == 1 ? FolderExists(made) : FileExists(made)) << made.Str();
   }
+}
+
+// A folder item's attributes go only to a folder the run made, never to one that was
+// there before: the target (a folder item with empty names) and an existing folder
+// keep theirs, which a failed run could not give back. Items without attributes
+// would otherwise clear them.
+TEST(Engine, FolderAttributesReachOnlyFoldersTheRunMade) {
+  if (!kWindows) GTEST_SKIP() << "folders keep their permissions on POSIX";
+  TempDir dir;
+  ASSERT_EQ(CreateFolder(dir.Sub("t/old/")), 0);
+  for (const char* folder : {"t/", "t/old/"}) {
+    ASSERT_EQ(ApplyFileInformation(dir.Sub(folder), WithAttributes(kAttrHidden)), 0);
+    FileInfo info;
+    ASSERT_EQ(CollectFileInformation(dir.Sub(folder), info), 0);
+    ASSERT_EQ(info.attributes & kAttrHidden, static_cast<uint32_t>(kAttrHidden)) << folder;
+  }
+  ASSERT_EQ(PackStored(dir.Sub("h.qef"), {{1, "", "", Text()}, {1, "old/", "", Text()}, {1, "new/", "", Text()}}), 0);
+  ASSERT_EQ(Extract(dir.Sub("h.qef"), "pw", dir.Sub("t/")), 0);
+  for (const char* folder : {"t/", "t/old/"}) {
+    FileInfo info;
+    ASSERT_EQ(CollectFileInformation(dir.Sub(folder), info), 0);
+    EXPECT_EQ(info.attributes & kAttrHidden, static_cast<uint32_t>(kAttrHidden)) << folder;
+  }
+  EXPECT_TRUE(FolderExists(dir.Sub("t/new/")));
 }
 
 TEST(Engine, NeverWritesThroughALinkInsideTheTarget) {

@@ -141,5 +141,39 @@ TEST(ItemReader, NestingEndsAtSixtyFourRecords) {
   EXPECT_EQ(r.error, kOutOfMemory);
 }
 
+// An item's properties are bounded: a name as long as any system can create is read,
+// one beyond what the properties may take is refused with 101 before it is read, as is
+// the sum of many values each below the bound, and a long record outside any item.
+TEST(ItemReader, PropertiesAreBoundedLikeTheNesting) {
+  const uint32_t kLongestName = 3 * 32767;
+  auto item = [](const std::vector<std::string>& strings) {
+    PropertyList p;
+    p.PutByte(kItemKind, 1, 1);
+    for (size_t i = 0; i < strings.size(); ++i) p.PutString(static_cast<uint16_t>(200 + i), strings[i].c_str(), 1);
+    return Head(kList, 1) + Head(kFsItem) + test::RecordBytes(p);
+  };
+  std::string longest(kLongestName, 'n');
+  std::string too_long(ItemReader::kMaxProperties + 1, 'n');
+  Value dropped;
+  dropped.SetString(too_long.c_str());
+  std::string outside = Head(kList, 2) + test::RecordBytes(dropped) + Head(kFsItem) + Properties(1, "x");
+  struct Case {
+    const char* what;
+    std::string bytes;
+    int32_t code;
+  } cases[] = {
+      {"a name and a folder as long as a system allows", item({longest, longest}), 0},
+      {"a name beyond the bound", item({too_long}), kOutOfMemory},
+      {"three names that add up beyond it", item({longest, longest, longest}), kOutOfMemory},
+      {"a record outside an item beyond it", outside, kOutOfMemory},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Read r = ReadAll(c.bytes);
+    EXPECT_EQ(r.error, c.code);
+    EXPECT_EQ(r.items.size(), c.code == 0 ? 1u : 0u);
+  }
+}
+
 }  // namespace
 }  // namespace qef

@@ -131,5 +131,24 @@ TEST(Text, LineEndsBecomeCrlf) {
   for (const Case& c : cases) EXPECT_STREQ(ToCrlf(c.in).Str(), c.out) << c.in;
 }
 
+// A text built one character at a time grows its storage by a factor, so that the
+// whole costs time in proportion to its length: few distinct capacities on the way.
+TEST(Text, AppendingGrowsByAFactor) {
+  Text t("x");
+  int32_t capacity = t.GetCapacity();
+  int grown = 0;
+  for (int i = 0; i < 100000; ++i) {
+    ASSERT_EQ(t.AppendChar(static_cast<char>('a' + i % 26)), 1);
+    if (t.GetCapacity() != capacity) ++grown;
+    capacity = t.GetCapacity();
+  }
+  EXPECT_EQ(t.GetLength(), 100001);
+  EXPECT_LE(grown, 20);
+  EXPECT_EQ(t.GetAt(100000), 'a' + 99999 % 26);
+  t.Append(t.CStr() + 99990);  // from its own storage, which may move
+  EXPECT_EQ(t.GetLength(), 100012);
+  EXPECT_EQ(std::string(t.CStr() + 100001), std::string(t.CStr() + 99990, 11));
+}
+
 }  // namespace
 }  // namespace qef

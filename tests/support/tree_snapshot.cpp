@@ -5,6 +5,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "fs/fs.h"
+#include "fs/path.h"
+
 namespace qef::test {
 
 namespace fsys = std::filesystem;
@@ -19,10 +22,50 @@ long long ModificationTime(const fsys::path& p) {
   return ec ? -1 : ticks.count();
 }
 
+// Windows: the tree is walked with the file layer's own search and read through its
+// streams, which reach below MAX_PATH; the C library's directory functions stop there
+// and go on in the current folder instead. Links show as "->".
+void WalkLongPaths(const Text& root, const std::string& rel, FolderTimes folder_times, Snapshot& snap) {
+  Text folder = Text::Concat(root, rel.c_str());
+  FolderSearch search;
+  if (!search.Open(folder)) return;
+  Text name;
+  bool is_folder = false, is_link = false;
+  while (search.Next(name, is_folder, is_link)) {
+    std::string path = rel + name.Str();
+    Text full = Text::Concat(folder, name);
+    Entry e;
+    FileInfo info;
+    if (is_link) {
+      e.content = "->";
+    } else if (is_folder) {
+      e.folder = true;
+      path += "/";
+      CollectFileInformation(Text::Concat(full, "/"), info);
+      if (folder_times == FolderTimes::kCompared) e.mtime = ModificationTime(fsys::path(full.Str()));
+      WalkLongPaths(root, path, folder_times, snap);
+    } else {
+      CollectFileInformation(full, info);
+      e.mtime = info.has_written ? static_cast<long long>(info.written) : -1;
+      if (std::FILE* f = OpenFileStream(full, false)) {
+        std::string buffer(65536, '\0');  // not on the stack: the walk goes 60 levels deep and more
+        for (size_t n; (n = std::fread(&buffer[0], 1, buffer.size(), f)) > 0;) e.content.append(buffer.data(), n);
+        std::fclose(f);
+      }
+    }
+    e.read_only = (info.attributes & kAttrReadOnly) != 0;
+    snap[path] = e;
+  }
+}
+
 }  // namespace
 
 Snapshot TakeSnapshot(const Text& root, FolderTimes folder_times) {
   Snapshot snap;
+  if (kNativeStyle == PathStyle::kWindows) {
+    if (FolderExists(AddTrailingSeparator(root))) WalkLongPaths(AddTrailingSeparator(root), "", folder_times, snap);
+    return snap;
+  }
   std::error_code ec;
   fsys::path base(root.Str());
   if (!fsys::exists(base, ec)) return snap;
