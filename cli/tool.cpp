@@ -45,7 +45,8 @@ void WarnOfLeftovers(const std::vector<Text>& folders, const std::vector<Text>& 
       Text path = Escaped(full, false);
       if (KindOfTemporaryName(name, &original) == TemporaryKind::kNewFile) {
         if (new_files++ < kNamed)
-          Warn(Text::Concat(path, " was left by a qef run that was stopped or is still going on: a new file it was writing"));
+          Warn(Text::Concat(path,
+                            " was left by a qef run that was stopped or is still going on: a new file it was writing"));
         continue;
       }
       ++originals;
