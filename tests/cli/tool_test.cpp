@@ -33,9 +33,11 @@
 namespace qef {
 namespace {
 
+using test::Chain;
 using test::RunResult;
 using test::TakeSnapshot;
 using test::TempDir;
+using test::WriteDeep;
 using test::WriteFileBytes;
 
 const bool kWindows = kNativeStyle == PathStyle::kWindows;
@@ -679,28 +681,6 @@ TEST_F(Tool, KeepExistingLeavesFilesAsTheyAre) {
   r = Qef({"extract", At("a.qef"), "-C", At("t"), "--password-file", pw});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(TakeSnapshot(dir_.Sub("t/src/")), TakeSnapshot(dir_.Sub("src/")));
-}
-
-// Writes a file through the file layer, which reaches any depth the system allows
-// (the test support's streams stop at MAX_PATH on Windows).
-void WriteDeep(const Text& path, const std::string& bytes, const FileInfo& info) {
-  ASSERT_EQ(CreateFolder(FolderOf(path)), 0) << path.Str();
-  NewFile file;
-  bool exists = false;
-  ASSERT_EQ(file.Create(path, exists), 0) << path.Str();
-  ASSERT_EQ(file.Write(bytes.data(), static_cast<uint32_t>(bytes.size())), 0);
-  ASSERT_EQ(file.Finish(info), 0);
-}
-
-// `count` folder names of `length` characters each, joined with '/' and ending in one.
-std::string Chain(int count, size_t length, const std::string& stem) {
-  std::string chain;
-  for (int i = 0; i < count; ++i) {
-    std::string name = stem + std::to_string(i);
-    name.resize(length, 'x');
-    chain += name + "/";
-  }
-  return chain;
 }
 
 // A failed extraction names the item, what could not be done and, where the system

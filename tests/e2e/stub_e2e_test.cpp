@@ -572,27 +572,12 @@ TEST_F(StubTest, FailureNamesTheItem) {
   EXPECT_EQ(run_.WaitForExit(), 0);
 }
 
-// Writes a file through the file layer, which reaches below MAX_PATH.
+// Writes a file through the file layer, with a fixed modification time.
 void WriteDeep(const Text& path, const std::string& bytes) {
-  ASSERT_EQ(CreateFolder(FolderOf(path)), 0) << path.Str();
-  NewFile file;
-  bool exists = false;
-  ASSERT_EQ(file.Create(path, exists), 0) << path.Str();
-  ASSERT_EQ(file.Write(bytes.data(), static_cast<uint32_t>(bytes.size())), 0);
   FileInfo info;
   info.has_written = true;
   info.written = 126887187060000000ull;  // 2003-02-03 04:05:06 UTC
-  ASSERT_EQ(file.Finish(info), 0);
-}
-
-std::string Chain(int count, size_t length, const std::string& stem) {
-  std::string chain;
-  for (int i = 0; i < count; ++i) {
-    std::string name = stem + std::to_string(i);
-    name.resize(length, 'x');
-    chain += name + "/";
-  }
-  return chain;
+  test::WriteDeep(path, bytes, info);
 }
 
 // Trees far below MAX_PATH (1000 characters deep, 60 folders, names of 255

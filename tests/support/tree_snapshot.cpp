@@ -1,5 +1,7 @@
 #include "tests/support/tree_snapshot.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -109,6 +111,25 @@ void PrintTo(const Entry& e, std::ostream* out) {
   *out << (e.folder ? "folder" : "file") << (e.read_only ? " [ro]" : "");
   if (!e.folder) *out << " (" << e.content.size() << " bytes)";
   *out << " @" << e.mtime;
+}
+
+std::string Chain(int count, size_t length, const std::string& stem) {
+  std::string chain;
+  for (int i = 0; i < count; ++i) {
+    std::string name = stem + std::to_string(i);
+    name.resize(length, 'x');
+    chain += name + "/";
+  }
+  return chain;
+}
+
+void WriteDeep(const Text& path, const std::string& bytes, const FileInfo& info) {
+  ASSERT_EQ(CreateFolder(FolderOf(path)), 0) << path.Str();
+  NewFile file;
+  bool exists = false;
+  ASSERT_EQ(file.Create(path, exists), 0) << path.Str();
+  ASSERT_EQ(file.Write(bytes.data(), static_cast<uint32_t>(bytes.size())), 0);
+  ASSERT_EQ(file.Finish(info), 0);
 }
 
 }  // namespace qef::test

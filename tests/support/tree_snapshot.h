@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/text.h"
+#include "fs/fs.h"
 
 namespace qef::test {
 
@@ -32,5 +33,12 @@ enum class FolderTimes { kLeftOut, kCompared };
 Snapshot TakeSnapshot(const Text& root, FolderTimes folder_times = FolderTimes::kLeftOut);
 std::string Describe(const Snapshot& s);
 void PrintTo(const Entry& e, std::ostream* out);
+
+// Deep trees, below the length the C library's file calls reach on Windows.
+// `count` folder names of `length` characters each, joined with '/' and ending in one.
+std::string Chain(int count, size_t length, const std::string& stem);
+// Writes a file, and the folders above it, through the file layer, which reaches any
+// depth the system allows; `info` is applied as extraction applies it.
+void WriteDeep(const Text& path, const std::string& bytes, const FileInfo& info);
 
 }  // namespace qef::test
