@@ -49,7 +49,9 @@ pack_and_extract() {
   [ "$kind" = 64 ] && windows=(--windows 64)
   "$qef" pack "$sample" -o "$work/$name.exe" --password-file "$work/password.txt" -q "${windows[@]}" ||
     fail "$qef pack without --stub failed"
-  "$qef" info "$work/$name.exe" | grep -q "^Kind:.*$kind-bit" || fail "$name.exe is not a $kind-bit program"
+  local info
+  info=$("$qef" info "$work/$name.exe")
+  grep -q "^Kind:.*$kind-bit" <<<"$info" || fail "$name.exe is not a $kind-bit program"
   "$qef" extract "$work/$name.exe" -C "$work/$name-out" --password-file "$work/password.txt" -q ||
     fail "$qef extract of $name.exe failed"
   diff -r "$sample" "$work/$name-out/sample" >/dev/null || fail "the tree extracted from $name.exe differs"
@@ -76,9 +78,13 @@ check_completion() {
   [ "$(complete_words "$file" qef pa)" = pack ] || fail "completing 'qef pa' does not give pack"
   [ "$(complete_words "$file" qef pack --windows "" | sort | tr '\n' ' ')" = "32 64 " ] ||
     fail "completing 'qef pack --windows' does not give 32 and 64"
-  complete_words "$file" qef extract --keep | grep -qx -- --keep-existing ||
-    fail "completing 'qef extract --keep' does not give --keep-existing"
-  complete_words "$file" qef list --codepage 125 | grep -qx 1252 || fail "completing a code page does not give 1252"
+  # Each list is taken whole before it is searched: grep -q stops reading at its first
+  # match, and under pipefail the writer's SIGPIPE would fail the check.
+  local words
+  words=$(complete_words "$file" qef extract --keep)
+  grep -qx -- --keep-existing <<<"$words" || fail "completing 'qef extract --keep' does not give --keep-existing"
+  words=$(complete_words "$file" qef list --codepage 125)
+  grep -qx 1252 <<<"$words" || fail "completing a code page does not give 1252"
   ok "the completion completes commands, options and their values"
 }
 
