@@ -14,6 +14,7 @@
 #include "core/result.h"
 #include "fs/fs.h"
 #include "fs/path.h"
+#include "fs/wide_text_win32.h"
 
 namespace qef {
 
@@ -22,17 +23,7 @@ namespace {
 const int kMaxLine = 4096;
 
 // UTF-16 to UTF-8 into a Text; false when it cannot be had.
-bool AssignUtf8(const wchar_t* wide, int units, Text& out) {
-  if (units == 0) return out.Assign("") != 0;
-  int need = WideCharToMultiByte(CP_UTF8, 0, wide, units, nullptr, 0, nullptr, nullptr);
-  if (need <= 0) return false;
-  char* d = out.GetBuffer(need);
-  if (d == nullptr) return false;
-  WideCharToMultiByte(CP_UTF8, 0, wide, units, d, need, nullptr, nullptr);
-  d[need] = 0;
-  out.ReleaseBuffer();
-  return true;
-}
+bool AssignUtf8(const wchar_t* wide, int units, Text& out) { return WideToText(wide, units, CP_UTF8, out); }
 
 void WriteConsoleText(HANDLE out, const char* text) {
   DWORD written = 0;

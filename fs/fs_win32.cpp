@@ -12,6 +12,7 @@
 #include "core/result.h"
 #include "fs/fs.h"
 #include "fs/path.h"
+#include "fs/wide_text_win32.h"
 
 namespace qef {
 
@@ -166,22 +167,22 @@ void SystemPath::Join(const SystemPath& folder, const Text& name) {
   HeapBlockFree(leaf);
 }
 
-namespace {
-
-// UTF-16 to an 8-bit text in the name code page. A character the code page cannot
-// hold becomes the code page's default character, as the ANSI calls gave it.
-bool Narrow(const wchar_t* w, Text& out) {
-  int n = lstrlenW(w);
-  if (n == 0) return out.Assign("") != 0;
-  int need = WideCharToMultiByte(g_name_code_page, 0, w, n, nullptr, 0, nullptr, nullptr);
+bool WideToText(const wchar_t* wide, int units, UINT code_page, Text& out) {
+  if (units == 0) return out.Assign("") != 0;
+  int need = WideCharToMultiByte(code_page, 0, wide, units, nullptr, 0, nullptr, nullptr);
   if (need <= 0) return false;
   char* d = out.GetBuffer(need);
   if (d == nullptr) return false;
-  WideCharToMultiByte(g_name_code_page, 0, w, n, d, need, nullptr, nullptr);
+  WideCharToMultiByte(code_page, 0, wide, units, d, need, nullptr, nullptr);
   d[need] = 0;
   out.ReleaseBuffer();
   return true;
 }
+
+namespace {
+
+// UTF-16 to an 8-bit text in the name code page, as the ANSI calls gave it.
+bool Narrow(const wchar_t* w, Text& out) { return WideToText(w, lstrlenW(w), g_name_code_page, out); }
 
 DWORD AttributesOf(const SystemPath& path) { return path.Ok() ? GetFileAttributesW(path.W()) : kNoAttributes; }
 DWORD AttributesOf(const Text& path) { return AttributesOf(SystemPath(path)); }
