@@ -1,5 +1,7 @@
 // Threads natively: std::thread, std::mutex and std::condition_variable. Only this file
 // and thread_win32.cpp create threads or locks.
+#include <signal.h>
+
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -27,13 +29,23 @@ void CondVar::NotifyAll() { static_cast<std::condition_variable*>(impl_)->notify
 
 // std::thread reports a thread the system cannot create (no memory for its stack) by
 // throwing; here it is a false answer, which the callers handle.
+//
+// A new thread starts with every signal blocked (it inherits the mask in place while it
+// is created), so a signal sent to the process always reaches the main thread: its
+// handler has run before the main thread takes its next step, so a run never finishes
+// as though the signal had not come, and a worker's reads and writes are never cut
+// short by one.
 bool Thread::Start(void (*fn)(void*), void* arg) {
   Join();
+  sigset_t all, old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &old);
   try {
     impl_ = new std::thread(fn, arg);
   } catch (const std::exception&) {
     impl_ = nullptr;
   }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
   return impl_ != nullptr;
 }
 
