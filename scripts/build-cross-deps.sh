@@ -43,7 +43,7 @@ done
 
 # 1. A deb-src entry for every deb entry the machine already uses.
 srcfile=/etc/apt/sources.list.d/qef-deb-src.sources
-if ! apt-cache showsrc openssl 2>/dev/null | grep -q '^Package: openssl'; then
+if ! apt-cache showsrc openssl 2>/dev/null | grep '^Package: openssl' >/dev/null; then
   tmp=$(mktemp)
   for f in /etc/apt/sources.list.d/*.sources; do
     [ -e "$f" ] || continue

@@ -23,14 +23,14 @@ need_pkgs=(
 )
 
 # i386 is needed for wine32.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if ! dpkg --print-foreign-architectures | grep -x i386 >/dev/null; then
   $sudo dpkg --add-architecture i386
   updated=0
 fi
 
 missing=()
 for p in "${need_pkgs[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep "install ok installed" >/dev/null || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
@@ -39,7 +39,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # The stub's German resources are tested under LC_ALL=de_DE.UTF-8.
-if ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+if ! locale -a 2>/dev/null | grep -ix 'de_DE\.utf-\?8' >/dev/null; then
   if grep -q '^# *de_DE.UTF-8 UTF-8' /etc/locale.gen; then
     $sudo sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
   elif ! grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen; then

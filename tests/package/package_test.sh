@@ -21,7 +21,7 @@ rm -rf "$work"
 mkdir -p "$work"
 if [ "$part" = system ]; then
   [ "$(id -u)" -eq 0 ] || skip "dpkg -i needs root"
-  dpkg-query -W -f='${Status}' qef 2>/dev/null | grep -q "install ok installed" &&
+  dpkg-query -W -f='${Status}' qef 2>/dev/null | grep "install ok installed" >/dev/null &&
     skip "a qef package is already installed on this machine; it is left alone"
 fi
 

@@ -29,7 +29,7 @@ sign=(--sign-pkcs12 cert.p12 --sign-password-file p12pass.txt)
 "$qef" pack sample -o signed.exe --password-file password.txt --stub "$stub" -q "${sign[@]}" || fail "signed pack failed"
 osslsigncode verify -CAfile cert.pem signed.exe >verify.log 2>&1 || { cat verify.log >&2; fail "osslsigncode verify fails"; }
 ok "osslsigncode verifies the program qef signed"
-ls -a | grep -q '^~qef-' && fail "the signed pack left temporary files: $(ls -a | grep '^~qef-')"
+ls -a | grep '^~qef-' >/dev/null && fail "the signed pack left temporary files: $(ls -a | grep '^~qef-')"
 
 "$qef" info signed.exe >info.txt || fail "qef info failed"
 grep -q '^Signature: *Authenticode, .*signed by /CN=Throwaway Publisher/O=qef tests' info.txt ||
@@ -50,7 +50,7 @@ refused() {
   if "$@" >refused.log 2>&1; then fail "$why: the pack succeeded"; fi
   grep -q -- "$expect" refused.log || { cat refused.log >&2; fail "$why: the message does not say '$expect'"; }
   [ ! -e refused.exe ] || fail "$why: an output was left"
-  ls -a | grep -q '^~qef-' && fail "$why: temporary files were left"
+  ls -a | grep '^~qef-' >/dev/null && fail "$why: temporary files were left"
   ok "refused before any output: $why"
 }
 printf 'wrong password\n' >wrongpass.txt
