@@ -30,16 +30,18 @@ void CondVar::NotifyAll() { static_cast<std::condition_variable*>(impl_)->notify
 // std::thread reports a thread the system cannot create (no memory for its stack) by
 // throwing; here it is a false answer, which the callers handle.
 //
-// A new thread starts with every signal blocked (it inherits the mask in place while it
-// is created), so a signal sent to the process always reaches the main thread: its
+// A new thread starts with every signal sent from outside blocked (it inherits the mask
+// in place while it is created), so such a signal always reaches the main thread: its
 // handler has run before the main thread takes its next step, so a run never finishes
 // as though the signal had not come, and a worker's reads and writes are never cut
-// short by one.
+// short by one. The signals of a fault stay open: blocked, they would end the process
+// without the report a sanitiser or a debugger gives.
 bool Thread::Start(void (*fn)(void*), void* arg) {
   Join();
-  sigset_t all, old;
-  sigfillset(&all);
-  pthread_sigmask(SIG_BLOCK, &all, &old);
+  sigset_t outside, old;
+  sigfillset(&outside);
+  for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS}) sigdelset(&outside, fault);
+  pthread_sigmask(SIG_BLOCK, &outside, &old);
   try {
     impl_ = new std::thread(fn, arg);
   } catch (const std::exception&) {
