@@ -39,6 +39,7 @@ void DiskWriter::Close() {
 int32_t DiskWriter::OpenTarget(const Text& folder) {
   Close();
   changes_.clear();
+  made_folders_.clear();
   auto root = std::make_unique<Folder>();
   if (root->Open(folder) != 0) return kTargetMissing;
   FolderEntry entry;
@@ -118,7 +119,8 @@ int32_t DiskWriter::NoteMadeFolder(const Folder& parent_folder, int32_t parent, 
   folders_.push_back(std::move(entry));
   int32_t index = static_cast<int32_t>(folders_.size()) - 1;
   Index(index);
-  changes_.push_back(Change{kMadeFolder, index, name, made.id, Text(), FileId()});
+  made_folders_[{made.id.volume, made.id.index}] = index;
+  changes_.push_back(Change{kMadeFolder, index, name, made.id, Text(), FileId(), Text()});
   return index;
 }
 
@@ -239,6 +241,13 @@ int32_t DiskWriter::FindFolder(const Text& relative, bool create, int32_t& folde
     folder = AddFolder(folder, name, std::move(opened));
     folders_[folder].key = key;
     Index(folder);
+    // A folder this run made, found under another spelling of its path.
+    auto made_before = made_folders_.find({folders_[folder].id.volume, folders_[folder].id.index});
+    if (made_before != made_folders_.end()) {
+      FolderEntry& first = folders_[made_before->second];
+      folders_[folder].same = first.same;
+      first.same = folder;
+    }
   }
   return 0;
 }
@@ -275,9 +284,9 @@ int32_t DiskWriter::BeginFile(int32_t folder, const Text& name, bool keep_existi
   bool exists = false;
   if (out.Create(*at, file.written, exists) != 0) return Note(kCannotOpen, "cannot create the file", out.NativeError());
   file.id = out.Id();
-  made_files_.insert({file.id.volume, file.id.index});
   file.change = changes_.size();
-  changes_.push_back(Change{kMadeFile, folder, file.written, file.id, Text(), FileId()});
+  made_files_[{file.id.volume, file.id.index}] = file.change;
+  changes_.push_back(Change{kMadeFile, folder, file.written, file.id, Text(), FileId(), Text()});
   return 0;
 }
 
@@ -288,17 +297,21 @@ int32_t DiskWriter::PlaceFile(const PendingFile& file) {
   // A free name is taken in one rename that never replaces: a file that came there
   // meanwhile is replaced as any existing one.
   if (at->Rename(file.written, file.name)) {
-    changes_[file.change].name = file.name;
+    changes_[file.change].name = file.name;  // also where the file is known from now on
     return 0;
   }
   EntryInfo old = at->Inspect(file.name);
   if (old.kind == EntryInfo::kMissing) return Note(kCannotOpen, "cannot create the file", LastNativeError());
   // Only a file that was there before the run is kept; one this run wrote is replaced
   // by the later copy of its name.
-  bool ours = old.kind == EntryInfo::kFile && made_files_.count({old.id.volume, old.id.index}) != 0;
+  auto made = old.kind == EntryInfo::kFile ? made_files_.find({old.id.volume, old.id.index}) : made_files_.end();
+  bool ours = made != made_files_.end();
   if ((keep_existing_ || skip_existing_) && !ours) return Note(kCannotOpen, kExistsAndKept);
   if (old.kind == EntryInfo::kFolder) return Note(kCannotOpen, "a folder is in the way");
-  Text backup = names_.Aside(file.name);
+  // On a volume that does not tell case apart the old entry may be spelled otherwise
+  // than the item: it keeps its own name aside and when it is put back.
+  Text old_name = at->SpelledName(file.name);
+  Text backup = names_.Aside(old_name);
   bool aside = at->Rename(file.name, backup);
   if (!aside) {
     // A name too long for the file system: the original is set aside without it.
@@ -308,9 +321,22 @@ int32_t DiskWriter::PlaceFile(const PendingFile& file) {
   if (!aside) return Note(kCannotOpen, "cannot replace the file", LastNativeError());
   // Noted before the new file takes the name: should that fail, undoing the run puts
   // the old one back.
-  changes_.push_back(Change{kReplacedFile, file.folder, file.name, file.id, backup, at->Inspect(backup).id});
-  if (at->Rename(file.written, file.name)) return 0;
-  return Note(kCannotOpen, "cannot replace the file", LastNativeError());
+  size_t replaced = changes_.size();
+  changes_.push_back(Change{kReplacedFile, file.folder, file.name, file.id, backup, at->Inspect(backup).id, old_name});
+  if (!at->Rename(file.written, file.name)) return Note(kCannotOpen, "cannot replace the file", LastNativeError());
+  if (ours) {
+    // The system found the file this run placed under another path when it was asked
+    // for this one: both paths name one file here, and only the later item's is kept.
+    const Change& earlier = changes_[made->second];
+    Text earlier_path = Text::Concat(folders_[earlier.folder].key, earlier.name);
+    Text later_path = Text::Concat(folders_[file.folder].key, file.name);
+    if (Text::Compare(earlier_path.Str(), later_path.Str()) != 0) {
+      ++other_spelling_;
+      if (other_spelling_told_ != nullptr) other_spelling_told_(earlier_path, later_path, other_spelling_user_);
+    }
+  }
+  made_files_[{file.id.volume, file.id.index}] = replaced;
+  return 0;
 }
 
 uint32_t DiskWriter::FilesToUndo() const {
@@ -428,9 +454,12 @@ void DiskWriter::Undo(const Change& change) {
   int32_t code = 0;
   if (change.kind == kMadeFolder) {
     FolderEntry& entry = folders_[change.folder];
-    if (entry.held != nullptr) {
-      entry.held.reset();  // Windows removes no folder that is held open
-      --held_;
+    // Windows removes no folder that is held open, under any of its spellings.
+    for (int32_t i = change.folder; i >= 0; i = folders_[i].same) {
+      if (folders_[i].held != nullptr) {
+        folders_[i].held.reset();
+        --held_;
+      }
     }
     Folder* parent = Hold(entry.parent, code);
     if (parent != nullptr) parent->Remove(entry.name, entry.id);  // only while empty
@@ -450,17 +479,18 @@ void DiskWriter::Undo(const Change& change) {
   if (now.kind != EntryInfo::kMissing && (now.id != change.id || at->Remove(change.name, change.id) != 0)) {
     if (kept_aside_ != nullptr) {
       const Text& folder = folders_[change.folder].key;
-      kept_aside_(Text::Concat(folder, change.backup), Text::Concat(folder, change.name), kept_aside_user_);
+      kept_aside_(Text::Concat(folder, change.backup), Text::Concat(folder, change.old_name), kept_aside_user_);
     }
     return;
   }
-  at->Rename(change.backup, change.name);
+  at->Rename(change.backup, change.old_name);
 }
 
 void DiskWriter::Rollback() {
   for (auto it = changes_.rbegin(); it != changes_.rend(); ++it) Undo(*it);
   changes_.clear();
   made_files_.clear();
+  made_folders_.clear();
   Close();
 }
 
@@ -473,6 +503,7 @@ void DiskWriter::Commit() {
   }
   changes_.clear();
   made_files_.clear();
+  made_folders_.clear();
   Close();
 }
 

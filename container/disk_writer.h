@@ -9,8 +9,8 @@
 // followed, a folder used again must still be the one first used, and undoing
 // touches only entries that still are what this run made, whatever their names.
 #include <cstdint>
+#include <map>
 #include <memory>
-#include <set>
 #include <utility>
 #include <vector>
 
@@ -48,6 +48,12 @@ using FolderNotMade = void (*)(const ErrorInfo& why, void* user);
 // because another run has written a file of its name since: the old file stays under
 // the temporary name `kept`. Both paths are relative to the target.
 using KeptAside = void (*)(const Text& kept, const Text& name, void* user);
+
+// Told when a later item replaces a file this run made under another spelling of its
+// path: the system took both for one file (names that differ only in case, on a
+// volume that does not tell case apart). Both paths relative to the target, as the
+// two items spell them.
+using SpellingReplaced = void (*)(const Text& earlier, const Text& later, void* user);
 
 // What an error says when a file exists and existing files are to be kept.
 extern const char kExistsAndKept[];
@@ -129,6 +135,8 @@ class DiskWriter {
   uint32_t FilesToUndo() const;
   uint32_t FilesToPutBack() const;
   uint32_t SkippedExisting() const { return skipped_existing_; }
+  // Files this run made that a later item replaced under another spelling.
+  uint32_t ReplacedUnderOtherSpelling() const { return other_spelling_; }
   void SetFolderNotMade(FolderNotMade tell, void* user) {
     folder_not_made_ = tell;
     folder_not_made_user_ = user;
@@ -136,6 +144,10 @@ class DiskWriter {
   void SetKeptAside(KeptAside tell, void* user) {
     kept_aside_ = tell;
     kept_aside_user_ = user;
+  }
+  void SetOtherSpelling(SpellingReplaced tell, void* user) {
+    other_spelling_told_ = tell;
+    other_spelling_user_ = user;
   }
   // The first failure of an item, with its path and what the system said.
   const ErrorInfo& Error() const { return error_; }
@@ -156,6 +168,10 @@ class DiskWriter {
     Text key;                      // below the target: its relative path ("a/b/"; "" the target)
     int32_t next = -1;             // the next folder of its bucket in the index
     bool made = false;             // made by this run: only such a folder takes stored attributes
+    // A folder the run made, reached again under another spelling of its path, is
+    // another entry: the next such entry of the same folder, or -1. Undoing lets go
+    // of them all, as a folder held open cannot be removed on Windows.
+    int32_t same = -1;
   };
   enum Kind { kMadeFile, kMadeFolder, kReplacedFile };
   struct Change {
@@ -165,6 +181,7 @@ class DiskWriter {
     FileId id;      // what the run put under `name`
     Text backup;    // kReplacedFile: where the old entry was moved
     FileId old_id;  // kReplacedFile: the old entry
+    Text old_name;  // kReplacedFile: the old entry's name as the folder spelled it, to put it back under
   };
 
   // The held folder for a folder number, opened again through its parents (each
@@ -203,7 +220,11 @@ class DiskWriter {
   std::vector<FolderEntry> folders_;
   std::vector<int32_t> buckets_;  // first folder of each bucket, or -1
   std::vector<Change> changes_;
-  std::set<std::pair<uint64_t, uint64_t>> made_files_;  // the files this run created, by identity
+  using Identity = std::pair<uint64_t, uint64_t>;
+  // The files this run created, by identity, each with the change that names where
+  // it was placed.
+  std::map<Identity, size_t> made_files_;
+  std::map<Identity, int32_t> made_folders_;  // the folders this run made, by identity
   int32_t target_ = -1;
   int32_t held_ = 0;
   int32_t limit_ = 0;  // held folders that make LimitHeld let go
@@ -215,6 +236,9 @@ class DiskWriter {
   bool skip_existing_ = false;
   bool make_missing_folders_ = false;
   uint32_t skipped_existing_ = 0;
+  uint32_t other_spelling_ = 0;
+  SpellingReplaced other_spelling_told_ = nullptr;
+  void* other_spelling_user_ = nullptr;
   FolderNotMade folder_not_made_ = nullptr;
   void* folder_not_made_user_ = nullptr;
   KeptAside kept_aside_ = nullptr;

@@ -197,6 +197,7 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
   disk.SetExisting(options->keep_existing, options->skip_existing);
   disk.SetFolderNotMade(options->folder_not_made, options->folder_not_made_user);
   disk.SetKeptAside(options->kept_aside, options->kept_aside_user);
+  disk.SetOtherSpelling(options->other_spelling, options->other_spelling_user);
   // A folder item left out as damaged, or passed over, must not cost the files inside it.
   disk.SetMakeMissingFolders(options->salvage || options->selector != nullptr);
 
@@ -244,6 +245,8 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
     disk.Commit();
   }
   if (options->skipped_existing != nullptr) *options->skipped_existing = disk.SkippedExisting();
+  if (options->replaced_other_spelling != nullptr)
+    *options->replaced_other_spelling = disk.ReplacedUnderOtherSpelling();
   if (r != 0 && error.code != r) {
     // The context belongs to another failure than the one that ended the run.
     error.Clear();

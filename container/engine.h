@@ -84,6 +84,12 @@ struct ExtractOptions {
   // way); the run goes on and its result does not change.
   FolderNotMade folder_not_made = nullptr;
   void* folder_not_made_user = nullptr;
+  // Extracting: told of each file the run made that a later item replaced under
+  // another spelling of its path (the system took both for one file: names that
+  // differ only in case, where case is not told apart), and how many there were.
+  SpellingReplaced other_spelling = nullptr;
+  void* other_spelling_user = nullptr;
+  uint32_t* replaced_other_spelling = nullptr;
 };
 
 // The engine state for one extraction: created by its caller, prepared and finished by

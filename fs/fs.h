@@ -112,6 +112,10 @@ class Folder {
 
   // The entry `name` as it is now; kMissing when nothing has the name.
   EntryInfo Inspect(const Text& name) const;
+  // The name of the entry `name` as the folder itself spells it: on a volume that
+  // does not tell case apart, "README" may find the entry "readme". The name as
+  // given when the system gives no other (POSIX, where names are bytes, always).
+  Text SpelledName(const Text& name) const;
   // Makes the folder `name`: true when it was made.
   bool MakeFolder(const Text& name) const;
   // Renames `from` to `to` inside this folder, never replacing what `to` names: true

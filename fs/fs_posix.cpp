@@ -219,6 +219,8 @@ EntryInfo Folder::Inspect(const Text& name) const {
   return info;
 }
 
+Text Folder::SpelledName(const Text& name) const { return name; }
+
 bool Folder::MakeFolder(const Text& name) const {
   return handle_ != -1 && ::mkdirat(Fd(handle_), name.Str(), 0777) == 0;
 }

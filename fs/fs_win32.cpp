@@ -487,6 +487,18 @@ EntryInfo Folder::Inspect(const Text& name) const {
   return entry;
 }
 
+// A search for the one name, without wildcards, answers the entry's own name.
+Text Folder::SpelledName(const Text& name) const {
+  if (handle_ == -1 || HasWildcard(name)) return name;
+  SystemPath path(*system_, name);
+  WIN32_FIND_DATAW fd;
+  HANDLE h = path.Ok() ? FindFirstFileW(path.W(), &fd) : INVALID_HANDLE_VALUE;
+  if (h == INVALID_HANDLE_VALUE) return name;
+  FindClose(h);
+  Text spelled;
+  return Narrow(fd.cFileName, spelled) && !spelled.IsEmpty() ? spelled : name;
+}
+
 bool Folder::MakeFolder(const Text& name) const {
   if (handle_ == -1) return false;
   SystemPath path(*system_, name);

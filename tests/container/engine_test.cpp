@@ -422,6 +422,90 @@ TEST(Engine, ExistingFilesAreThoseThereBeforeTheRun) {
   }
 }
 
+// Paths that differ only in case name one file where the volume does not tell case
+// apart (Windows; Wine's drives): the later item replaces the file the earlier one
+// made and says so, naming both. Undoing puts a file it replaced back under that
+// file's own spelling, and removes a folder two spellings held. Where case counts,
+// each path is its own file and nothing is told.
+TEST(Engine, PathsThatNameOneFileUnderTwoSpellings) {
+  TempDir dir;
+  WriteFileBytes(dir.Sub("first.txt"), "first");
+  WriteFileBytes(dir.Sub("later.txt"), "later");
+  WriteFileBytes(dir.Sub("probe"), "");
+  const bool folds = FileExists(dir.Sub("PROBE"));  // the test's own question, not the writer's
+  const Text first = dir.Sub("first.txt"), later = dir.Sub("later.txt");
+  const Stored escape = {0, "", "../escape.txt", later};  // refused: the run fails and is undone
+  struct Case {
+    const char* what;
+    std::vector<Stored> items;
+    const char* planted;  // a file there before the run, holding "before"
+    int32_t code;
+    std::vector<std::string> told;     // where case is not told apart: "earlier > later"
+    size_t files_folded, files_apart;  // files after a run that succeeds
+  } cases[] = {
+      {"two spellings of a name",
+       {{0, "", "Index.html", first}, {0, "", "index.html", later}},
+       nullptr,
+       0,
+       {"Index.html > index.html"},
+       1,
+       2},
+      {"two spellings of its folder",
+       {{1, "", "A", Text()}, {0, "A/", "x", first}, {1, "", "a", Text()}, {0, "a/", "X", later}},
+       nullptr,
+       0,
+       {"A/x > a/X"},
+       1,
+       2},
+      {"one spelling twice", {{0, "", "d.txt", first}, {0, "", "d.txt", later}}, nullptr, 0, {}, 1, 1},
+      {"a file there before", {{0, "", "README", later}}, "readme", 0, {}, 1, 2},
+      {"a file there before, failing", {{0, "", "README", later}, escape}, "readme", kUnsafeName, {}, 0, 0},
+      {"a folder made under two spellings, failing",
+       {{1, "", "A", Text()}, {1, "", "a", Text()}, {0, "a/", "x", later}, escape},
+       nullptr,
+       kUnsafeName,
+       {},
+       0,
+       0},
+  };
+  struct Told {
+    std::vector<std::string> lines;
+    static void Note(const Text& earlier, const Text& later, void* user) {
+      static_cast<Told*>(user)->lines.push_back(std::string(earlier.Str()) + " > " + later.Str());
+    }
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(PackStored(dir.Sub("c.qef"), c.items), 0);
+    ASSERT_EQ(CreateFolder(dir.Sub("t/")), 0);
+    if (c.planted != nullptr) WriteFileBytes(Text::Concat(dir.Sub("t/"), c.planted), "before");
+    Snapshot before = TakeSnapshot(dir.Sub("t/"));
+    Told told;
+    uint32_t count = 99;
+    ExtractOptions options;
+    options.other_spelling = &Told::Note;
+    options.other_spelling_user = &told;
+    options.replaced_other_spelling = &count;
+    EXPECT_EQ(Extract(dir.Sub("c.qef"), "pw", dir.Sub("t/"), nullptr, &options), c.code);
+    Snapshot after = TakeSnapshot(dir.Sub("t/"));
+    const std::vector<std::string> none;
+    const std::vector<std::string>& want = folds ? c.told : none;
+    EXPECT_EQ(told.lines, want);
+    EXPECT_EQ(count, want.size());
+    if (c.code != 0) {
+      // The snapshot holds the names as the folder spells them.
+      EXPECT_EQ(after, before) << test::Describe(after);
+    } else {
+      size_t files = 0;
+      for (const auto& entry : after) files += entry.second.folder ? 0 : 1;
+      EXPECT_EQ(files, folds ? c.files_folded : c.files_apart) << test::Describe(after);
+      const Stored& last = c.items.back();
+      EXPECT_EQ(test::ReadFileBytes(Text::Concat(dir.Sub("t/"), Text::Concat(last.folder, last.name))), "later");
+    }
+    test::RemoveTree(dir.Sub("t/"));
+  }
+}
+
 TEST(Engine, AFailedRunLeavesWhatAnotherRunMadeMeanwhile) {
   TempDir dir;
   WriteFileBytes(dir.Sub("a.txt"), "from A");

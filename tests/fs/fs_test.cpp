@@ -266,6 +266,11 @@ TEST(Folder, NamesAreUsedInsideTheHeldFolderAndNeverThroughALink) {
   EXPECT_FALSE(root.Rename("file", "sub"));
   EXPECT_TRUE(root.Rename("file", "file2"));
   EntryInfo file = root.Inspect("file2");
+  // The folder's own spelling of a name: where case is not told apart, another
+  // spelling finds the entry and is answered with the entry's name.
+  bool folds = root.Inspect("FILE2").kind != EntryInfo::kMissing;
+  EXPECT_STREQ(root.SpelledName("FILE2").Str(), folds ? "file2" : "FILE2");
+  EXPECT_STREQ(root.SpelledName("nothing").Str(), "nothing");
   EXPECT_EQ(root.Remove("file2", sub.Id()), kCannotDeleteFile);
   EXPECT_EQ(root.Remove("sub", sub.Id()), kCannotDeleteFile) << "a folder that is not empty";
   EXPECT_EQ(root.Remove("file2", file.id), 0);
