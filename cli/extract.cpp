@@ -269,6 +269,33 @@ struct FoldersNotMade {
   }
 };
 
+// Files the run made that a later item replaced under another spelling of the path
+// (names that differ only in case, where the volume does not tell case apart): a few
+// by both names once the run is over, then how many more.
+struct OtherSpellings {
+  static const size_t kShown = 5;
+  std::vector<Text> lines;
+  uint32_t count = 0;
+  static void Note(const Text& earlier, const Text& later, void* user) {
+    auto& self = *static_cast<OtherSpellings*>(user);
+    if (self.count++ >= kShown) return;
+    Text line = Escaped(later, false);
+    line.Append(" replaced ");
+    line.Append(Escaped(earlier, false));
+    line.Append(", extracted earlier in this run: the system takes both names for one file");
+    self.lines.push_back(line);
+  }
+  void Tell() const {
+    for (const Text& line : lines) Warn(line);
+    if (count > kShown) {
+      Text more;
+      more.Format("%lu more files were replaced by a later one under another spelling of their names",
+                  static_cast<unsigned long>(count - kShown));
+      Warn(more);
+    }
+  }
+};
+
 // The target can be written in, or made where it is missing: 0, or the failure with
 // the path and the reason, found before the password is asked for and anything is read.
 // For a missing target a file is written aside and removed in the deepest folder that
@@ -343,6 +370,9 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   FoldersNotMade not_made;
   options.folder_not_made = &FoldersNotMade::Note;
   options.folder_not_made_user = &not_made;
+  OtherSpellings spellings;
+  options.other_spelling = &OtherSpellings::Note;
+  options.other_spelling_user = &spellings;
   Chooser chooser;
   chooser.Install(q, options);
   KeptOriginals kept;
@@ -356,7 +386,10 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   // After a failure the run is undone and its one error line says why; salvaging, what
   // checked out stays and each item that did not is named.
   int status = RunEngine(q, target, options, [&](int32_t r) {
-    if (r == kOk || (q.salvage && r != kCancelled)) not_made.Tell();
+    if (r == kOk || (q.salvage && r != kCancelled)) {
+      not_made.Tell();
+      spellings.Tell();
+    }
     for (const Text& path : damaged.paths)
       Warn(Text::Concat(Escaped(path, false), ": damaged (it does not match its checksum); not extracted"));
     if (q.salvage && r != kOk && r != kCancelled) {
@@ -377,6 +410,13 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
       Text more;
       more.Format("; %lu existing %s left as %s", static_cast<unsigned long>(skipped), skipped == 1 ? "file" : "files",
                   skipped == 1 ? "it was" : "they were");
+      summary.Append(more);
+    }
+    if (spellings.count != 0) {
+      Text more;
+      more.Format("; %lu %s replaced by a later one under another spelling of %s",
+                  static_cast<unsigned long>(spellings.count), spellings.count == 1 ? "file" : "files",
+                  spellings.count == 1 ? "its name" : "their names");
       summary.Append(more);
     }
     Say(q.common.quiet, summary);

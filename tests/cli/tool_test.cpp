@@ -842,6 +842,41 @@ TEST_F(Tool, AFileAndAFolderOfOneNameAreTold) {
   EXPECT_TRUE(Contains(r.err, "qef: x: a folder is in the way (code 204)")) << r.err;
 }
 
+// Where the volume does not tell case apart (Windows; Wine's drives), a later item
+// whose path differs only in case replaces the file an earlier one made: a warning
+// names both, a few of them and then how many more, and the summary counts them.
+// Where case counts, each is its own file and nothing is said.
+TEST_F(Tool, FilesReplacedUnderAnotherSpellingAreTold) {
+  WriteFileBytes(dir_.Sub("first.txt"), "first");
+  WriteFileBytes(dir_.Sub("later.txt"), "later");
+  const bool folds = FileExists(dir_.Sub("LATER.TXT"));
+  PropertyList content;
+  for (int i = 0; i < 7; ++i) {
+    std::string name = "Note" + std::to_string(i) + ".txt", lower = "note" + std::to_string(i) + ".txt";
+    content.Append(FileItem("", name.c_str(), dir_.Sub("first.txt")));
+    content.Append(FileItem("", lower.c_str(), dir_.Sub("later.txt")));
+  }
+  ASSERT_EQ(WriteContainer(dir_.Sub("c.qef"), Text(kPassword), content, PackOptions()), 0);
+  RunResult r = Qef({"extract", At("c.qef"), "-C", At("t"), "--password-file", At("pw.txt")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(r.out, "Extracted 14 files and 0 folders")) << r.out;
+  if (folds) {
+    EXPECT_TRUE(Contains(r.err,
+                         "qef: warning: note0.txt replaced Note0.txt, extracted earlier in this run: the "
+                         "system takes both names for one file"))
+        << r.err;
+    EXPECT_TRUE(Contains(r.err, "note4.txt replaced Note4.txt") && !Contains(r.err, "note5.txt replaced")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "qef: warning: 2 more files were replaced by a later one under another spelling"))
+        << r.err;
+    EXPECT_TRUE(Contains(r.out, "; 7 files replaced by a later one under another spelling of their names")) << r.out;
+    EXPECT_EQ(test::ReadFileBytes(dir_.Sub("t/note6.txt")), "later");
+  } else {
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(Contains(r.out, "spelling")) << r.out;
+    EXPECT_EQ(TakeSnapshot(dir_.Sub("t/")).size(), 14u);
+  }
+}
+
 // The default target is a new folder named after the archive, made unique as the
 // stub makes its proposal unique.
 TEST_F(Tool, ExtractsBesideTheArchiveByDefault) {
