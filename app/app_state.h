@@ -28,6 +28,7 @@ struct AppState {
   HANDLE container_out = INVALID_HANDLE_VALUE;  // that file, open, handed to the worker to fill
   int32_t container_write = 0;                  // the worker's result of filling it, read once it has ended
   ErrorInfo failure;                            // the extraction's failure with its item, read once it has ended
+  uint32_t other_spelling = 0;                  // files replaced under another spelling, read once it has ended
   std::vector<Text> stale_files;                // container files of earlier runs that could not be removed yet
 
   // The payload block as found at start-up; its texts are owned copies.

@@ -185,7 +185,7 @@ void OnTimer(DecryptDialog& dialog) {
   // code (a wrong password, say) after the user asked it to stop. The user asked.
   if (result != kOk && cancel_asked) result = kCancelled;
   if (result == kOk) {
-    PlainBox(window, LoadText(IDS_SUCCESS));
+    PlainBox(window, SuccessText(app.other_spelling));
     OpenFolderInExplorer(ToInternalForm(Text(app.target_folder)));
     SetPropA(GetParent(window), "killme", reinterpret_cast<HANDLE>(1));
     EndDialog(window, 0);

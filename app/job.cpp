@@ -68,16 +68,18 @@ int32_t ExtractionJob::Run() {
   options.decode_threads = 2;
   options.error = failure;
   options.new_target = new_target;
+  options.replaced_other_spelling = other_spelling;
   ExtractEngine engine;
   return ExtractContainer(engine, container_file, password, target_folder, &callback, &options);
 }
 
 int32_t RunJob(const Text& container_file, const Text& target_folder, const char* password, ErrorInfo* failure,
-               bool new_target) {
+               bool new_target, uint32_t* other_spelling) {
   if (container_file.IsEmpty()) return kOk;
   ExtractionJob job(container_file, target_folder, password);
   job.failure = failure;
   job.new_target = new_target;
+  job.other_spelling = other_spelling;
   return job.Run();
 }
 
@@ -105,6 +107,7 @@ DWORD WINAPI WorkerThread(void* password_buffer) {
   }
   app.tracker.Reset();
   app.failure.Clear();
+  app.other_spelling = 0;
   Feed(kProgressBegin, 100);
   int32_t result = WriteContainerFile(app, file);
   app.container_write = result;
@@ -112,7 +115,7 @@ DWORD WINAPI WorkerThread(void* password_buffer) {
     Feed(kProgressPhase, 100 - kWriteWeight);
     Text target(app.target_folder);
     bool proposed = !app.proposed_target.IsEmpty() && target.Equals(app.proposed_target.Str());
-    result = RunJob(app.container_file, target, password.Data(), &app.failure, proposed);
+    result = RunJob(app.container_file, target, password.Data(), &app.failure, proposed, &app.other_spelling);
     Feed(kProgressPhaseEnd, 0);
   }
   if (result == kOk) Feed(kProgressPosition, 100);

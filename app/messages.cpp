@@ -66,6 +66,16 @@ void ErrorBox(HWND owner, const Text& text) { Box(owner, text, MB_ICONERROR); }
 
 void PlainBox(HWND owner, const Text& text) { Box(owner, text, MB_OK); }
 
+Text SuccessText(uint32_t other_spelling) {
+  Text text = LoadText(IDS_SUCCESS);
+  if (other_spelling == 0) return text;
+  Text more;
+  more.Format(LoadText(IDS_OTHER_SPELLING).Str(), static_cast<int>(other_spelling));
+  text.Append("\n\n");
+  text.Append(more);
+  return text;
+}
+
 Text ErrorCodeText(int32_t code) {
   Text text;
   text.Format(LoadText(IDS_ERROR_CODE).Str(), static_cast<int>(code));

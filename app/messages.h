@@ -18,6 +18,9 @@ void CentreOver(HWND window, HWND over);
 void ErrorBox(HWND owner, const Text& text);
 // A message box with the caption string, an OK button and no icon.
 void PlainBox(HWND owner, const Text& text);
+// String IDS_SUCCESS; when later files replaced files of the run under another
+// spelling of their names, IDS_OTHER_SPELLING follows with their number.
+Text SuccessText(uint32_t other_spelling);
 // String IDS_ERROR_CODE with the code in place of its %i.
 Text ErrorCodeText(int32_t code);
 // The same, followed by the item the failure was about and, where the system gave them,

@@ -55,3 +55,4 @@
 #define IDS_PREPARE_FAILED 11
 #define IDS_URL_PRODUCT_SHOP 12  // kept for the product's shop; the program does not open it
 #define IDS_NO_DATA 13
+#define IDS_OTHER_SPELLING 14  // takes through %i how many files a later one replaced under another spelling

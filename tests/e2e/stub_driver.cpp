@@ -139,10 +139,14 @@ std::string WriteProgram(const Bytes& block, const Text& exe) {
 }  // namespace
 
 std::string PackFolder(const Text& source, const char* password, bool stored, Bytes& container) {
+  return PackSources({source}, password, stored, container);
+}
+
+std::string PackSources(const std::vector<Text>& sources, const char* password, bool stored, Bytes& container) {
   PropertyList content;
-  int32_t r = CollectSources({source}, content, nullptr, nullptr);
+  int32_t r = CollectSources(sources, content, nullptr, nullptr);
   if (r != 0) return "CollectSources: " + std::to_string(r);
-  Text file = Text::Concat(FolderOf(StripTrailingSeparator(source)), "container.qef");
+  Text file = Text::Concat(FolderOf(StripTrailingSeparator(sources.front())), "container.qef");
   PackOptions options;
   if (stored) options.compression = 0;
   r = WriteContainer(file, password, content, options);

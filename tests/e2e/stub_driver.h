@@ -17,6 +17,8 @@ using Bytes = std::vector<unsigned char>;
 // Packs a folder (internal form, ending in '/') into container bytes with AES and
 // compression; stored chunks when `stored`. Empty text on success, else why not.
 std::string PackFolder(const Text& source, const char* password, bool stored, Bytes& container);
+// The same for several sources (files or folders), each an item of the top level.
+std::string PackSources(const std::vector<Text>& sources, const char* password, bool stored, Bytes& container);
 
 // What the author gives a program besides its container.
 struct AuthorParts {

@@ -37,6 +37,7 @@ struct Texts {
   const char* wrong_password;
   const char* bad_target;
   const char* no_data;
+  const char* other_spelling;  // printf format with the count
 };
 
 const Texts kEnglish = {
@@ -59,6 +60,7 @@ const Texts kEnglish = {
     "The entered password is not correct.",
     "The selected target folder is invalid.",
     "This program contains no encrypted data.",
+    "Files replaced by a later file whose name differs only in case (Windows takes both names for one file): %i",
 };
 
 // In the ANSI code page of a German system (1252).
@@ -88,6 +90,8 @@ const Texts kGerman = {
     "Das eingegebene Passwort ist nicht korrekt.",
     "Der Angegebene Zielpfad ist ung\xFCltig.",
     "Dieses Programm enth\xE4lt keine verschl\xFCsselten Daten.",
+    "Durch eine sp\xE4tere Datei ersetzte Dateien, deren Name sich nur in Gro\xDF- und Kleinschreibung unterscheidet "
+    "(Windows h\xE4lt beide Namen f\xFCr eine Datei): %i",
 };
 
 const Texts& Expected() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_GERMAN ? kGerman : kEnglish; }
@@ -251,6 +255,35 @@ TEST_F(StubTest, SuccessRestoresTheTreeAndClosesBothDialogs) {
   ExpectExplorerOn(Out());
   EXPECT_EQ(run_.WaitForExit(), 0) << "the dialogs did not close";
   ExpectRestored(Text::Concat(Out(), "data/"));
+  ExpectNoTempLeftovers();
+}
+
+// Names that differ only in case are one file on Windows: the later file replaces the
+// earlier one, and the message after success says how many were replaced so.
+TEST_F(StubTest, SuccessCountsFilesReplacedUnderAnotherSpelling) {
+  const char* names[][2] = {{"one/Index.html", "two/index.html"}, {"one/Notes.txt", "two/NOTES.txt"}};
+  std::vector<Text> sources;
+  for (const char* folder : {"one/", "two/"}) ASSERT_EQ(CreateFolder(Text::Concat(Data(), folder)), 0);
+  for (const auto& pair : names) {
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_TRUE(WriteFileBytes(Text::Concat(Data(), pair[i]), i == 0 ? "earlier" : "later"));
+      sources.push_back(Text::Concat(Data(), pair[i]));
+    }
+  }
+  Bytes container;
+  ASSERT_EQ(PackSources(sources, kPassword, false, container), "");
+  ASSERT_EQ(MakeProgram(container, Exe()), "");
+  Start();
+  HWND dialog = OpenDecryptDialog();
+  ASSERT_NE(dialog, nullptr);
+  char count[400];
+  std::snprintf(count, sizeof count, Expected().other_spelling, 2);
+  EXPECT_EQ(DecryptExpectingMessage(dialog, System(Out()), kPassword),
+            std::string(Expected().success) + "\n\n" + count);
+  ExpectExplorerOn(Out());
+  EXPECT_EQ(run_.WaitForExit(), 0);
+  EXPECT_EQ(ReadFileBytes(Text::Concat(Out(), "index.html")), "later");
+  EXPECT_EQ(ReadFileBytes(Text::Concat(Out(), "notes.txt")), "later");
   ExpectNoTempLeftovers();
 }
 
