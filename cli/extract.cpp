@@ -52,6 +52,22 @@ void CountItem(const ItemHeader& item, bool, void* user) {
   }
 }
 
+// The archive's top-level names as a run meets its items: whether it holds exactly one.
+struct TopLevel {
+  std::string first;
+  bool many = false;
+  void Note(const ItemHeader& item) {
+    std::string stored = Text::Concat(item.folder, item.name).Str();
+    std::string name = stored.substr(0, stored.find_first_of("/\\"));
+    if (name.empty() || name == first) return;
+    if (first.empty())
+      first = name;
+    else
+      many = true;
+  }
+  bool One() const { return !first.empty() && !many; }
+};
+
 // An item's path as the user names it: local names, '/' between them, no '/' after a
 // folder. The stored bytes when they do not convert.
 Text LocalPathOf(const ItemHeader& item, const CodePage& page) {
@@ -65,9 +81,11 @@ struct Chooser {
   const std::vector<Text>* patterns = nullptr;
   const CodePage* page = nullptr;
   std::vector<bool> used;
+  TopLevel* top = nullptr;  // when given: told of every item, chosen or not
 
   static bool Choose(const ItemHeader& item, void* user) {
     Chooser& c = *static_cast<Chooser*>(user);
+    if (c.top != nullptr) c.top->Note(item);
     Text path = LocalPathOf(item, *c.page);
     bool chosen = false;
     for (size_t i = 0; i < c.patterns->size(); ++i) {
@@ -113,11 +131,13 @@ struct Extracted {
   std::set<std::string> folders;
   const CodePage* page = nullptr;
   bool verbose = false;
+  TopLevel top;
 };
 
 void NoteExtracted(const ItemHeader& item, bool refused, void* user) {
   Extracted& e = *static_cast<Extracted*>(user);
   CountItem(item, refused, &e.tally);
+  if (item.kind == kKindFile || item.kind == kKindFolder) e.top.Note(item);
   if (item.kind == kKindFile) e.folders.insert(item.folder.Str());
   if (e.verbose && (item.kind == kKindFile || item.kind == kKindFolder)) {
     Text path = Escaped(LocalPathOf(item, *e.page), false);
@@ -346,13 +366,96 @@ struct Damaged {
   }
 };
 
+// Where the items of a run into a folder the tool chose went: the folder, or the one
+// item put beside the archive; and the name it would have had, when that was taken.
+struct Placed {
+  Text path;
+  bool folder = true;
+  Text taken;  // the name it would have had, when that was taken
+};
+
+// Puts what a run wrote into the folder `temp` (one component, inside `parent`) where
+// it belongs once the run is over: an archive of exactly one top-level item gives that
+// item itself beside the archive (doc.qef holding doc/ gives doc/, not doc/doc/); any
+// other, the folder `title` named after the archive. The run wrote under a temporary
+// name so that no name the user sees is taken before the archive's items are known,
+// and a failed run, undone, leaves nothing; a name taken meanwhile is numbered
+// ("doc (1)"), as the move never replaces. A run that failed and kept nothing leaves
+// no empty folder either. False when nothing could be moved: the items stay in `temp`.
+bool PlaceExtracted(const Text& parent, const Text& temp, const Text& title, bool one_item, bool failed,
+                    Placed& placed) {
+  const int32_t kNumbers = 10000;
+  Folder at;
+  if (at.Open(parent) != kOk) return false;
+  EntryInfo made = at.Inspect(temp);
+  if (made.kind != EntryInfo::kFolder) return false;
+  Text entry;
+  bool entry_is_folder = false;
+  uint32_t entries = 0;
+  FolderSearch search;
+  if (search.Open(AddTrailingSeparator(Text::Concat(parent, temp)))) {
+    Text name;
+    bool is_folder = false, is_link = false;
+    while (entries < 2 && search.Next(name, is_folder, is_link)) {
+      ++entries;
+      entry = name;
+      entry_is_folder = is_folder;
+    }
+  }
+  search.Close();
+  if (entries == 0 && failed) {
+    placed.path = Text();
+    return at.Remove(temp, made.id) == kOk;
+  }
+  if (one_item && entries == 1) {
+    Folder from;
+    bool moved = false;
+    int32_t n = 0;
+    if (from.OpenIn(at, temp) == kOk) {
+      for (; n < kNumbers && !moved; ++n) {
+        Text name = NumberedName(entry, n, !entry_is_folder);
+        if (at.Inspect(name).kind != EntryInfo::kMissing) continue;
+        moved = from.MoveTo(entry, at, name);
+        // A name taken in between is passed over; any other failure ends the tries.
+        if (!moved && at.Inspect(name).kind == EntryInfo::kMissing) break;
+      }
+    }
+    from.Close();  // Windows removes no folder that is held open
+    if (moved) {
+      Text name = NumberedName(entry, n - 1, !entry_is_folder);
+      placed.path = Text::Concat(parent, entry_is_folder ? AddTrailingSeparator(name) : name);
+      placed.folder = entry_is_folder;
+      if (n - 1 != 0) placed.taken = Text::Concat(parent, entry);
+      at.Remove(temp, made.id);
+      return true;
+    }
+  }
+  for (int32_t n = 0; n < kNumbers && !title.IsEmpty(); ++n) {
+    Text name = NumberedName(title, n, false);
+    if (at.Inspect(name).kind != EntryInfo::kMissing) continue;
+    if (at.Rename(temp, name)) {
+      placed.path = Text::Concat(parent, AddTrailingSeparator(name));
+      if (n != 0) placed.taken = Text::Concat(parent, title);
+      return true;
+    }
+    if (at.Inspect(name).kind == EntryInfo::kMissing) break;
+  }
+  return false;
+}
+
 int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   Text archive = WithFolder(q.archive);
-  Text target = directory.IsEmpty()
-                    ? UniqueFolderName(Text::Concat(FolderOf(archive), Text::Concat(TitleOf(archive), "/")))
-                    : WithFolder(AddTrailingSeparator(directory));
+  // Without -C the run writes into a new folder of a temporary name beside the archive,
+  // and its items go where they belong once it is over (PlaceExtracted).
+  bool own_folder = directory.IsEmpty();
+  Text parent = FolderOf(archive), title = TitleOf(archive);
+  Text temp = own_folder ? TemporaryNames().Next() : Text();
+  Text target =
+      own_folder ? Text::Concat(parent, AddTrailingSeparator(temp)) : WithFolder(AddTrailingSeparator(directory));
   ErrorInfo problem;
-  if (FileExists(q.archive) && CheckTarget(target, problem) != kOk) return Fail(problem);
+  // The folder is checked under the name the user would expect: the probe is the same.
+  Text checked = own_folder ? UniqueFolderName(Text::Concat(parent, AddTrailingSeparator(title))) : target;
+  if (FileExists(q.archive) && CheckTarget(checked, problem) != kOk) return Fail(problem);
   Extracted extracted;
   extracted.page = &q.common.page;
   extracted.verbose = q.verbose && !q.common.quiet;
@@ -362,7 +465,7 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   options.skip_existing = existing == Existing::kSkip;
   // A folder the tool chose is made by this run: nobody can put a link in its place
   // while the password is asked for.
-  options.new_target = directory.IsEmpty();
+  options.new_target = own_folder;
   uint32_t skipped = 0;
   options.skipped_existing = &skipped;
   options.observer = &NoteExtracted;
@@ -375,6 +478,7 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   options.other_spelling_user = &spellings;
   Chooser chooser;
   chooser.Install(q, options);
+  chooser.top = &extracted.top;
   KeptOriginals kept;
   kept.target = target;
   options.kept_aside = &KeptOriginals::Note;
@@ -385,27 +489,40 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   options.damaged_user = &damaged;
   // After a failure the run is undone and its one error line says why; salvaging, what
   // checked out stays and each item that did not is named.
+  Placed placed;
+  placed.path = target;
   int status = RunEngine(q, target, options, [&](int32_t r) {
-    if (r == kOk || (q.salvage && r != kCancelled)) {
+    bool kept_items = r == kOk || (q.salvage && r != kCancelled);
+    if (own_folder && kept_items) {
+      if (!PlaceExtracted(parent, temp, title, extracted.top.One(), r != kOk, placed))
+        Warn(Text::Concat(Escaped(target, false), ": the items could not be moved from there to their place"));
+      else if (!placed.taken.IsEmpty())
+        Warn(Text::Concat(Escaped(placed.taken, false),
+                          Text::Concat(" exists, so the items went to ", Escaped(placed.path, false))));
+    }
+    if (kept_items) {
       not_made.Tell();
       spellings.Tell();
     }
     for (const Text& path : damaged.paths)
       Warn(Text::Concat(Escaped(path, false), ": damaged (it does not match its checksum); not extracted"));
-    if (q.salvage && r != kOk && r != kCancelled) {
+    if (q.salvage && r != kOk && r != kCancelled && !placed.path.IsEmpty()) {
       tally.files -= skipped;
       Text salvaged;
-      salvaged.Format("Salvaged %s into %s", tally.Describe().Str(), Escaped(target, false).Str());
+      salvaged.Format("Salvaged %s %s %s", tally.Describe().Str(), placed.folder ? "into" : "as",
+                      Escaped(placed.path, false).Str());
       Say(q.common.quiet, salvaged);
     }
     for (const Text& line : kept.lines) Warn(line);
-    WarnOfLeftovers(FoldersOnDisk(target, extracted.folders, q.common.page), kept.paths);
+    // A folder the run made new holds nothing another run left.
+    if (!own_folder) WarnOfLeftovers(FoldersOnDisk(target, extracted.folders, q.common.page), kept.paths);
   });
   if (status == kExitOk) {
     tally.files -= skipped;  // the tally counts every file item read
     tally.folders -= not_made.count;
     Text summary;
-    summary.Format("Extracted %s into %s", tally.Describe().Str(), Escaped(target, false).Str());
+    summary.Format("Extracted %s %s %s", tally.Describe().Str(), placed.folder ? "into" : "as",
+                   Escaped(placed.path, false).Str());
     if (skipped != 0) {
       Text more;
       more.Format("; %lu existing %s left as %s", static_cast<unsigned long>(skipped), skipped == 1 ? "file" : "files",

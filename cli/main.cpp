@@ -152,7 +152,8 @@ int RunTool(int argc, char** argv) {
   extract->add_option("ARCHIVE", archive, "a .qef container or a self-extracting program")->required();
   extract
       ->add_option("-C,--directory", directory,
-                   "target folder (default: a new folder named after the archive, beside it)")
+                   "target folder (default: beside the archive, its one top-level item itself, else a new "
+                   "folder named after it)")
       ->type_name("DIR");
   CLI::Option* keep = extract->add_flag("--keep-existing", keep_existing, "refuse to replace files that exist");
   extract->add_flag("--skip-existing", skip_existing, "leave files that exist as they are and go on")->excludes(keep);

@@ -21,8 +21,7 @@ Text UniqueFolderName(const Text& folder) {
   if (!FolderExists(f)) return f;
   Text base = StripTrailingSeparator(f);
   for (int32_t n = 1;; ++n) {
-    Text candidate;
-    candidate.Format("%s (%li)/", base.Str(), static_cast<long>(n));
+    Text candidate = AddTrailingSeparator(NumberedName(base, n, false));
     if (!FolderExists(candidate)) return candidate;
   }
 }

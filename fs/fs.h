@@ -121,6 +121,9 @@ class Folder {
   // Renames `from` to `to` inside this folder, never replacing what `to` names: true
   // when it was renamed.
   bool Rename(const Text& from, const Text& to) const;
+  // Moves `from` inside this folder to `to` inside `destination` (on the same volume),
+  // never replacing what `to` names there: true when it was moved.
+  bool MoveTo(const Text& from, const Folder& destination, const Text& to) const;
   // Removes the file or empty folder `name` only while it is still the one with this
   // identity (a read-only file too): 0; kCannotDeleteFile when it is not there, is
   // something else now, or cannot be removed.

@@ -225,16 +225,18 @@ bool Folder::MakeFolder(const Text& name) const {
   return handle_ != -1 && ::mkdirat(Fd(handle_), name.Str(), 0777) == 0;
 }
 
-bool Folder::Rename(const Text& from, const Text& to) const {
-  if (handle_ == -1) return false;
-  int fd = Fd(handle_);
-  if (::renameat2(fd, from.Str(), fd, to.Str(), RENAME_NOREPLACE) == 0) return true;
+bool Folder::Rename(const Text& from, const Text& to) const { return MoveTo(from, *this, to); }
+
+bool Folder::MoveTo(const Text& from, const Folder& destination, const Text& to) const {
+  if (handle_ == -1 || destination.handle_ == -1) return false;
+  int fd = Fd(handle_), into = Fd(destination.handle_);
+  if (::renameat2(fd, from.Str(), into, to.Str(), RENAME_NOREPLACE) == 0) return true;
   // File systems without the flag: checking first leaves a moment in which another
   // process could take the name, which a random name makes unlikely to matter.
   if (errno != EINVAL && errno != ENOSYS) return false;
   struct stat st;
-  if (::fstatat(fd, to.Str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return false;
-  return ::renameat(fd, from.Str(), fd, to.Str()) == 0;
+  if (::fstatat(into, to.Str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return false;
+  return ::renameat(fd, from.Str(), into, to.Str()) == 0;
 }
 
 // POSIX has no removal by identity: the entry is looked at and removed by name right

@@ -505,9 +505,11 @@ bool Folder::MakeFolder(const Text& name) const {
   return path.Ok() && CreateDirectoryW(path.W(), nullptr) != 0;
 }
 
-bool Folder::Rename(const Text& from, const Text& to) const {
-  if (handle_ == -1) return false;
-  SystemPath a(*system_, from), b(*system_, to);
+bool Folder::Rename(const Text& from, const Text& to) const { return MoveTo(from, *this, to); }
+
+bool Folder::MoveTo(const Text& from, const Folder& destination, const Text& to) const {
+  if (handle_ == -1 || destination.handle_ == -1) return false;
+  SystemPath a(*system_, from), b(*destination.system_, to);
   return a.Ok() && b.Ok() && MoveFileExW(a.W(), b.W(), 0) != 0;
 }
 

@@ -67,6 +67,15 @@ Text ExtensionOf(const Text& path, PathStyle style) {
   return t.Right(t.GetLength() - dot - 1);
 }
 
+Text NumberedName(const Text& name, int32_t n, bool is_file) {
+  if (n == 0) return name;
+  int32_t dot = is_file ? name.ReverseFind('.') : -1;
+  if (dot <= 0) dot = name.GetLength();
+  Text numbered;
+  numbered.Format("%s (%li)%s", name.Left(dot).Str(), static_cast<long>(n), name.Str() + dot);
+  return numbered;
+}
+
 Text FolderOf(const Text& path, PathStyle style) {
   if (IsFolderPath(path, style)) return path;
   Text t = ToInternalForm(path, style);

@@ -42,6 +42,10 @@ Text TitleOf(const Text& path, PathStyle style = kNativeStyle);
 Text ExtensionOf(const Text& path, PathStyle style = kNativeStyle);
 // The folder part ending in '/'; a folder path unchanged; empty without any '/'.
 Text FolderOf(const Text& path, PathStyle style = kNativeStyle);
+// Another name for a name (one component) that is taken, the n-th from 1: "name (n)"
+// for a folder, "title (n).ext" for a file (a name's leading '.' starts no extension),
+// as copies are numbered; n 0 answers the name itself.
+Text NumberedName(const Text& name, int32_t n, bool is_file);
 
 // True for a folder path that folder creation must never try to create: on Windows a
 // drive root or anything of at most 4 characters, on POSIX the root "/".

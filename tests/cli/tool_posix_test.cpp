@@ -134,42 +134,61 @@ TEST_F(ToolPosix, PasswordNeverOnTheCommandLine) {
   EXPECT_EQ(WaitFor(pid), 0);
 }
 
-// The folder qef chooses beside the archive is made by the run itself: one swapped for a
-// link to somewhere else while the password is asked for is refused, and the victim's
-// files stay as they were. The password comes through a FIFO that the test feeds only
-// once the link is in place, so that the run is held at that point, not raced.
-TEST_F(ToolPosix, TheFolderItChoosesIsMadeByTheRunNotFollowed) {
+// Without -C, the names the items take beside the archive are never followed when
+// they are links: a link planted under the name of the folder qef would make, or of the
+// one item it would put there, while the password is asked for is left as it is, the
+// items take a numbered name, and the victim's files stay as they were. The password
+// comes through a FIFO that the test feeds only once the link is in place, so that the
+// run is held at that point, not raced.
+TEST_F(ToolPosix, TheNamesItChoosesAreNeverFollowed) {
   ASSERT_EQ(CreateFolder(dir_.Sub("share/")), 0);
   ASSERT_EQ(CreateFolder(dir_.Sub("victim/")), 0);
   test::WriteFileBytes(dir_.Sub("authorized_keys"), "the archive's");
+  test::WriteFileBytes(dir_.Sub("other"), "more");
   test::WriteFileBytes(dir_.Sub("victim/authorized_keys"), "the victim's own");
-  ASSERT_EQ(test::RunProgram(test::BuiltPath(QEF_TOOL_PATH), {"pack", At("authorized_keys"), "-o", At("share/foo.qef"),
-                                                              "--password-file", At("pw.txt")})
-                .status,
-            0);
-  test::Snapshot victim = test::TakeSnapshot(dir_.Sub("victim/"));
-  ASSERT_EQ(mkfifo(At("fifo").c_str(), 0600), 0);
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&files, 2, At("err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = StartTool({"extract", At("share/foo.qef"), "--password-file", At("fifo")}, &files);
-  posix_spawn_file_actions_destroy(&files);
-  ASSERT_NE(pid, 0);
-  // The open returns once qef has opened the FIFO to read the password: it has
-  // chosen its folder by then.
-  int fifo = open(At("fifo").c_str(), O_WRONLY);
-  ASSERT_GE(fifo, 0);
-  ASSERT_EQ(symlink("../victim", At("share/foo").c_str()), 0);
-  std::string line = std::string(kPassword) + "\n";
-  ASSERT_EQ(write(fifo, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-  close(fifo);
-  EXPECT_EQ(WaitFor(pid), 1);
-  std::string err = test::ReadFileBytes(dir_.Sub("err.txt"));
-  EXPECT_TRUE(Contains(err, "share/foo/: cannot make the folder new")) << err;
-  EXPECT_EQ(test::TakeSnapshot(dir_.Sub("victim/")), victim);
-  struct stat link;
-  EXPECT_TRUE(lstat(At("share/foo").c_str(), &link) == 0 && S_ISLNK(link.st_mode)) << "not the run's to remove";
+  std::string tool = test::BuiltPath(QEF_TOOL_PATH);
+  struct Case {
+    std::vector<std::string> sources;
+    const char* link;    // below share/
+    const char* target;  // what it points to
+    const char* placed;  // where the archive's authorized_keys goes
+  } cases[] = {
+      {{At("authorized_keys"), At("other")}, "foo", "../victim", "share/foo (1)/authorized_keys"},
+      {{At("authorized_keys")}, "authorized_keys", "../victim/authorized_keys", "share/authorized_keys (1)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.link);
+    std::vector<std::string> pack = {"pack"};
+    pack.insert(pack.end(), c.sources.begin(), c.sources.end());
+    pack.insert(pack.end(), {"-o", At("share/foo.qef"), "--password-file", At("pw.txt")});
+    ASSERT_EQ(test::RunProgram(tool, pack).status, 0);
+    test::Snapshot victim = test::TakeSnapshot(dir_.Sub("victim/"));
+    unlink(At("fifo").c_str());
+    ASSERT_EQ(mkfifo(At("fifo").c_str(), 0600), 0);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 2, At("err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = StartTool({"extract", At("share/foo.qef"), "--password-file", At("fifo")}, &files);
+    posix_spawn_file_actions_destroy(&files);
+    ASSERT_NE(pid, 0);
+    // The open returns once qef has opened the FIFO to read the password: it has
+    // chosen its folder by then.
+    int fifo = open(At("fifo").c_str(), O_WRONLY);
+    ASSERT_GE(fifo, 0);
+    std::string link = std::string("share/") + c.link;
+    ASSERT_EQ(symlink(c.target, At(link.c_str()).c_str()), 0);
+    std::string line = std::string(kPassword) + "\n";
+    ASSERT_EQ(write(fifo, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    close(fifo);
+    EXPECT_EQ(WaitFor(pid), 0);
+    std::string err = test::ReadFileBytes(dir_.Sub("err.txt"));
+    EXPECT_TRUE(Contains(err, At(link.c_str()) + " exists, so the items went to ")) << err;
+    EXPECT_EQ(test::ReadFileBytes(dir_.Sub(c.placed)), "the archive's");
+    EXPECT_EQ(test::TakeSnapshot(dir_.Sub("victim/")), victim);
+    struct stat st;
+    EXPECT_TRUE(lstat(At(link.c_str()).c_str(), &st) == 0 && S_ISLNK(st.st_mode)) << "not the run's to touch";
+  }
 }
 
 // The bar is drawn only on a terminal, and -q keeps it and the summary away.

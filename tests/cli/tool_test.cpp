@@ -501,7 +501,8 @@ TEST_F(Tool, CommandLinePathsFollowTheHostsRules) {
   std::string pw = At("pw.txt");
   ASSERT_EQ(CreateFolder(dir_.Sub("odd|in/")), 0);
   WriteFileBytes(dir_.Sub("odd|in/a.txt"), "a");
-  ASSERT_EQ(Qef({"pack", At("odd|in/a.txt"), "-o", At("what?.qef"), "--password-file", pw}).status, 0);
+  ASSERT_EQ(Qef({"pack", At("odd|in/a.txt"), At("src/empty.txt"), "-o", At("what?.qef"), "--password-file", pw}).status,
+            0);
   RunResult r = Qef({"extract", At("what?.qef"), "-C", At("odd|dir"), "--password-file", pw});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(test::ReadFileBytes(dir_.Sub("odd|dir/a.txt")), "a");
@@ -877,17 +878,64 @@ TEST_F(Tool, FilesReplacedUnderAnotherSpellingAreTold) {
   }
 }
 
-// The default target is a new folder named after the archive, made unique as the
-// stub makes its proposal unique.
+// Without -C, an archive of one top-level item puts that item itself beside the archive
+// (doc.qef holding doc/ gives doc/, not doc/doc/); any other gives a folder named after
+// the archive. A name that is taken is numbered, as the stub numbers its proposal, and
+// the run says where the items went; a run that fails leaves nothing beside the archive.
 TEST_F(Tool, ExtractsBesideTheArchiveByDefault) {
-  MakeSource(dir_);
   std::string pw = At("pw.txt");
-  ASSERT_EQ(Qef({"pack", At("src/nested"), "-o", At("box.qef"), "--password-file", pw}).status, 0);
-  ASSERT_EQ(CreateFolder(dir_.Sub("box/")), 0);
-  RunResult r = Qef({"extract", At("box.qef"), "--password-file", pw});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(FileExists(dir_.Sub("box (1)/nested/deeper/notes.txt")));
-  EXPECT_TRUE(TakeSnapshot(dir_.Sub("box/")).empty());
+  ASSERT_EQ(CreateFolder(dir_.Sub("in/doc/sub/")), 0);
+  WriteFileBytes(dir_.Sub("in/doc/sub/notes.txt"), "notes");
+  WriteFileBytes(dir_.Sub("in/report.pdf"), "report");
+  WriteFileBytes(dir_.Sub("in/big.bin"), Data(3000000));
+  ASSERT_EQ(CreateFolder(dir_.Sub("out/")), 0);
+  struct Row {
+    const char* archive;
+    std::vector<const char*> sources;  // below in/
+    const char* first;                 // a file the first run makes, below out/
+    const char* second;                // the same file from the second run
+    const char* summary;               // where the first run's summary says the items went
+  } rows[] = {
+      {"doc.qef", {"doc"}, "doc/sub/notes.txt", "doc (1)/sub/notes.txt", "into "},
+      {"report.qef", {"report.pdf"}, "report.pdf", "report (1).pdf", "as "},
+      {"two.qef", {"doc", "report.pdf"}, "two/doc/sub/notes.txt", "two (1)/doc/sub/notes.txt", "into "},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.archive);
+    std::vector<std::string> pack = {"pack"};
+    for (const char* source : row.sources) pack.push_back(At((std::string("in/") + source).c_str()));
+    std::string archive = At((std::string("out/") + row.archive).c_str());
+    pack.insert(pack.end(), {"-o", archive, "--password-file", pw});
+    ASSERT_EQ(Qef(pack).status, 0);
+    RunResult r = Qef({"extract", archive, "--password-file", pw});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(FileExists(dir_.Sub((std::string("out/") + row.first).c_str())))
+        << test::Describe(TakeSnapshot(dir_.Sub("out/")));
+    std::string top = std::string(row.first).substr(0, std::string(row.first).find('/'));
+    EXPECT_TRUE(Contains(r.out, std::string(row.summary) + At("out/") + top)) << r.out;
+
+    r = Qef({"extract", archive, "--password-file", pw});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(FileExists(dir_.Sub((std::string("out/") + row.second).c_str())));
+    std::string second = std::string(row.second).substr(0, std::string(row.second).find('/'));
+    EXPECT_TRUE(
+        Contains(r.err, "qef: warning: " + At("out/") + top + " exists, so the items went to " + At("out/") + second))
+        << r.err;
+  }
+
+  // A run that fails, here after it has written files, leaves the folder as it was.
+  ASSERT_EQ(Qef({"pack", At("in/report.pdf"), At("in/big.bin"), "-o", At("out/big.qef"), "--compression", "store",
+                 "--password-file", pw})
+                .status,
+            0);
+  std::string bytes = test::ReadFileBytes(dir_.Sub("out/big.qef"));
+  bytes[bytes.size() - 1000] ^= 0x55;
+  WriteFileBytes(dir_.Sub("out/big.qef"), bytes);
+  test::Snapshot before = TakeSnapshot(dir_.Sub("out/"));
+  RunResult r = Qef({"extract", At("out/big.qef"), "--password-file", pw});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(TakeSnapshot(dir_.Sub("out/")), before);
 }
 
 // Patterns choose what extract, list and test take (a folder takes what is inside it);

@@ -108,6 +108,22 @@ TEST(PathRules, Parts) {
   }
 }
 
+// A taken name is numbered before a file's extension, after a folder's whole name.
+TEST(PathRules, NumberedNames) {
+  struct Case {
+    const char* name;
+    int32_t n;
+    bool file;
+    const char* numbered;
+  } cases[] = {
+      {"report.pdf", 0, true, "report.pdf"}, {"report.pdf", 1, true, "report (1).pdf"},
+      {"a.tar.gz", 2, true, "a.tar (2).gz"}, {".profile", 1, true, ".profile (1)"},
+      {"Makefile", 3, true, "Makefile (3)"}, {"doc.d", 1, false, "doc.d (1)"},
+      {"doc", 12, false, "doc (12)"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(S(NumberedName(c.name, c.n, c.file)), c.numbered) << c.name << " " << c.n;
+}
+
 TEST(PathRules, TooShortToCreate) {
   struct Case {
     const char* folder;
