@@ -104,7 +104,7 @@ int RunTool(int argc, char** argv) {
 
   std::vector<std::string> sources, excludes;
   std::string exclude_from;
-  bool verbose = false;
+  bool verbose = false, dereference = false;
   std::string output, stub, info, link, disclaimer, picture, sign_pkcs12, sign_password_file, timestamp;
   std::string cipher = "aes", compression = "best", windows;
   int jobs = ProcessorCount();
@@ -117,6 +117,9 @@ int RunTool(int argc, char** argv) {
       ->allow_extra_args(false);
   pack->add_option("--exclude-from", exclude_from, "leave out what the patterns in FILE match, one a line")
       ->type_name("FILE");
+  pack->add_flag("--dereference", dereference,
+                 "pack what links inside the sources point to, files and folders, instead of skipping them (a link "
+                 "to a folder it is inside is skipped)");
   pack->add_option("--cipher", cipher, "aes or blowfish")
       ->check(CLI::IsMember({"aes", "blowfish"}))
       ->capture_default_str();
@@ -241,6 +244,7 @@ int RunTool(int argc, char** argv) {
                                               : kCompressionStored;
       q.jobs = jobs;
       q.verbose = verbose;
+      q.dereference = dereference;
       for (const std::string& e : excludes) q.excludes.push_back(Text(e.c_str()));
       q.exclude_from = ToInternalForm(Text(exclude_from.c_str()));
       q.signing.pkcs12 = ToInternalForm(Text(sign_pkcs12.c_str()));

@@ -305,18 +305,24 @@ void WarnOfCaseCollisions(const PropertyList& content) {
   }
 }
 
-// The skipped entries, a few of each reason by name, then how many more.
+// The skipped entries, a few of each reason by name, then how many more; skipped links
+// end with the option that packs what they point to.
 void WarnOfSkips(const std::vector<Skip>& skips) {
   const size_t kNamed = 5;
+  const char kLinkHint[] = "--dereference packs what links inside the sources point to";
   std::map<std::string, size_t> counts;
   for (const Skip& s : skips) {
     if (counts[s.why.Str()]++ < kNamed) Warn(Text::Concat(Escaped(s.path, false), Text::Concat(" skipped: ", s.why)));
   }
   for (const auto& count : counts) {
-    if (count.second <= kNamed) continue;
+    bool links = count.first == "symbolic link";
+    if (count.second <= kNamed) {
+      if (links) Warn(kLinkHint);
+      continue;
+    }
     Text more;
     more.Format("%lu more skipped: %s", static_cast<unsigned long>(count.second - kNamed), count.first.c_str());
-    if (count.first == "symbolic link") more.Append(" (a link named as a source is packed as what it points to)");
+    if (links) more.Append(Text::Concat(" (", Text::Concat(kLinkHint, ")")));
     Warn(more);
   }
 }
@@ -470,7 +476,8 @@ int RunPack(const PackRequest& q) {
   std::vector<Skip> skips;
   std::vector<Text> sources;
   for (const Text& source : q.sources) sources.push_back(WithRealName(source));
-  r = CollectSources(sources, content, &NoteSkip, &skips, &error, true);
+  r = CollectSources(sources, content, &NoteSkip, &skips, &error,
+                     q.dereference ? LinkPolicy::kFollowAll : LinkPolicy::kFollowNamed);
   if (r == kOk) r = Filter(content, excludes, q.output);
   if (r != kOk) return error.IsSet() ? Fail(error) : Fail(r);
   WarnOfSkips(skips);

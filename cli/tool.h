@@ -85,6 +85,7 @@ struct PackRequest {
   uint8_t compression = kCompressionBest;
   int32_t jobs = 1;
   bool verbose = false;        // each item named on standard output
+  bool dereference = false;    // links inside the sources packed as what they point to
   std::vector<Text> excludes;  // shell-style patterns of what to leave out
   Text exclude_from;           // a file of more such patterns, one a line; empty: none
   SigningOptions signing;      // a program signed as it is made

@@ -30,6 +30,10 @@ struct Collector {
   SkipReporter skipped;
   void* user;
   ErrorInfo& error;
+  bool follow_links = false;
+  // Following links: the real paths (every link resolved, no '/' at the end) of the
+  // folders the walk is inside, from the source down.
+  std::vector<std::string> walking;
 
   void Skip(const Text& path, const char* why) const {
     if (skipped != nullptr) skipped(path, why, user);
@@ -63,9 +67,44 @@ struct Collector {
     return Add(0, parent, folder, name, source) ? 0 : kOutOfMemory;
   }
 
+  // True when a folder's real path is one the walk is inside, or above one: walking
+  // into it would come back to where it is, again and again.
+  bool Encloses(const std::string& real) const {
+    std::string prefix = real.empty() || real.back() == '/' ? real : real + "/";
+    for (const std::string& inside : walking)
+      if (inside == real || inside.compare(0, prefix.size(), prefix) == 0) return true;
+    return false;
+  }
+
+  // A link met inside a source, followed: packed as what it points to, under its own
+  // name. A link that leads nowhere, or to a folder the walk is inside, is skipped.
+  int32_t AddLinked(const Text& parent, const Text& folder, const Text& name, const Text& path) {
+    Text real = ResolvedPath(path);
+    if (real.IsEmpty()) {
+      Skip(path, "symbolic link that leads nowhere");
+      return 0;
+    }
+    Text real_folder = AddTrailingSeparator(real);
+    if (!FolderExists(real_folder)) return AddFile(parent, folder, name, real);
+    if (Encloses(real.Str())) {
+      Skip(path, "symbolic link to a folder it is inside (it would repeat forever)");
+      return 0;
+    }
+    if (!Add(1, parent, folder, name, real_folder)) return kOutOfMemory;
+    return AddContents(parent, AddTrailingSeparator(Text::Concat(folder, name)), real_folder, real);
+  }
+
   // The content of a folder, sorted by name so that the same tree always gives the
-  // same container; each folder item comes before what is inside it.
-  int32_t AddContents(const Text& parent, const Text& folder, const Text& source) {
+  // same container; each folder item comes before what is inside it. `real` is the
+  // folder's real path when links are followed.
+  int32_t AddContents(const Text& parent, const Text& folder, const Text& source, const Text& real) {
+    if (follow_links) walking.push_back(real.Str());
+    int32_t r = AddEntries(parent, folder, source, real);
+    if (follow_links) walking.pop_back();
+    return r;
+  }
+
+  int32_t AddEntries(const Text& parent, const Text& folder, const Text& source, const Text& real) {
     struct Entry {
       std::string name;
       bool is_folder, is_link;
@@ -84,14 +123,17 @@ struct Collector {
     for (const Entry& e : entries) {
       Text path = Text::Concat(source, e.name.c_str());
       int32_t r = 0;
-      if (e.is_link) {
+      if (e.is_link && follow_links) {
+        r = AddLinked(parent, folder, Text(e.name.c_str()), path);
+      } else if (e.is_link) {
         Skip(path, "symbolic link");
       } else if (e.is_folder) {
         Text sub = Text::Concat(folder, e.name.c_str());
         sub.AppendChar('/');
         Text sub_source = Text::Concat(path, "/");
         if (!Add(1, parent, folder, Text(e.name.c_str()), sub_source)) return kOutOfMemory;
-        r = AddContents(parent, sub, sub_source);
+        Text sub_real = follow_links ? Text::Concat(AddTrailingSeparator(real), e.name.c_str()) : Text();
+        r = AddContents(parent, sub, sub_source, sub_real);
       } else {
         r = AddFile(parent, folder, Text(e.name.c_str()), path);
       }
@@ -184,16 +226,16 @@ int32_t WriteItem(const Value& value, Stream& s, unsigned char* buffer, uint32_t
 }  // namespace
 
 int32_t CollectSources(const std::vector<Text>& sources, PropertyList& content, SkipReporter skipped, void* user,
-                       ErrorInfo* error, bool follow_named_links) {
+                       ErrorInfo* error, LinkPolicy links) {
   ErrorInfo local;
-  Collector c{content, skipped, user, error != nullptr ? *error : local};
+  Collector c{content, skipped, user, error != nullptr ? *error : local, links == LinkPolicy::kFollowAll, {}};
   for (const Text& given : sources) {
     Text source = StripTrailingSeparator(ToInternalForm(given));
     Text name = LastComponent(source);
     Text parent = FolderOf(source);
     int32_t r = 0;
     bool link = IsLink(source);
-    if (link && follow_named_links) {
+    if (link && links != LinkPolicy::kSkip) {
       // Read from where the link leads, stored under the link's own name.
       Text resolved = ResolvedPath(source);
       if (resolved.IsEmpty())
@@ -207,7 +249,8 @@ int32_t CollectSources(const std::vector<Text>& sources, PropertyList& content, 
       if (name.IsEmpty()) return c.error.Set(kBadArgument, source, "a root folder has no name to store");
       Text folder_source = Text::Concat(source, "/");
       if (!c.Add(1, parent, Text(""), name, folder_source)) return kOutOfMemory;
-      r = c.AddContents(parent, Text::Concat(name, "/"), folder_source);
+      r = c.AddContents(parent, Text::Concat(name, "/"), folder_source,
+                        c.follow_links ? ResolvedPath(folder_source) : Text());
     } else if (FileExists(source)) {
       r = c.AddFile(parent, Text(""), name, source);
     } else {

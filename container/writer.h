@@ -25,17 +25,24 @@ struct PackOptions {
   bool checksums = true;                       // follow every item with its checksum record
 };
 
+// What packing does with symbolic links (and reparse points).
+enum class LinkPolicy {
+  kSkip,         // every link is skipped and reported
+  kFollowNamed,  // a source that is itself a link is packed as what it points to
+  kFollowAll,    // links inside the sources too; one to a folder the walk is inside is
+                 // skipped and reported, as it would repeat forever
+};
+
 // Appends items for each source (a file, or a folder with everything below it; paths
 // in internal form, folders ending in '/'): folder items come before their contents,
 // file information is collected from the source, and each item's base folder is the
-// source's parent folder, so that names are relative to it. Links and special files
-// are skipped and reported; with `follow_named_links` a source that is itself a link
-// is packed as what it points to, under the link's name. 0, or the code of the first
-// failure (201 for a source that does not exist, 221 for a folder that cannot be read,
-// 50 for a file of 4 GiB or more), which `error`, when given, receives with the path
-// and the system's words.
+// source's parent folder, so that names are relative to it. Special files are skipped
+// and reported, links as `links` says; a link followed is packed as what it points to,
+// under the link's name. 0, or the code of the first failure (201 for a source that does
+// not exist, 221 for a folder that cannot be read, 50 for a file of 4 GiB or more),
+// which `error`, when given, receives with the path and the system's words.
 int32_t CollectSources(const std::vector<Text>& sources, PropertyList& content, SkipReporter skipped, void* user,
-                       ErrorInfo* error = nullptr, bool follow_named_links = false);
+                       ErrorInfo* error = nullptr, LinkPolicy links = LinkPolicy::kSkip);
 
 // Writes a content list's record to a stream: the list, and for each item its record
 // with its property list and, for a file, the source file's size and data (read from

@@ -36,7 +36,8 @@ _qef() {
   case $command in
     pack)
       options="-o --output --cipher --compression --jobs --stub --windows --info --link --disclaimer --picture
-               --sign-pkcs12 --sign-password-file --timestamp --exclude --exclude-from -v --verbose $common" ;;
+               --sign-pkcs12 --sign-password-file --timestamp --exclude --exclude-from --dereference -v --verbose
+               $common" ;;
     extract) options="-C --directory --keep-existing --skip-existing --salvage -v --verbose --threads $common" ;;
     list) options="--json --threads $common" ;;
     test) options="--threads $common" ;;

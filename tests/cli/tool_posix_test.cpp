@@ -432,9 +432,10 @@ TEST_F(ToolPosix, WarnsOfAShortPasswordAndSkipsLinksAndSpecialFiles) {
   test::RunResult r = test::RunProgram(tool, {"pack", At("src"), At("alias"), At("folder-link/"), "-o", At("a.qef"),
                                               "--password-file", At("short.txt")});
   EXPECT_EQ(r.status, 0) << r.err;
-  for (const std::string& warning : {"qef: warning: " + At("src/pipe") + " skipped: not a regular file\n",
-                                     std::string("qef: warning: 11 more skipped: symbolic link (a link named"),
-                                     std::string("qef: warning: the password is shorter than 10 characters")}) {
+  for (const std::string& warning :
+       {"qef: warning: " + At("src/pipe") + " skipped: not a regular file\n",
+        std::string("qef: warning: 11 more skipped: symbolic link (--dereference packs what links inside"),
+        std::string("qef: warning: the password is shorter than 10 characters")}) {
     EXPECT_TRUE(Contains(r.err, warning)) << warning << " in\n" << r.err;
   }
   size_t named = 0;
@@ -445,6 +446,21 @@ TEST_F(ToolPosix, WarnsOfAShortPasswordAndSkipsLinksAndSpecialFiles) {
   EXPECT_TRUE(Contains(r.out, "src/a.txt") && Contains(r.out, " alias\n") && Contains(r.out, "folder-link/a.txt"))
       << r.out;
   EXPECT_FALSE(Contains(r.out, "link0") || Contains(r.out, "pipe")) << r.out;
+
+  // With --dereference the links inside are packed as what they point to; a few links
+  // skipped without it end with the option's name.
+  r = test::RunProgram(tool, {"pack", At("src"), "--dereference", "-o", At("d.qef"), "--password-file", At("pw.txt")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(Contains(r.err, "symbolic link")) << r.err;
+  r = test::RunProgram(tool, {"list", At("d.qef"), "--password-file", At("pw.txt")});
+  EXPECT_TRUE(Contains(r.out, "src/link7\n")) << r.out;
+  ASSERT_EQ(unlink(At("src/link7").c_str()), 0);
+  for (int i = 0; i < 7; ++i) ASSERT_EQ(unlink(At(("src/link" + std::to_string(i)).c_str()).c_str()), 0);
+  ASSERT_EQ(symlink("a.txt", At("src/link").c_str()), 0);
+  r = test::RunProgram(tool, {"pack", At("src"), "-o", At("e.qef"), "--password-file", At("pw.txt")});
+  EXPECT_TRUE(Contains(r.err, "/src/link skipped: symbolic link\n") &&
+              Contains(r.err, "qef: warning: --dereference packs what links inside the sources point to\n"))
+      << r.err;
 
   // A file that has more to read than its size said changed as it was read (a /proc
   // file reads as more than the nothing it claims): the run fails and leaves nothing.
@@ -459,6 +475,41 @@ TEST_F(ToolPosix, WarnsOfAShortPasswordAndSkipsLinksAndSpecialFiles) {
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_TRUE(Contains(r.err, "nothing to pack") && Contains(r.err, "(code 30)")) << r.err;
   EXPECT_FALSE(FileExists(dir_.Sub("none.qef")));
+}
+
+// --dereference packs what links inside the sources point to, files and folders, under
+// the links' names; a link to a folder the walk is inside, directly or through another
+// link, is skipped with a warning rather than followed forever, as is a link that
+// leads nowhere.
+TEST_F(ToolPosix, DereferencePacksWhatLinksPointToAndStopsAtLoops) {
+  ASSERT_EQ(CreateFolder(dir_.Sub("a/inner/")), 0);
+  ASSERT_EQ(CreateFolder(dir_.Sub("b/")), 0);
+  test::WriteFileBytes(dir_.Sub("a/inner/x.txt"), "x");
+  test::WriteFileBytes(dir_.Sub("b/y.txt"), "y");
+  test::WriteFileBytes(dir_.Sub("elsewhere.txt"), "far");
+  ASSERT_EQ(symlink("../b", At("a/to-b").c_str()), 0);    // b/ holds a link back to a/
+  ASSERT_EQ(symlink("../a", At("b/to-a").c_str()), 0);    // a loop through b
+  ASSERT_EQ(symlink("..", At("a/inner/up").c_str()), 0);  // a loop of its own
+  ASSERT_EQ(symlink("../elsewhere.txt", At("a/file").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", At("a/dangling").c_str()), 0);
+  std::string tool = test::BuiltPath(QEF_TOOL_PATH);
+  test::RunResult r =
+      test::RunProgram(tool, {"pack", At("a"), "--dereference", "-o", At("a.qef"), "--password-file", At("pw.txt")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const std::string& warning : {At("b/to-a") + " skipped: symbolic link to a folder it is inside",
+                                     At("a/inner/up") + " skipped: symbolic link to a folder it is inside",
+                                     At("a/dangling") + " skipped: symbolic link that leads nowhere"})
+    EXPECT_TRUE(Contains(r.err, "qef: warning: " + warning)) << r.err;
+  r = test::RunProgram(tool, {"extract", At("a.qef"), "-C", At("t"), "--password-file", At("pw.txt")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  test::Snapshot got = test::TakeSnapshot(dir_.Sub("t/"));
+  std::string tree = test::Describe(got);
+  for (const char* folder : {"a/", "a/inner/", "a/to-b/"})
+    EXPECT_TRUE(got.count(folder) != 0) << folder << ": " << tree;
+  EXPECT_EQ(got.size(), 6u) << tree;
+  EXPECT_EQ(test::ReadFileBytes(dir_.Sub("t/a/to-b/y.txt")), "y");
+  EXPECT_EQ(test::ReadFileBytes(dir_.Sub("t/a/file")), "far");
+  EXPECT_EQ(test::ReadFileBytes(dir_.Sub("t/a/inner/x.txt")), "x");
 }
 
 // Runs qef as a user whom permissions refuse: the test's own user, or, for root, whom
