@@ -255,7 +255,7 @@ int RunEngine(const ReadRequest& q, const Text& target, ExtractOptions& options,
     // ends with).
     if (error.action.Equals(kExistsAndKept)) error.action = "exists and --keep-existing was given";
     if (error.code == kCannotOpen && error.action.FindText("read-only") >= 0)
-      error.action.Append(" (--skip-existing leaves existing files as they are)");
+      error.action.Append(" (--overwrite-read-only replaces it, --skip-existing leaves existing files as they are)");
     return Fail(error);
   } else if (r != kOk && r != kCancelled && message.IsEmpty()) {
     // A wrong password, damaged or cut-short data: the archive is what it is about.
@@ -463,6 +463,7 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   ExtractOptions options;
   options.keep_existing = existing == Existing::kKeep;
   options.skip_existing = existing == Existing::kSkip;
+  options.replace_read_only = q.overwrite_read_only;
   // A folder the tool chose is made by this run: nobody can put a link in its place
   // while the password is asked for.
   options.new_target = own_folder;

@@ -149,7 +149,7 @@ int RunTool(int argc, char** argv) {
 
   std::string archive, directory;
   std::vector<std::string> patterns;
-  bool keep_existing = false, skip_existing = false, salvage = false, json = false;
+  bool keep_existing = false, skip_existing = false, overwrite_read_only = false, salvage = false, json = false;
   int threads = 2;
   CLI::App* extract = app.add_subcommand("extract", "extract a container or a program");
   extract->add_option("ARCHIVE", archive, "a .qef container or a self-extracting program")->required();
@@ -159,7 +159,14 @@ int RunTool(int argc, char** argv) {
                    "folder named after it)")
       ->type_name("DIR");
   CLI::Option* keep = extract->add_flag("--keep-existing", keep_existing, "refuse to replace files that exist");
-  extract->add_flag("--skip-existing", skip_existing, "leave files that exist as they are and go on")->excludes(keep);
+  CLI::Option* skip =
+      extract->add_flag("--skip-existing", skip_existing, "leave files that exist as they are and go on")
+          ->excludes(keep);
+  extract
+      ->add_flag("--overwrite-read-only", overwrite_read_only,
+                 "replace files that exist and are read-only too (a failed run puts them back as they were)")
+      ->excludes(keep)
+      ->excludes(skip);
   extract->add_flag("-v,--verbose", verbose, "name each item on standard output as it is extracted");
   extract->add_flag("--salvage", salvage,
                     "from a damaged archive, keep every item that checks out and name the others (exit status 1)");
@@ -262,6 +269,7 @@ int RunTool(int argc, char** argv) {
     q.verbose = verbose;
     for (const std::string& p : patterns) q.patterns.push_back(Text(p.c_str()));
     q.salvage = salvage;
+    q.overwrite_read_only = overwrite_read_only;
     if (command == "extract")
       return RunExtract(q, ToInternalForm(Text(directory.c_str())),
                         keep_existing   ? Existing::kKeep

@@ -100,11 +100,13 @@ struct ReadRequest {
   // Only the items these match (cli/pattern.h), each of which must match one; none:
   // every item.
   std::vector<Text> patterns;
-  bool salvage = false;  // extract: keep every item that checks out, name the others
+  bool salvage = false;              // extract: keep every item that checks out, name the others
+  bool overwrite_read_only = false;  // extract: replace existing read-only files too
 };
 
 int RunPack(const PackRequest& request);
-// `directory` empty: a new folder named after the archive, beside it.
+// `directory` empty: beside the archive, its one top-level item itself, else a new
+// folder named after it.
 // What extraction does with a file that exists: replace it (as the stub does), refuse
 // it and fail (--keep-existing), or leave it and go on (--skip-existing).
 enum class Existing { kReplace, kKeep, kSkip };

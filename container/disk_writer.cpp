@@ -269,8 +269,9 @@ int32_t DiskWriter::BeginFile(int32_t folder, const Text& name, bool keep_existi
   if (at == nullptr) return code;
   file.folder = folder;
   file.name = name;
-  // A folder is never replaced, nor a file its owner made read-only; anything else (a
-  // link too: it is renamed, never followed) gets its new content beside it. A file
+  // A folder is never replaced, nor, unless asked, a file its owner made read-only;
+  // anything else (a link too: it is renamed, never followed) gets its new content
+  // beside it. A file
   // this run wrote is no existing file: the same name stored twice ends with the later
   // copy, as in any run.
   EntryInfo old = at->Inspect(name);
@@ -278,7 +279,7 @@ int32_t DiskWriter::BeginFile(int32_t folder, const Text& name, bool keep_existi
     bool ours = old.kind == EntryInfo::kFile && made_files_.count({old.id.volume, old.id.index}) != 0;
     if (keep_existing && !ours) return Note(kCannotOpen, kExistsAndKept);
     if (old.kind == EntryInfo::kFolder) return Note(kCannotOpen, "a folder is in the way");
-    if (old.read_only && !ours) return Note(kCannotOpen, "the file exists and is read-only");
+    if (old.read_only && !ours && !replace_read_only_) return Note(kCannotOpen, "the file exists and is read-only");
   }
   file.written = TemporaryName();
   bool exists = false;

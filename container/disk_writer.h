@@ -98,7 +98,8 @@ class DiskWriter {
   // Creates the file `name` in a folder for writing, always beside it under a temporary
   // name, so that a run killed outright leaves no partial file under a real name. An
   // existing entry of the name is refused when keep_existing is set, or when it is a
-  // folder or a read-only file; any other is replaced once the new file is complete.
+  // folder or (unless SetReplaceReadOnly) a read-only file; any other is replaced once
+  // the new file is complete.
   // 0, or 204.
   int32_t BeginFile(int32_t folder, const Text& name, bool keep_existing, NewFile& out, PendingFile& file);
   // Puts a finished, closed file in place: it takes its name; an existing entry of the
@@ -114,6 +115,9 @@ class DiskWriter {
     keep_existing_ = keep;
     skip_existing_ = skip;
   }
+  // An existing read-only file is replaced like any other: it is set aside untouched
+  // (its read-only state with it), so that undoing the run puts it back exactly.
+  void SetReplaceReadOnly(bool replace) { replace_read_only_ = replace; }
   // A folder item: its folder made with the missing ones above it, and its attributes
   // set. 0, or 240 for a refused name or a link on the way; a folder that cannot be
   // made is no error here (the items inside it fail when they are written).
@@ -234,6 +238,7 @@ class DiskWriter {
   ItemNaming naming_;
   bool keep_existing_ = false;
   bool skip_existing_ = false;
+  bool replace_read_only_ = false;
   bool make_missing_folders_ = false;
   uint32_t skipped_existing_ = 0;
   uint32_t other_spelling_ = 0;

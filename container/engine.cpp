@@ -195,6 +195,7 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
   naming.user = options->name_mapper_user;
   disk.SetNaming(naming);
   disk.SetExisting(options->keep_existing, options->skip_existing);
+  disk.SetReplaceReadOnly(options->replace_read_only);
   disk.SetFolderNotMade(options->folder_not_made, options->folder_not_made_user);
   disk.SetKeptAside(options->kept_aside, options->kept_aside_user);
   disk.SetOtherSpelling(options->other_spelling, options->other_spelling_user);

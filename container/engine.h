@@ -41,6 +41,9 @@ struct ExtractOptions {
   ItemAction action = ItemAction::kExtract;
   bool keep_existing = false;  // refuse (204) instead of replacing an existing file
   bool skip_existing = false;  // leave an existing file as it is and go on
+  // Replace an existing read-only file too (it is set aside as it is, and put back as
+  // it was when the run is undone); otherwise it fails the run (204).
+  bool replace_read_only = false;
   // Verifying only: an item whose name extraction would refuse is reported to the
   // observer as refused and the run goes on through every item; it ends with 240.
   bool go_on_after_refused_names = false;

@@ -38,7 +38,9 @@ _qef() {
       options="-o --output --cipher --compression --jobs --stub --windows --info --link --disclaimer --picture
                --sign-pkcs12 --sign-password-file --timestamp --exclude --exclude-from --dereference -v --verbose
                $common" ;;
-    extract) options="-C --directory --keep-existing --skip-existing --salvage -v --verbose --threads $common" ;;
+    extract)
+      options="-C --directory --keep-existing --skip-existing --overwrite-read-only --salvage -v --verbose --threads
+               $common" ;;
     list) options="--json --threads $common" ;;
     test) options="--threads $common" ;;
     info) options="--codepage --help" ;;

@@ -684,6 +684,46 @@ TEST_F(Tool, KeepExistingLeavesFilesAsTheyAre) {
   EXPECT_EQ(TakeSnapshot(dir_.Sub("t/src/")), TakeSnapshot(dir_.Sub("src/")));
 }
 
+// --overwrite-read-only replaces a read-only file with the archive's; a run that fails
+// after it did puts the file back exactly (content, time, read-only state).
+TEST_F(Tool, OverwriteReadOnlyReplacesAndIsUndoneExactly) {
+  WriteFileBytes(dir_.Sub("data.txt"), "payload");
+  PropertyList content;
+  Value docs = FileItem("", "docs", dir_.Sub("data.txt"));
+  docs.GetFsItem()->PutByte(kItemKind, 1, 1);
+  content.Append(docs);
+  content.Append(FileItem("docs/", "report.pdf", dir_.Sub("data.txt")));
+  content.Append(FileItem("docs/", "z-later.txt", dir_.Sub("data.txt")));
+  ASSERT_EQ(WriteContainer(dir_.Sub("a.qef"), Text(kPassword), content, PackOptions()), 0);
+  FileInfo read_only;
+  read_only.attributes = kAttrReadOnly;
+  read_only.has_written = true;
+  read_only.written = kWrittenTime;
+  for (const char* target : {"t1/", "t2/"}) {
+    ASSERT_EQ(CreateFolder(dir_.Sub((std::string(target) + "docs/").c_str())), 0);
+    Text old = dir_.Sub((std::string(target) + "docs/report.pdf").c_str());
+    WriteFileBytes(old, "old");
+    ASSERT_EQ(ApplyFileInformation(old, read_only), 0);
+  }
+  ASSERT_EQ(CreateFolder(dir_.Sub("t2/docs/z-later.txt/")), 0);  // fails the run after the replacement
+  test::Snapshot before = TakeSnapshot(dir_.Sub("t2/"));
+
+  std::string pw = At("pw.txt");
+  RunResult r = Qef({"extract", At("a.qef"), "-C", At("t1"), "--overwrite-read-only", "--password-file", pw});
+  EXPECT_EQ(r.status, 0) << r.err;
+  test::Snapshot after = TakeSnapshot(dir_.Sub("t1/"));
+  EXPECT_EQ(after["docs/report.pdf"].content, "payload");
+  EXPECT_FALSE(after["docs/report.pdf"].read_only);
+  r = Qef({"extract", At("a.qef"), "-C", At("t2"), "--overwrite-read-only", "--password-file", pw});
+  EXPECT_TRUE(OneErrorLine(r, kCannotOpen));
+  EXPECT_TRUE(Contains(r.err, "docs/z-later.txt: a folder is in the way")) << r.err;
+  EXPECT_EQ(TakeSnapshot(dir_.Sub("t2/")), before);
+  for (const char* other : {"--keep-existing", "--skip-existing"})
+    EXPECT_EQ(
+        Qef({"extract", At("a.qef"), "-C", At("t3"), "--overwrite-read-only", other, "--password-file", pw}).status, 2)
+        << other;
+}
+
 // A failed extraction names the item, what could not be done and, where the system
 // gave one, its reason; the code stays 204 and the target is left as it was.
 TEST_F(Tool, ExtractFailuresNameTheItemAndWhy) {
@@ -727,7 +767,8 @@ TEST_F(Tool, ExtractFailuresNameTheItemAndWhy) {
          ApplyFileInformation(Text::Concat(t, "docs/report.pdf"), read_only);
        },
        "",
-       "qef: docs/report.pdf: the file exists and is read-only (--skip-existing leaves existing files as they are)"},
+       "qef: docs/report.pdf: the file exists and is read-only (--overwrite-read-only replaces it, --skip-existing "
+       "leaves existing files as they are)"},
       {"--keep-existing", "a.qef",
        [](const Text& t) {
          CreateFolder(Text::Concat(t, "docs/"));
