@@ -467,8 +467,11 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
   // A folder the tool chose is made by this run: nobody can put a link in its place
   // while the password is asked for.
   options.new_target = own_folder;
+  // The tally counts every file item read; what was left as it was is taken off it.
   uint32_t skipped = 0;
+  uint64_t skipped_bytes = 0;
   options.skipped_existing = &skipped;
+  options.skipped_bytes = &skipped_bytes;
   options.observer = &NoteExtracted;
   options.observer_user = &extracted;
   FoldersNotMade not_made;
@@ -509,6 +512,7 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
       Warn(Text::Concat(Escaped(path, false), ": damaged (it does not match its checksum); not extracted"));
     if (q.salvage && r != kOk && r != kCancelled && !placed.path.IsEmpty()) {
       tally.files -= skipped;
+      tally.bytes -= skipped_bytes;
       Text salvaged;
       salvaged.Format("Salvaged %s %s %s", tally.Describe().Str(), placed.folder ? "into" : "as",
                       Escaped(placed.path, false).Str());
@@ -519,7 +523,8 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
     if (!own_folder) WarnOfLeftovers(FoldersOnDisk(target, extracted.folders, q.common.page), kept.paths);
   });
   if (status == kExitOk) {
-    tally.files -= skipped;  // the tally counts every file item read
+    tally.files -= skipped;
+    tally.bytes -= skipped_bytes;
     tally.folders -= not_made.count;
     Text summary;
     summary.Format("Extracted %s %s %s", tally.Describe().Str(), placed.folder ? "into" : "as",

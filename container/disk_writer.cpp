@@ -421,6 +421,7 @@ int32_t DiskWriter::BeginFileItem(const ItemHeader& item, bool& skipped) {
   if (r == 0) r = BeginFile(at, leaf, keep_existing_ || skip_existing_, out_, pending_);
   if (r == kCannotOpen && why_ == kExistsAndKept && skip_existing_) {
     ++skipped_existing_;
+    skipped_existing_bytes_ += item.size;
     skipped = true;
     return 0;
   }

@@ -141,6 +141,8 @@ class DiskWriter {
   uint32_t SkippedExisting() const { return skipped_existing_; }
   // Files this run made that a later item replaced under another spelling.
   uint32_t ReplacedUnderOtherSpelling() const { return other_spelling_; }
+  // The bytes of the items whose files were left as they were.
+  uint64_t SkippedExistingBytes() const { return skipped_existing_bytes_; }
   void SetFolderNotMade(FolderNotMade tell, void* user) {
     folder_not_made_ = tell;
     folder_not_made_user_ = user;
@@ -244,6 +246,7 @@ class DiskWriter {
   uint32_t other_spelling_ = 0;
   SpellingReplaced other_spelling_told_ = nullptr;
   void* other_spelling_user_ = nullptr;
+  uint64_t skipped_existing_bytes_ = 0;
   FolderNotMade folder_not_made_ = nullptr;
   void* folder_not_made_user_ = nullptr;
   KeptAside kept_aside_ = nullptr;

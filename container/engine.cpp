@@ -248,6 +248,7 @@ int32_t ExtractContainer(ExtractEngine& engine, const Text& container_path, cons
   if (options->skipped_existing != nullptr) *options->skipped_existing = disk.SkippedExisting();
   if (options->replaced_other_spelling != nullptr)
     *options->replaced_other_spelling = disk.ReplacedUnderOtherSpelling();
+  if (options->skipped_bytes != nullptr) *options->skipped_bytes = disk.SkippedExistingBytes();
   if (r != 0 && error.code != r) {
     // The context belongs to another failure than the one that ended the run.
     error.Clear();

@@ -48,6 +48,7 @@ struct ExtractOptions {
   // observer as refused and the run goes on through every item; it ends with 240.
   bool go_on_after_refused_names = false;
   uint32_t* skipped_existing = nullptr;  // when given: how many files were left so
+  uint64_t* skipped_bytes = nullptr;     // when given: the sizes of their items, summed
   int32_t decode_threads = 1;            // 2 or more: a second thread reads and decodes ahead
   ItemObserver observer = nullptr;
   void* observer_user = nullptr;
