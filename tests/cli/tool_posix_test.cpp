@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -254,6 +255,75 @@ TEST_F(ToolPosix, ProgressBarOnATerminalUnlessQuiet) {
       EXPECT_EQ(out, "");
     }
   }
+}
+
+// The bar follows the terminal's width as it changes: a run held in the middle of a
+// file has its terminal made narrower, as a user drags the window (the size set on the
+// terminal, and SIGWINCH, which a terminal sends its foreground job); every line it
+// draws from then on fits the new width.
+TEST_F(ToolPosix, ProgressBarFollowsAResizedTerminal) {
+  ASSERT_EQ(CreateFolder(dir_.Sub("src/")), 0);
+  test::WriteFileBytes(dir_.Sub("src/big.bin"), std::string(3u << 20, 'b'));
+  std::string pw = At("pw.txt");
+  ASSERT_EQ(test::RunProgram(test::BuiltPath(QEF_TOOL_PATH),
+                             {"pack", At("src"), "-o", At("a.qef"), "--compression", "store", "--password-file", pw})
+                .status,
+            0);
+  const unsigned short kWide = 120, kNarrow = 30;
+  int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  ASSERT_TRUE(grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+  struct winsize size = {};
+  size.ws_col = kWide;
+  size.ws_row = 24;
+  ASSERT_EQ(ioctl(terminal, TIOCSWINSZ, &size), 0);
+  int other_end = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+  ASSERT_GE(other_end, 0);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&files, other_end, 2);
+  pid_t pid = StartTool({"extract", At("a.qef"), "-C", At("t"), "--password-file", pw}, &files, "file-data");
+  posix_spawn_file_actions_destroy(&files);
+  close(other_end);
+  ASSERT_NE(pid, 0);
+  ASSERT_TRUE(WaitForHold(pid)) << "the run ended before it reached a file's data";
+
+  // What the run drew before it stopped, read without waiting for more.
+  auto read_all = [&](bool wait) {
+    std::string drawn;
+    char buffer[4096];
+    for (;;) {
+      if (!wait) {
+        struct pollfd ready = {terminal, POLLIN, 0};
+        if (poll(&ready, 1, 0) <= 0) break;
+      }
+      ssize_t n = read(terminal, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      drawn.append(buffer, static_cast<size_t>(n));
+    }
+    return drawn;
+  };
+  std::string before = read_all(false);
+  size.ws_col = kNarrow;
+  ASSERT_EQ(ioctl(terminal, TIOCSWINSZ, &size), 0);
+  kill(pid, SIGWINCH);
+  kill(pid, SIGCONT);
+  std::string after = read_all(true);  // until the program has closed its end
+  close(terminal);
+  EXPECT_EQ(WaitFor(pid), 0) << before << after;
+
+  size_t widest = 0, start = 0;
+  for (size_t end; (end = before.find_first_of("\r\n", start + 1)) != std::string::npos; start = end)
+    widest = std::max(widest, end - start - 1);
+  widest = std::max(widest, before.size() - start - 1);
+  EXPECT_GE(widest, kNarrow) << "drawn wide before the resize: " << before;
+  EXPECT_TRUE(Contains(after, "\r100% ")) << after;
+  start = 0;
+  for (size_t end; (end = after.find_first_of("\r\n", start + 1)) != std::string::npos; start = end)
+    EXPECT_LT(end - start - 1, kNarrow) << after.substr(start, end - start);
 }
 
 // Output that cannot be written fails the run, with a message, also when the work
