@@ -519,8 +519,12 @@ int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
       Say(q.common.quiet, salvaged);
     }
     for (const Text& line : kept.lines) Warn(line);
-    // A folder the run made new holds nothing another run left.
-    if (!own_folder) WarnOfLeftovers(FoldersOnDisk(target, extracted.folders, q.common.page), kept.paths);
+    // A folder the run made new holds nothing another run left; beside the archive,
+    // an earlier run without a target may have left the folder it wrote into.
+    if (!own_folder)
+      WarnOfLeftovers(FoldersOnDisk(target, extracted.folders, q.common.page), kept.paths);
+    else
+      WarnOfLeftovers({parent}, {target});
   });
   if (status == kExitOk) {
     tally.files -= skipped;

@@ -80,6 +80,20 @@ void WarnOfLeftovers(const std::vector<Text>& folders, const std::vector<Text>& 
         "only copy: once no qef run is using the folder, delete them");
   if (originals != 0)
     Warn("files with .orig in their name are originals: put them back as said above, never delete them unread");
+  // An extraction without a target writes into a folder of a temporary name; stopped,
+  // it leaves that folder with what it had extracted, all of it new.
+  for (const Text& folder : folders) {
+    for (const Text& name : FindTemporaryFiles(folder, true)) {
+      Text full = AddTrailingSeparator(Text::Concat(folder, name));
+      bool known = false;
+      for (const Text& t : told) known = known || t.Equals(full.Str());
+      if (!known)
+        Warn(Text::Concat(Escaped(full, false),
+                          " was left by a qef extraction that was stopped or is still going on: a new folder it was "
+                          "extracting into, holding nothing but what it extracted; once no qef run is using it, "
+                          "delete it"));
+    }
+  }
 }
 
 void Say(bool quiet, const Text& line) {

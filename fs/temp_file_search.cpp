@@ -9,14 +9,16 @@
 
 namespace qef {
 
-std::vector<Text> FindTemporaryFiles(const Text& folder) {
+std::vector<Text> FindTemporaryFiles(const Text& folder, bool folders) {
   std::vector<std::string> found;
   FolderSearch search;
   if (search.Open(folder)) {
     Text name;
     bool is_folder = false, is_link = false;
-    while (search.Next(name, is_folder, is_link))
-      if (!is_folder && IsTemporaryName(name)) found.push_back(name.Str());
+    while (search.Next(name, is_folder, is_link)) {
+      bool wanted = folders ? is_folder && !is_link : !is_folder;
+      if (wanted && IsTemporaryName(name)) found.push_back(name.Str());
+    }
   }
   std::sort(found.begin(), found.end());
   std::vector<Text> names;

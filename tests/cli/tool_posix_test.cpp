@@ -727,6 +727,23 @@ TEST_F(ToolPosix, FilesLeftByAKilledRunAreNamedByTheNext) {
     EXPECT_TRUE(Contains(r.err, At("t/big/") + name.Str() + " was left by a qef run")) << r.err;
   EXPECT_EQ(FindTemporaryFiles(dir_.Sub("t/big/")).size(), left.size());
   EXPECT_EQ(test::ReadFileBytes(dir_.Sub("t/big/x.txt")), "x");
+
+  // Without -C the run writes into a folder of a temporary name beside the archive;
+  // killed, it leaves that folder, which the next run there names and leaves alone.
+  ASSERT_TRUE(KillWhenHeld({"extract", At("big.qef"), "--password-file", pw}, "file-data"))
+      << "the run ended before it reached the file's data";
+  std::vector<Text> folders = FindTemporaryFiles(dir_.Path(), true);
+  ASSERT_EQ(folders.size(), 1u);
+  ASSERT_EQ(CreateFolder(dir_.Sub("next/")), 0);
+  ASSERT_EQ(test::RunProgram(tool, {"pack", At("small/big"), "-o", At("next/s.qef"), "--password-file", pw}).status, 0);
+  r = test::RunProgram(tool, {"extract", At("next/s.qef"), "--password-file", pw});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(Contains(r.err, "was left by a qef")) << "another folder's leftovers: " << r.err;
+  ASSERT_EQ(test::RunProgram(tool, {"pack", At("small/big"), "-o", At("s.qef"), "--password-file", pw}).status, 0);
+  r = test::RunProgram(tool, {"extract", At("s.qef"), "--password-file", pw});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(r.err, At(folders[0].Str()) + "/ was left by a qef extraction")) << r.err;
+  EXPECT_EQ(FindTemporaryFiles(dir_.Path(), true).size(), 1u);
 }
 
 // Everything the terminal shows within `ms` milliseconds.

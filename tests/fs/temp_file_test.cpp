@@ -113,7 +113,8 @@ TEST(TemporaryName, KnowsOnlyTheNamesRunsWriteAsideUnder) {
 
 TEST(TemporaryName, FilesAreFoundInOneFolderOnly) {
   TempDir dir;
-  ASSERT_EQ(CreateFolder(dir.Sub("sub/~qef-0123456789abcdef-2.tmp/")), 0);  // a folder is no leftover
+  ASSERT_EQ(CreateFolder(dir.Sub("sub/")), 0);
+  ASSERT_EQ(CreateFolder(dir.Sub("~qef-0123456789abcdef-2.tmp/")), 0);  // found only as a folder
   for (const char* name :
        {"~qef-0123456789abcdef-1.tmp", "~qef-00000000000000ff-0.tmp", "keep.txt", "sub/~qef-0123456789abcdef-3.tmp"})
     ASSERT_TRUE(WriteFileBytes(dir.Sub(name), "x"));
@@ -122,6 +123,9 @@ TEST(TemporaryName, FilesAreFoundInOneFolderOnly) {
   EXPECT_STREQ(found[0].Str(), "~qef-00000000000000ff-0.tmp");
   EXPECT_STREQ(found[1].Str(), "~qef-0123456789abcdef-1.tmp");
   EXPECT_TRUE(FindTemporaryFiles(dir.Sub("missing/")).empty());
+  found = FindTemporaryFiles(dir.Path(), true);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_STREQ(found[0].Str(), "~qef-0123456789abcdef-2.tmp");
 }
 
 }  // namespace
