@@ -263,23 +263,28 @@ int32_t DiskWriter::ApplyToFolder(int32_t folder, const FileInfo& info) {
 // keep every removal to what this run made.
 Text DiskWriter::TemporaryName() { return names_.Next(); }
 
+const char* DiskWriter::Refusal(const EntryInfo& old, bool keep_existing) const {
+  bool ours = old.kind == EntryInfo::kFile && made_files_.count({old.id.volume, old.id.index}) != 0;
+  if (keep_existing && !ours) return kExistsAndKept;
+  if (old.kind == EntryInfo::kFolder) return "a folder is in the way";
+  if (old.read_only && !ours && !replace_read_only_) return "the file exists and is read-only";
+  return nullptr;
+}
+
 int32_t DiskWriter::BeginFile(int32_t folder, const Text& name, bool keep_existing, NewFile& out, PendingFile& file) {
   int32_t code = 0;
   Folder* at = Hold(folder, code);
   if (at == nullptr) return code;
   file.folder = folder;
   file.name = name;
-  // A folder is never replaced, nor, unless asked, a file its owner made read-only;
-  // anything else (a link too: it is renamed, never followed) gets its new content
-  // beside it. A file
-  // this run wrote is no existing file: the same name stored twice ends with the later
-  // copy, as in any run.
-  EntryInfo old = at->Inspect(name);
-  if (old.kind != EntryInfo::kMissing) {
-    bool ours = old.kind == EntryInfo::kFile && made_files_.count({old.id.volume, old.id.index}) != 0;
-    if (keep_existing && !ours) return Note(kCannotOpen, kExistsAndKept);
-    if (old.kind == EntryInfo::kFolder) return Note(kCannotOpen, "a folder is in the way");
-    if (old.read_only && !ours && !replace_read_only_) return Note(kCannotOpen, "the file exists and is read-only");
+  // Whether an existing file is kept decides whether the data is written at all, so
+  // only then is the name looked at first. Otherwise the new file takes its name in a
+  // rename that never replaces, and PlaceFile decides about what has the name then,
+  // by the same rule; most names are free, and a free name costs no look.
+  if (keep_existing) {
+    EntryInfo old = at->Inspect(name);
+    const char* refused = old.kind != EntryInfo::kMissing ? Refusal(old, true) : nullptr;
+    if (refused != nullptr) return Note(kCannotOpen, refused);
   }
   file.written = TemporaryName();
   bool exists = false;
@@ -303,12 +308,10 @@ int32_t DiskWriter::PlaceFile(const PendingFile& file) {
   }
   EntryInfo old = at->Inspect(file.name);
   if (old.kind == EntryInfo::kMissing) return Note(kCannotOpen, "cannot create the file", LastNativeError());
-  // Only a file that was there before the run is kept; one this run wrote is replaced
-  // by the later copy of its name.
   auto made = old.kind == EntryInfo::kFile ? made_files_.find({old.id.volume, old.id.index}) : made_files_.end();
   bool ours = made != made_files_.end();
-  if ((keep_existing_ || skip_existing_) && !ours) return Note(kCannotOpen, kExistsAndKept);
-  if (old.kind == EntryInfo::kFolder) return Note(kCannotOpen, "a folder is in the way");
+  const char* refused = Refusal(old, keep_existing_ || skip_existing_);
+  if (refused != nullptr) return Note(kCannotOpen, refused);
   // On a volume that does not tell case apart the old entry may be spelled otherwise
   // than the item: it keeps its own name aside and when it is put back.
   Text old_name = at->SpelledName(file.name);
@@ -324,7 +327,13 @@ int32_t DiskWriter::PlaceFile(const PendingFile& file) {
   // the old one back.
   size_t replaced = changes_.size();
   changes_.push_back(Change{kReplacedFile, file.folder, file.name, file.id, backup, at->Inspect(backup).id, old_name});
-  if (!at->Rename(file.written, file.name)) return Note(kCannotOpen, "cannot replace the file", LastNativeError());
+  if (!at->Rename(file.written, file.name)) {
+    // The old file goes back at once: a run that keeps what did extract would
+    // otherwise remove it on Commit.
+    int32_t native = LastNativeError();
+    if (at->Rename(backup, old_name)) changes_.pop_back();
+    return Note(kCannotOpen, "cannot replace the file", native);
+  }
   if (ours) {
     // The system found the file this run placed under another path when it was asked
     // for this one: both paths name one file here, and only the later item's is kept.
@@ -446,9 +455,25 @@ int32_t DiskWriter::EndFileItem(const ItemHeader& item, int32_t r) {
     if (at != nullptr) at->Remove(pending_.written, pending_.id);
     return r;
   }
-  if (out_.Finish(FileInfoFromList(item.info)) != 0)
-    return ItemFailed(Note(kShortWrite, "cannot write the file", out_.NativeError()), item_path_);
-  if (PlaceFile(pending_) != 0) return ItemFailed(kCannotOpen, item_path_);
+  // The file takes its name as it is finished when the name is free; otherwise
+  // PlaceFile sees to the name once the file is closed.
+  int32_t code = 0;
+  Folder* at = Hold(pending_.folder, code);
+  bool placed = false;
+  int32_t finished = at != nullptr ? out_.FinishAs(FileInfoFromList(item.info), *at, pending_.name, placed)
+                                   : out_.Finish(FileInfoFromList(item.info));
+  if (finished != 0) return ItemFailed(Note(kShortWrite, "cannot write the file", out_.NativeError()), item_path_);
+  if (placed) {
+    changes_[pending_.change].name = pending_.name;
+    return 0;
+  }
+  if (PlaceFile(pending_) != 0) {
+    // Kept by no run, not even one that keeps the files that did extract.
+    int32_t r = ItemFailed(kCannotOpen, item_path_);
+    at = Hold(pending_.folder, code);
+    if (at != nullptr) at->Remove(pending_.written, pending_.id);
+    return r;
+  }
   return 0;
 }
 

@@ -97,14 +97,14 @@ class DiskWriter {
 
   // Creates the file `name` in a folder for writing, always beside it under a temporary
   // name, so that a run killed outright leaves no partial file under a real name. An
-  // existing entry of the name is refused when keep_existing is set, or when it is a
-  // folder or (unless SetReplaceReadOnly) a read-only file; any other is replaced once
-  // the new file is complete.
-  // 0, or 204.
+  // existing entry of the name is refused when keep_existing is set (here, before
+  // anything is written), or when it is a folder or (unless SetReplaceReadOnly) a
+  // read-only file (here with keep_existing, otherwise when the file is placed); any
+  // other is replaced once the new file is complete. 0, or 204.
   int32_t BeginFile(int32_t folder, const Text& name, bool keep_existing, NewFile& out, PendingFile& file);
   // Puts a finished, closed file in place: it takes its name; an existing entry of the
-  // name is first renamed aside under a name that keeps its own (removed on Commit).
-  // 0, or 204.
+  // name that may be replaced is first renamed aside under a name that keeps its own
+  // (removed on Commit). 0, or 204.
   int32_t PlaceFile(const PendingFile& file);
 
   // ---- items, as an item reader yields them ----
@@ -210,6 +210,12 @@ class DiskWriter {
   // entry for a folder (a hash of the paths, growing with the folders).
   int32_t Known(const Text& key) const;
   void Index(int32_t folder);
+  // Why an existing entry may not give its name to the item's file, or null when it
+  // may: a folder never does, nor a file that was there before the run when existing
+  // files are kept, or that its owner made read-only (unless SetReplaceReadOnly). A
+  // file this run wrote is no
+  // existing file: the same name stored twice ends with the later copy, as in any run.
+  const char* Refusal(const EntryInfo& old, bool keep_existing) const;
   // A name beside the item's files that no stored name can foresee.
   Text TemporaryName();
   void Undo(const Change& change);

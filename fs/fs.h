@@ -163,6 +163,12 @@ class NewFile {
   // kShortWrite when closing fails; a time or an attribute the system refuses is not
   // reported.
   int32_t Finish(const FileInfo& info);
+  // Finish for a file created inside `folder` under a name of its own, that then takes
+  // the name `name` there, before it is closed, when nothing has that name yet (a
+  // link's included): `placed` says whether it did. On Windows the rename goes
+  // through the open file, where a rename by name would open it once more. Not
+  // placed, the file is closed under its first name.
+  int32_t FinishAs(const FileInfo& info, const Folder& folder, const Text& name, bool& placed);
   // Closes without setting anything: 0, or kShortWrite.
   int32_t Close();
   // The system's error number of the last call that failed (Create, Write, Close),
@@ -170,11 +176,13 @@ class NewFile {
   int32_t NativeError() const { return native_; }
 
  private:
-  int32_t Create(const SystemPath& system, const Text& path, bool& exists);
+  int32_t Create(const SystemPath& system, const Text& path, const uint64_t* volume, bool& exists);
   intptr_t handle_ = -1;
   Text path_;
+  Text name_;  // its name inside the folder it was created in
   FileId id_;
-  uint32_t mode_ = 0;  // POSIX: the permission bits it was created with
+  bool can_rename_ = false;  // Windows: opened with the right to rename it through the handle
+  uint32_t mode_ = 0;        // POSIX: the permission bits it was created with
   int32_t native_ = 0;
 };
 

@@ -284,6 +284,7 @@ int32_t NewFile::Create(const Text& path, bool& exists) {
   }
   handle_ = fd;
   path_ = path;
+  name_ = Text();
   return 0;
 }
 
@@ -298,6 +299,7 @@ int32_t NewFile::Create(const Folder& folder, const Text& name, bool& exists) {
   }
   handle_ = fd;
   path_ = Text::Concat(folder.Path(), name);
+  name_ = name;
   return 0;
 }
 
@@ -327,6 +329,15 @@ int32_t NewFile::Finish(const FileInfo& info) {
     if (wanted != mode_) ::fchmod(fd, wanted);
   }
   return Close();
+}
+
+// The rename is relative to the held folder's descriptor; whether it comes before or
+// after the close costs nothing here.
+int32_t NewFile::FinishAs(const FileInfo& info, const Folder& folder, const Text& name, bool& placed) {
+  placed = false;
+  int32_t r = Finish(info);
+  if (r == 0 && !name_.IsEmpty()) placed = folder.Rename(name_, name);
+  return r;
 }
 
 int32_t NewFile::Close() {

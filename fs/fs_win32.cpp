@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <ntsecapi.h>
+#include <winternl.h>
 
 #include <cstring>
 
@@ -343,25 +344,53 @@ const DWORD kHoldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 const DWORD kAllSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 const DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 
-FileId IdOf(const BY_HANDLE_FILE_INFORMATION& info) {
+// What an open entry is: its identity and its attribute word.
+struct Facts {
   FileId id;
-  id.volume = info.dwVolumeSerialNumber;
-  id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  return id;
+  DWORD attributes = 0;
+};
+
+// The facts of an open entry. Inside a held folder the volume is the folder's (`volume`
+// given): a volume mounted on a folder is a reparse point, which is never followed,
+// so an entry found through the folder lives on the folder's own volume. Then only the
+// file index is asked for, and the attributes, which the system answers from the open
+// file alone; GetFileInformationByHandle also asks for the volume's serial number,
+// which under Wine is a round trip to its volume manager costing more than the open
+// itself. Without `volume` (a folder the user named) it is asked for once.
+bool FactsOf(HANDLE h, const uint64_t* volume, bool with_attributes, Facts& facts) {
+  if (volume == nullptr) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info)) return false;
+    facts.id.volume = info.dwVolumeSerialNumber;
+    facts.id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    facts.attributes = info.dwFileAttributes;
+    return true;
+  }
+  IO_STATUS_BLOCK io;
+  LARGE_INTEGER index;  // FILE_INTERNAL_INFORMATION: the same number as nFileIndex
+  if (NtQueryInformationFile(h, &io, &index, sizeof index, FileInternalInformation) < 0) return false;
+  facts.id.volume = *volume;
+  facts.id.index = static_cast<uint64_t>(index.QuadPart);
+  if (!with_attributes) return true;
+  FILE_ATTRIBUTE_TAG_INFO tag;
+  if (!GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag)) return false;
+  facts.attributes = tag.FileAttributes;
+  return true;
 }
 
 HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
 // Opens what the path names (with `flags`, a reparse point itself rather than what it
-// leads to) and reads its identity and attributes. INVALID_HANDLE_VALUE on failure.
-HANDLE OpenEntry(const SystemPath& path, DWORD access, DWORD sharing, DWORD flags, BY_HANDLE_FILE_INFORMATION& info) {
+// leads to) and reads its facts (see FactsOf). INVALID_HANDLE_VALUE on failure.
+HANDLE OpenEntry(const SystemPath& path, DWORD access, DWORD sharing, DWORD flags, const uint64_t* volume,
+                 Facts& facts) {
   if (!path.Ok()) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return INVALID_HANDLE_VALUE;
   }
   HANDLE h =
       CreateFileW(path.W(), access, sharing, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
-  if (h != INVALID_HANDLE_VALUE && !GetFileInformationByHandle(h, &info)) {
+  if (h != INVALID_HANDLE_VALUE && !FactsOf(h, volume, true, facts)) {
     CloseHandle(h);
     h = INVALID_HANDLE_VALUE;
   }
@@ -369,10 +398,10 @@ HANDLE OpenEntry(const SystemPath& path, DWORD access, DWORD sharing, DWORD flag
 }
 
 // A folder to hold, with the right to set its attributes where the caller has it.
-HANDLE OpenFolderToHold(const SystemPath& path, DWORD flags, BY_HANDLE_FILE_INFORMATION& info) {
-  HANDLE h = OpenEntry(path, kFolderAccess | FILE_WRITE_ATTRIBUTES, kHoldSharing, flags, info);
+HANDLE OpenFolderToHold(const SystemPath& path, DWORD flags, const uint64_t* volume, Facts& facts) {
+  HANDLE h = OpenEntry(path, kFolderAccess | FILE_WRITE_ATTRIBUTES, kHoldSharing, flags, volume, facts);
   if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
-    h = OpenEntry(path, kFolderAccess, kHoldSharing, flags, info);
+    h = OpenEntry(path, kFolderAccess, kHoldSharing, flags, volume, facts);
   return h;
 }
 
@@ -406,17 +435,17 @@ bool FinalPath(HANDLE h, SystemPath& path) {
 int32_t Folder::Open(const Text& path) {
   Close();
   SystemPath given(StripTrailingSeparator(path));
-  BY_HANDLE_FILE_INFORMATION info;
-  HANDLE h = OpenFolderToHold(given, 0, info);
+  Facts facts;
+  HANDLE h = OpenFolderToHold(given, 0, nullptr, facts);
   if (h == INVALID_HANDLE_VALUE) return kTargetMissing;
   system_ = new SystemPath;
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || !FinalPath(h, *system_)) {
+  if ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || !FinalPath(h, *system_)) {
     CloseHandle(h);
     Close();
     return kTargetMissing;
   }
   handle_ = reinterpret_cast<intptr_t>(h);
-  id_ = IdOf(info);
+  id_ = facts.id;
   path_ = AddTrailingSeparator(path);
   return 0;
 }
@@ -426,10 +455,13 @@ int32_t Folder::OpenIn(const Folder& parent, const Text& name) {
   if (!parent.IsOpen()) return kCannotOpen;
   Text path = Text::Concat(parent.path_, name);
   system_ = new SystemPath(*parent.system_, name);
-  BY_HANDLE_FILE_INFORMATION info;
-  HANDLE h = OpenFolderToHold(*system_, FILE_FLAG_OPEN_REPARSE_POINT, info);
+  Facts facts;
+  HANDLE h = OpenFolderToHold(*system_, FILE_FLAG_OPEN_REPARSE_POINT, &parent.id_.volume, facts);
   if (h == INVALID_HANDLE_VALUE) {
+    // The open takes a link itself, so a name it does not find is not there at all.
+    bool missing = GetLastError() == ERROR_FILE_NOT_FOUND;
     Close();
+    if (missing) return kFolderMissing;
     switch (parent.Inspect(name).kind) {
       case EntryInfo::kMissing: return kFolderMissing;
       case EntryInfo::kLink: return kUnsafeName;
@@ -437,9 +469,9 @@ int32_t Folder::OpenIn(const Folder& parent, const Text& name) {
     }
   }
   int32_t r = 0;
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+  if ((facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
     r = kUnsafeName;
-  else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+  else if ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
     r = kCannotOpen;
   if (r != 0) {
     CloseHandle(h);
@@ -447,7 +479,7 @@ int32_t Folder::OpenIn(const Folder& parent, const Text& name) {
     return r;
   }
   handle_ = reinterpret_cast<intptr_t>(h);
-  id_ = IdOf(info);
+  id_ = facts.id;
   path_ = AddTrailingSeparator(path);
   return 0;
 }
@@ -464,14 +496,14 @@ EntryInfo Folder::Inspect(const Text& name) const {
   EntryInfo entry;
   if (handle_ == -1) return entry;
   SystemPath path(*system_, name);
-  BY_HANDLE_FILE_INFORMATION info;
-  HANDLE h = OpenEntry(path, FILE_READ_ATTRIBUTES, kAllSharing, FILE_FLAG_OPEN_REPARSE_POINT, info);
+  Facts facts;
+  HANDLE h = OpenEntry(path, FILE_READ_ATTRIBUTES, kAllSharing, FILE_FLAG_OPEN_REPARSE_POINT, &id_.volume, facts);
   DWORD a = kNoAttributes;
   if (h != INVALID_HANDLE_VALUE) {
     CloseHandle(h);
-    a = info.dwFileAttributes;
-    entry.id = IdOf(info);
-  } else {
+    a = facts.attributes;
+    entry.id = facts.id;
+  } else if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND) {
     a = AttributesOf(path);  // in use in a way that refuses even this open: no identity
   }
   if (a == kNoAttributes) return entry;
@@ -517,15 +549,15 @@ bool Folder::MoveTo(const Text& from, const Folder& destination, const Text& to)
 // one handle: nothing else can take the name in between.
 int32_t Folder::Remove(const Text& name, const FileId& id) const {
   if (handle_ == -1) return kCannotDeleteFile;
-  BY_HANDLE_FILE_INFORMATION info;
+  Facts facts;
   HANDLE h = OpenEntry(SystemPath(*system_, name), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kAllSharing,
-                       FILE_FLAG_OPEN_REPARSE_POINT, info);
+                       FILE_FLAG_OPEN_REPARSE_POINT, &id_.volume, facts);
   if (h == INVALID_HANDLE_VALUE) return kCannotDeleteFile;
   int32_t r = kCannotDeleteFile;
-  if (IdOf(info) == id) {
+  if (facts.id == id) {
     // A read-only file cannot be deleted: the attribute goes first, and comes back
     // when the deletion is refused after all.
-    DWORD a = info.dwFileAttributes;
+    DWORD a = facts.attributes;
     bool read_only = (a & FILE_ATTRIBUTE_READONLY) != 0;
     if (read_only) SetAttributes(h, (a & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) | FILE_ATTRIBUTE_NORMAL);
     FILE_DISPOSITION_INFO disposition = {};
@@ -549,32 +581,41 @@ int32_t Folder::ApplyInformation(const FileInfo& info) const {
 namespace {
 
 // CREATE_NEW refuses any name that is taken, a link's included; with
-// FILE_FLAG_OPEN_REPARSE_POINT a link could not be followed even if it did not.
-HANDLE CreateNew(const SystemPath& path, bool& exists, FileId& id) {
+// FILE_FLAG_OPEN_REPARSE_POINT a link could not be followed even if it did not. The
+// file is opened with the right to rename it too (`can_rename`), where the folder's
+// owner allows it: so it takes its own name without being opened again.
+HANDLE CreateNew(const SystemPath& path, const uint64_t* volume, bool& exists, FileId& id, bool& can_rename) {
   exists = false;
+  can_rename = false;
   if (!path.Ok()) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return INVALID_HANDLE_VALUE;
   }
-  HANDLE h = CreateFileW(path.W(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+  HANDLE h = CreateFileW(path.W(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, flags, nullptr);
+  can_rename = h != INVALID_HANDLE_VALUE;
+  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+    h = CreateFileW(path.W(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD e = GetLastError();
     exists = e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS;
     return h;
   }
-  BY_HANDLE_FILE_INFORMATION info;
-  id = GetFileInformationByHandle(h, &info) ? IdOf(info) : FileId();
+  Facts facts;
+  id = FactsOf(h, volume, false, facts) ? facts.id : FileId();
   return h;
 }
 
 }  // namespace
 
-int32_t NewFile::Create(const Text& path, bool& exists) { return Create(SystemPath(path), path, exists); }
+int32_t NewFile::Create(const Text& path, bool& exists) {
+  name_ = Text();
+  return Create(SystemPath(path), path, nullptr, exists);
+}
 
-int32_t NewFile::Create(const SystemPath& system, const Text& path, bool& exists) {
+int32_t NewFile::Create(const SystemPath& system, const Text& path, const uint64_t* volume, bool& exists) {
   Close();
-  HANDLE h = CreateNew(system, exists, id_);
+  HANDLE h = CreateNew(system, volume, exists, id_, can_rename_);
   if (h == INVALID_HANDLE_VALUE) {
     native_ = LastNativeError();
     return kCannotOpen;
@@ -589,7 +630,8 @@ int32_t NewFile::Create(const Folder& folder, const Text& name, bool& exists) {
   Close();
   exists = false;
   if (!folder.IsOpen()) return kCannotOpen;
-  return Create(SystemPath(*folder.system_, name), Text::Concat(folder.Path(), name), exists);
+  name_ = name;
+  return Create(SystemPath(*folder.system_, name), Text::Concat(folder.Path(), name), &folder.id_.volume, exists);
 }
 
 int32_t NewFile::Write(const void* data, uint32_t length) {
@@ -606,6 +648,13 @@ int32_t NewFile::Write(const void* data, uint32_t length) {
 }
 
 int32_t NewFile::Finish(const FileInfo& info) {
+  Folder none;  // not open: nothing is renamed
+  bool placed = false;
+  return FinishAs(info, none, Text(), placed);
+}
+
+int32_t NewFile::FinishAs(const FileInfo& info, const Folder& folder, const Text& name, bool& placed) {
+  placed = false;
   if (handle_ == -1) return kCannotOpen;
   // Times and attributes go through the open handle in one call: the file is not opened
   // again by name (each open is a round trip to the system, which adds up over many
@@ -619,6 +668,22 @@ int32_t NewFile::Finish(const FileInfo& info) {
   HANDLE h = reinterpret_cast<HANDLE>(handle_);
   bool done = SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic) != 0;
   if (!done) SetTimes(h, info);
+  // The file is renamed through its open handle, to the path of the name inside the
+  // held folder (the system makes the path its own, as it does for a rename by
+  // name), never replacing what has the name: ReplaceIfExists stays zero.
+  if (folder.IsOpen() && can_rename_ && done) {
+    SystemPath target(*folder.system_, name);
+    size_t bytes = target.Ok() ? target.length * sizeof(wchar_t) : 0;
+    size_t size = sizeof(FILE_RENAME_INFO) + bytes;
+    auto* rename = bytes != 0 ? static_cast<FILE_RENAME_INFO*>(HeapBlockAlloc(size)) : nullptr;
+    if (rename != nullptr) {
+      std::memset(rename, 0, size);
+      rename->FileNameLength = static_cast<DWORD>(bytes);
+      std::memcpy(rename->FileName, target.units, bytes);
+      placed = SetFileInformationByHandle(h, FileRenameInfo, rename, static_cast<DWORD>(size)) != 0;
+      HeapBlockFree(rename);
+    }
+  }
   int32_t r = Close();
   // A new file carries the archive attribute already: only other words need a call.
   if (r == 0 && !done && attributes != FILE_ATTRIBUTE_ARCHIVE) {
