@@ -58,7 +58,7 @@ int32_t DiskWriter::MakeTarget(const Text& name, bool must_make, int32_t failure
   int32_t code = 0;
   Folder* at = Hold(target_, code);
   if (at == nullptr) return failure;
-  int32_t index = at->MakeFolder(name) ? NoteMadeFolder(*at, target_, name, Text()) : -1;
+  int32_t index = at->MakeFolder(name) ? NoteMadeFolder(*at, target_, name, Text(), nullptr) : -1;
   if (index < 0 && must_make) return failure;
   auto folder = std::make_unique<Folder>();
   if (folder->OpenIn(*at, name) != 0) return failure;  // made by someone else, as a link
@@ -107,20 +107,27 @@ void DiskWriter::Index(int32_t folder) {
   link(folder);
 }
 
-int32_t DiskWriter::NoteMadeFolder(const Folder& parent_folder, int32_t parent, const Text& name, const Text& key) {
-  EntryInfo made = parent_folder.Inspect(name);
-  if (made.kind != EntryInfo::kFolder) return -1;  // already someone else's
+int32_t DiskWriter::NoteMadeFolder(const Folder& parent_folder, int32_t parent, const Text& name, const Text& key,
+                                   const FileId* opened) {
+  FileId id;
+  if (opened != nullptr) {
+    id = *opened;
+  } else {
+    EntryInfo made = parent_folder.Inspect(name);
+    if (made.kind != EntryInfo::kFolder) return -1;  // already someone else's
+    id = made.id;
+  }
   FolderEntry entry;
   entry.parent = parent;
   entry.name = name;
-  entry.id = made.id;
+  entry.id = id;
   entry.key = key;
   entry.made = true;
   folders_.push_back(std::move(entry));
   int32_t index = static_cast<int32_t>(folders_.size()) - 1;
   Index(index);
-  made_folders_[{made.id.volume, made.id.index}] = index;
-  changes_.push_back(Change{kMadeFolder, index, name, made.id, Text(), FileId(), Text()});
+  made_folders_[{id.volume, id.index}] = index;
+  changes_.push_back(Change{kMadeFolder, index, name, id, Text(), FileId(), Text()});
   return index;
 }
 
@@ -214,14 +221,16 @@ int32_t DiskWriter::FindFolder(const Text& relative, bool create, int32_t& folde
     int32_t made = -1;
     int32_t native = 0;
     if (r == kFolderMissing && create) {
-      // Noted as soon as it is there: should it not open, undoing the run still
-      // removes it.
-      if (at->MakeFolder(name))
-        made = NoteMadeFolder(*at, folder, name, key);
-      else
+      if (at->MakeFolder(name)) {
+        // Noted as soon as it is there, by the identity of the folder opened, or of
+        // what has its name when it does not open: undoing the run still removes it.
+        r = opened->OpenIn(*at, name);
+        if (r != 0 && r != kFolderMissing) native = LastNativeError();
+        made = NoteMadeFolder(*at, folder, name, key, r == 0 ? &opened->Id() : nullptr);
+      } else {
         native = LastNativeError();
-      r = opened->OpenIn(*at, name);  // one made by someone else meanwhile counts as found
-      if (r != 0 && r != kFolderMissing && made >= 0) native = LastNativeError();
+        r = opened->OpenIn(*at, name);  // one made by someone else meanwhile counts as found
+      }
       if (r == kFolderMissing) return Note(kFailed, "cannot create the folder", native);
     }
     if (r == kFolderMissing) return Note(kCannotOpen, "its folder does not exist");

@@ -196,8 +196,10 @@ class DiskWriter {
   Folder* Hold(int32_t folder, int32_t& code);
   // Journals a folder this run has just made inside `parent` (held as `parent_folder`)
   // before anything else can fail, known but not held yet: its number, or -1 when
-  // what has the name is no folder.
-  int32_t NoteMadeFolder(const Folder& parent_folder, int32_t parent, const Text& name, const Text& key);
+  // what has the name is no folder. Its identity is `opened`'s when it has been opened
+  // already (no second look), else that of what has the name now.
+  int32_t NoteMadeFolder(const Folder& parent_folder, int32_t parent, const Text& name, const Text& key,
+                         const FileId* opened);
   // Holds a folder NoteMadeFolder noted, opened: its number, or -1 when what opened
   // is not the folder made.
   int32_t HoldMadeFolder(int32_t index, std::unique_ptr<Folder> folder);
@@ -213,8 +215,8 @@ class DiskWriter {
   // Why an existing entry may not give its name to the item's file, or null when it
   // may: a folder never does, nor a file that was there before the run when existing
   // files are kept, or that its owner made read-only (unless SetReplaceReadOnly). A
-  // file this run wrote is no
-  // existing file: the same name stored twice ends with the later copy, as in any run.
+  // file this run wrote is no existing file: the same name stored twice ends with the
+  // later copy, as in any run.
   const char* Refusal(const EntryInfo& old, bool keep_existing) const;
   // A name beside the item's files that no stored name can foresee.
   Text TemporaryName();
