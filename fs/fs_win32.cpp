@@ -8,6 +8,7 @@
 #include <winternl.h>
 
 #include <cstring>
+#include <cwchar>
 
 #include "core/heap.h"
 #include "core/result.h"
@@ -291,17 +292,37 @@ bool IsLink(const Text& path) {
   return a != kNoAttributes && (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+// Where a link leads, however deep: the answer's buffer grows to what the system asks
+// for, and its form loses the prefix it comes with.
 Text ResolvedPath(const Text& path) {
-  HANDLE h = CreateFileA(ToSystemForm(StripTrailingSeparator(path)).Str(), 0,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+  SystemPath system(StripTrailingSeparator(path));
+  if (!system.Ok()) return Text();
+  HANDLE h = CreateFileW(system.W(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return Text();
-  char buffer[MAX_PATH * 4];
-  DWORD n = GetFinalPathNameByHandleA(h, buffer, sizeof buffer, FILE_NAME_NORMALIZED);
+  DWORD size = MAX_PATH, n = 0;
+  wchar_t* buffer = nullptr;
+  for (;;) {
+    buffer = static_cast<wchar_t*>(HeapBlockAlloc(size * sizeof(wchar_t)));
+    n = buffer == nullptr ? 0 : GetFinalPathNameByHandleW(h, buffer, size, FILE_NAME_NORMALIZED);
+    if (n < size) break;
+    HeapBlockFree(buffer);  // too short: n is the size it needs
+    size = n + 1;
+  }
   CloseHandle(h);
-  if (n == 0 || n >= sizeof buffer) return Text();
-  const char* start = std::strncmp(buffer, "\\\\?\\", 4) == 0 ? buffer + 4 : buffer;
-  return ToInternalForm(Text(start));
+  Text out;
+  if (n != 0) {
+    wchar_t* start = buffer;
+    if (std::wcsncmp(start, L"\\\\?\\UNC\\", 8) == 0) {
+      start = buffer + 6;  // \\?\UNC\server\share becomes \\server\share
+      *start = L'\\';
+    } else if (std::wcsncmp(start, L"\\\\?\\", 4) == 0) {
+      start += 4;
+    }
+    if (!Narrow(start, out)) out = Text();
+  }
+  HeapBlockFree(buffer);
+  return out.IsEmpty() ? out : ToInternalForm(out);
 }
 
 bool RenameFile(const Text& from, const Text& to) {

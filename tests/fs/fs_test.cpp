@@ -4,11 +4,13 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/result.h"
 #include "fs/filetime.h"
 #include "fs/path.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/tree_snapshot.h"
 
 namespace qef {
 namespace {
@@ -75,6 +77,21 @@ TEST(FsOps, ExistenceAndSize) {
   EXPECT_TRUE(FolderExists(kWindows ? "C:/" : "/"));
   if (kWindows) {
     EXPECT_FALSE(FolderExists("Q:/"));
+  }
+}
+
+// Where a path leads is answered at any depth: a plain file leads to itself. Wine
+// answers no final path past 260 characters (ERROR_MORE_DATA whatever the buffer), so
+// there the deep row is left out.
+TEST(FsOps, ResolvedPathReachesAnyDepth) {
+  TempDir dir;
+  std::vector<std::string> rows = {"near.txt"};
+  if (!kWindows) rows.push_back(test::Chain(6, 60, "level") + "deep.txt");
+  for (const std::string& below : rows) {
+    test::WriteDeep(dir.Sub(below.c_str()), "x", FileInfo());
+    std::string resolved = ResolvedPath(dir.Sub(below.c_str())).Str();
+    ASSERT_GE(resolved.size(), below.size()) << below;
+    EXPECT_EQ(resolved.substr(resolved.size() - below.size()), below);
   }
 }
 
