@@ -80,6 +80,40 @@ bool WaitForHold(pid_t pid) {
   return r == pid && WIFSTOPPED(status);
 }
 
+// A pseudo-terminal `columns` wide, for a program's standard error; `other_end` is the
+// side the program gets. -1 when none can be had.
+int OpenTerminal(unsigned short columns, int& other_end) {
+  other_end = -1;
+  int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+  if (terminal < 0) return -1;
+  struct winsize size = {};
+  size.ws_col = columns;
+  size.ws_row = 24;
+  if (grantpt(terminal) == 0 && unlockpt(terminal) == 0 && ioctl(terminal, TIOCSWINSZ, &size) == 0)
+    other_end = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+  if (other_end >= 0) return terminal;
+  close(terminal);
+  return -1;
+}
+
+// What the terminal shows: with `wait`, until the program has closed its end (reading
+// all along, so that a full terminal never stalls it); without, what is there now.
+std::string ReadTerminal(int terminal, bool wait) {
+  std::string drawn;
+  char buffer[4096];
+  for (;;) {
+    if (!wait) {
+      struct pollfd ready = {terminal, POLLIN, 0};
+      if (poll(&ready, 1, 0) <= 0) break;
+    }
+    ssize_t n = read(terminal, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    drawn.append(buffer, static_cast<size_t>(n));
+  }
+  return drawn;
+}
+
 // The exit status, or -1 when a signal ended the process.
 int WaitFor(pid_t pid) {
   int status = 0;
@@ -210,15 +244,9 @@ TEST_F(ToolPosix, ProgressBarOnATerminalUnlessQuiet) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + (c.drawn ? "" : " quietly") + " in " + std::to_string(c.columns) + " columns");
-    int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    int other_end = -1;
+    int terminal = OpenTerminal(c.columns, other_end);
     ASSERT_GE(terminal, 0);
-    ASSERT_TRUE(grantpt(terminal) == 0 && unlockpt(terminal) == 0);
-    struct winsize size = {};
-    size.ws_col = c.columns;
-    size.ws_row = 24;
-    ASSERT_EQ(ioctl(terminal, TIOCSWINSZ, &size), 0);
-    int other_end = open(ptsname(terminal), O_RDWR | O_NOCTTY);
-    ASSERT_GE(other_end, 0);
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
@@ -228,16 +256,7 @@ TEST_F(ToolPosix, ProgressBarOnATerminalUnlessQuiet) {
     posix_spawn_file_actions_destroy(&files);
     close(other_end);
     ASSERT_NE(pid, 0);
-    // Read while it runs, so that a full terminal never stalls it; the read fails once
-    // the program has closed its end.
-    std::string drawn;
-    char buffer[4096];
-    for (;;) {
-      ssize_t n = read(terminal, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      drawn.append(buffer, static_cast<size_t>(n));
-    }
+    std::string drawn = ReadTerminal(terminal, true);
     close(terminal);
     EXPECT_EQ(WaitFor(pid), 0) << drawn;
     std::string out = test::ReadFileBytes(dir_.Sub("out"));
@@ -270,15 +289,9 @@ TEST_F(ToolPosix, ProgressBarFollowsAResizedTerminal) {
                 .status,
             0);
   const unsigned short kWide = 120, kNarrow = 30;
-  int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+  int other_end = -1;
+  int terminal = OpenTerminal(kWide, other_end);
   ASSERT_GE(terminal, 0);
-  ASSERT_TRUE(grantpt(terminal) == 0 && unlockpt(terminal) == 0);
-  struct winsize size = {};
-  size.ws_col = kWide;
-  size.ws_row = 24;
-  ASSERT_EQ(ioctl(terminal, TIOCSWINSZ, &size), 0);
-  int other_end = open(ptsname(terminal), O_RDWR | O_NOCTTY);
-  ASSERT_GE(other_end, 0);
   posix_spawn_file_actions_t files;
   posix_spawn_file_actions_init(&files);
   posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
@@ -290,28 +303,14 @@ TEST_F(ToolPosix, ProgressBarFollowsAResizedTerminal) {
   ASSERT_NE(pid, 0);
   ASSERT_TRUE(WaitForHold(pid)) << "the run ended before it reached a file's data";
 
-  // What the run drew before it stopped, read without waiting for more.
-  auto read_all = [&](bool wait) {
-    std::string drawn;
-    char buffer[4096];
-    for (;;) {
-      if (!wait) {
-        struct pollfd ready = {terminal, POLLIN, 0};
-        if (poll(&ready, 1, 0) <= 0) break;
-      }
-      ssize_t n = read(terminal, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      drawn.append(buffer, static_cast<size_t>(n));
-    }
-    return drawn;
-  };
-  std::string before = read_all(false);
+  std::string before = ReadTerminal(terminal, false);  // what it drew before it stopped
+  struct winsize size = {};
   size.ws_col = kNarrow;
+  size.ws_row = 24;
   ASSERT_EQ(ioctl(terminal, TIOCSWINSZ, &size), 0);
   kill(pid, SIGWINCH);
   kill(pid, SIGCONT);
-  std::string after = read_all(true);  // until the program has closed its end
+  std::string after = ReadTerminal(terminal, true);
   close(terminal);
   EXPECT_EQ(WaitFor(pid), 0) << before << after;
 
