@@ -7,6 +7,7 @@
 #include <ntsecapi.h>
 #include <winternl.h>
 
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 
@@ -378,8 +379,26 @@ struct Facts {
 // file alone; GetFileInformationByHandle also asks for the volume's serial number,
 // which under Wine is a round trip to its volume manager costing more than the open
 // itself. Without `volume` (a folder the user named) it is asked for once.
+// NtQueryInformationFile, taken from ntdll, which every process has loaded before its
+// first instruction: the stub imports at load time only DLLs the system keeps from
+// being planted beside it, and asking for ntdll this way loads nothing. Null when it
+// cannot be had; FactsOf then asks the documented way.
+using QueryInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+QueryInformationFileFn QueryInformationFile() {
+  static std::atomic<QueryInformationFileFn> found{nullptr};
+  static std::atomic<bool> looked{false};
+  if (!looked.load(std::memory_order_acquire)) {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    FARPROC f = ntdll == nullptr ? nullptr : GetProcAddress(ntdll, "NtQueryInformationFile");
+    found.store(reinterpret_cast<QueryInformationFileFn>(reinterpret_cast<void*>(f)), std::memory_order_relaxed);
+    looked.store(true, std::memory_order_release);
+  }
+  return found.load(std::memory_order_relaxed);
+}
+
 bool FactsOf(HANDLE h, const uint64_t* volume, bool with_attributes, Facts& facts) {
-  if (volume == nullptr) {
+  QueryInformationFileFn query = QueryInformationFile();
+  if (volume == nullptr || query == nullptr) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(h, &info)) return false;
     facts.id.volume = info.dwVolumeSerialNumber;
@@ -389,7 +408,7 @@ bool FactsOf(HANDLE h, const uint64_t* volume, bool with_attributes, Facts& fact
   }
   IO_STATUS_BLOCK io;
   LARGE_INTEGER index;  // FILE_INTERNAL_INFORMATION: the same number as nFileIndex
-  if (NtQueryInformationFile(h, &io, &index, sizeof index, FileInternalInformation) < 0) return false;
+  if (query(h, &io, &index, sizeof index, FileInternalInformation) < 0) return false;
   facts.id.volume = *volume;
   facts.id.index = static_cast<uint64_t>(index.QuadPart);
   if (!with_attributes) return true;
