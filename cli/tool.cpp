@@ -35,12 +35,19 @@ void Warn(const Text& text) { std::fprintf(stderr, "qef: warning: %s\n", text.St
 void WarnOfLeftovers(const std::vector<Text>& folders, const std::vector<Text>& told) {
   const size_t kNamed = 10;
   size_t new_files = 0, originals = 0;
+  auto told_of = [&told](const Text& full) {
+    for (const Text& t : told)
+      if (t.Equals(full.Str())) return true;
+    return false;
+  };
+  // An extraction without a target writes into a folder of a temporary name; stopped,
+  // it leaves that folder with what it had extracted, all of it new.
+  std::vector<Text> left_folders;
   for (const Text& folder : folders) {
-    for (const Text& name : FindTemporaryFiles(folder)) {
+    std::vector<Text> subfolders;
+    for (const Text& name : FindTemporaryFiles(folder, &subfolders)) {
       Text full = Text::Concat(folder, name);
-      bool known = false;
-      for (const Text& t : told) known = known || t.Equals(full.Str());
-      if (known) continue;
+      if (told_of(full)) continue;
       Text original;
       Text path = Escaped(full, false);
       if (KindOfTemporaryName(name, &original) == TemporaryKind::kNewFile) {
@@ -68,6 +75,10 @@ void WarnOfLeftovers(const std::vector<Text>& folders, const std::vector<Text>& 
       }
       Warn(line);
     }
+    for (const Text& name : subfolders) {
+      Text full = AddTrailingSeparator(Text::Concat(folder, name));
+      if (!told_of(full)) left_folders.push_back(full);
+    }
   }
   if (new_files > kNamed) {
     Text more;
@@ -80,20 +91,11 @@ void WarnOfLeftovers(const std::vector<Text>& folders, const std::vector<Text>& 
         "only copy: once no qef run is using the folder, delete them");
   if (originals != 0)
     Warn("files with .orig in their name are originals: put them back as said above, never delete them unread");
-  // An extraction without a target writes into a folder of a temporary name; stopped,
-  // it leaves that folder with what it had extracted, all of it new.
-  for (const Text& folder : folders) {
-    for (const Text& name : FindTemporaryFiles(folder, true)) {
-      Text full = AddTrailingSeparator(Text::Concat(folder, name));
-      bool known = false;
-      for (const Text& t : told) known = known || t.Equals(full.Str());
-      if (!known)
-        Warn(Text::Concat(Escaped(full, false),
-                          " was left by a qef extraction that was stopped or is still going on: a new folder it was "
-                          "extracting into, holding nothing but what it extracted; once no qef run is using it, "
-                          "delete it"));
-    }
-  }
+  for (const Text& full : left_folders)
+    Warn(
+        Text::Concat(Escaped(full, false),
+                     " was left by a qef extraction that was stopped or is still going on: a new folder it was "
+                     "extracting into, holding nothing but what it extracted; once no qef run is using it, delete it"));
 }
 
 void Say(bool quiet, const Text& line) {

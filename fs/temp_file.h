@@ -50,9 +50,10 @@ inline bool IsTemporaryName(const Text& name) { return KindOfTemporaryName(name)
 
 // The files in one folder (internal form, ending in '/') whose names are temporary
 // names, sorted; none when the folder cannot be read. Another run can only report
-// them: the run that made them may still be going on. With `folders`, the folders of
-// such names instead: an extraction without a target writes into one.
-std::vector<Text> FindTemporaryFiles(const Text& folder, bool folders = false);
+// them: the run that made them may still be going on. The folders of such names, found
+// in the same search, go to `folders` when given: an extraction without a target
+// writes into one.
+std::vector<Text> FindTemporaryFiles(const Text& folder, std::vector<Text>* folders = nullptr);
 
 // A file written aside and then kept or discarded. It is created only where nothing
 // had its name, so no planted file or link is ever written through; Keep puts it in

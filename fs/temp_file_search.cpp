@@ -9,21 +9,33 @@
 
 namespace qef {
 
-std::vector<Text> FindTemporaryFiles(const Text& folder, bool folders) {
-  std::vector<std::string> found;
+namespace {
+
+std::vector<Text> Sorted(std::vector<std::string>& found) {
+  std::sort(found.begin(), found.end());
+  std::vector<Text> names;
+  for (const std::string& f : found) names.push_back(Text(f.c_str()));
+  return names;
+}
+
+}  // namespace
+
+std::vector<Text> FindTemporaryFiles(const Text& folder, std::vector<Text>* folders) {
+  std::vector<std::string> files, subfolders;
   FolderSearch search;
   if (search.Open(folder)) {
     Text name;
     bool is_folder = false, is_link = false;
     while (search.Next(name, is_folder, is_link)) {
-      bool wanted = folders ? is_folder && !is_link : !is_folder;
-      if (wanted && IsTemporaryName(name)) found.push_back(name.Str());
+      if (!IsTemporaryName(name)) continue;
+      if (!is_folder)
+        files.push_back(name.Str());
+      else if (!is_link)
+        subfolders.push_back(name.Str());
     }
   }
-  std::sort(found.begin(), found.end());
-  std::vector<Text> names;
-  for (const std::string& f : found) names.push_back(Text(f.c_str()));
-  return names;
+  if (folders != nullptr) *folders = Sorted(subfolders);
+  return Sorted(files);
 }
 
 }  // namespace qef

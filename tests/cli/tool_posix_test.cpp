@@ -731,7 +731,8 @@ TEST_F(ToolPosix, FilesLeftByAKilledRunAreNamedByTheNext) {
   // killed, it leaves that folder, which the next run there names and leaves alone.
   ASSERT_TRUE(KillWhenHeld({"extract", At("big.qef"), "--password-file", pw}, "file-data"))
       << "the run ended before it reached the file's data";
-  std::vector<Text> folders = FindTemporaryFiles(dir_.Path(), true);
+  std::vector<Text> folders;
+  FindTemporaryFiles(dir_.Path(), &folders);
   ASSERT_EQ(folders.size(), 1u);
   ASSERT_EQ(CreateFolder(dir_.Sub("next/")), 0);
   ASSERT_EQ(test::RunProgram(tool, {"pack", At("small/big"), "-o", At("next/s.qef"), "--password-file", pw}).status, 0);
@@ -742,7 +743,9 @@ TEST_F(ToolPosix, FilesLeftByAKilledRunAreNamedByTheNext) {
   r = test::RunProgram(tool, {"extract", At("s.qef"), "--password-file", pw});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(Contains(r.err, At(folders[0].Str()) + "/ was left by a qef extraction")) << r.err;
-  EXPECT_EQ(FindTemporaryFiles(dir_.Path(), true).size(), 1u);
+  std::vector<Text> still;
+  FindTemporaryFiles(dir_.Path(), &still);
+  EXPECT_EQ(still.size(), 1u);
 }
 
 // Everything the terminal shows within `ms` milliseconds.

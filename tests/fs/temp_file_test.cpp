@@ -118,14 +118,14 @@ TEST(TemporaryName, FilesAreFoundInOneFolderOnly) {
   for (const char* name :
        {"~qef-0123456789abcdef-1.tmp", "~qef-00000000000000ff-0.tmp", "keep.txt", "sub/~qef-0123456789abcdef-3.tmp"})
     ASSERT_TRUE(WriteFileBytes(dir.Sub(name), "x"));
-  std::vector<Text> found = FindTemporaryFiles(dir.Path());
+  std::vector<Text> folders;
+  std::vector<Text> found = FindTemporaryFiles(dir.Path(), &folders);
   ASSERT_EQ(found.size(), 2u);
   EXPECT_STREQ(found[0].Str(), "~qef-00000000000000ff-0.tmp");
   EXPECT_STREQ(found[1].Str(), "~qef-0123456789abcdef-1.tmp");
   EXPECT_TRUE(FindTemporaryFiles(dir.Sub("missing/")).empty());
-  found = FindTemporaryFiles(dir.Path(), true);
-  ASSERT_EQ(found.size(), 1u);
-  EXPECT_STREQ(found[0].Str(), "~qef-0123456789abcdef-2.tmp");
+  ASSERT_EQ(folders.size(), 1u);
+  EXPECT_STREQ(folders[0].Str(), "~qef-0123456789abcdef-2.tmp");
 }
 
 }  // namespace
