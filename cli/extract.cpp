@@ -374,6 +374,22 @@ struct Placed {
   Text taken;  // the name it would have had, when that was taken
 };
 
+// Gives `base` (a file's name when `is_file`), or the first numbered form of it that is
+// free, to what `take` moves there with a move that never replaces: the number used,
+// or -1. A name taken between the look and the move is passed over; any other failure
+// ends the tries.
+template <typename Take>
+int32_t TakeFreeName(const Folder& at, const Text& base, bool is_file, Take take) {
+  const int32_t kNumbers = 10000;
+  for (int32_t n = 0; n < kNumbers; ++n) {
+    Text name = NumberedName(base, n, is_file);
+    if (at.Inspect(name).kind != EntryInfo::kMissing) continue;
+    if (take(name)) return n;
+    if (at.Inspect(name).kind == EntryInfo::kMissing) return -1;
+  }
+  return -1;
+}
+
 // Puts what a run wrote into the folder `temp` (one component, inside `parent`) where
 // it belongs once the run is over: an archive of exactly one top-level item gives that
 // item itself beside the archive (doc.qef holding doc/ gives doc/, not doc/doc/); any
@@ -384,7 +400,6 @@ struct Placed {
 // no empty folder either. False when nothing could be moved: the items stay in `temp`.
 bool PlaceExtracted(const Text& parent, const Text& temp, const Text& title, bool one_item, bool failed,
                     Placed& placed) {
-  const int32_t kNumbers = 10000;
   Folder at;
   if (at.Open(parent) != kOk) return false;
   EntryInfo made = at.Inspect(temp);
@@ -409,38 +424,25 @@ bool PlaceExtracted(const Text& parent, const Text& temp, const Text& title, boo
   }
   if (one_item && entries == 1) {
     Folder from;
-    bool moved = false;
-    int32_t n = 0;
-    if (from.OpenIn(at, temp) == kOk) {
-      for (; n < kNumbers && !moved; ++n) {
-        Text name = NumberedName(entry, n, !entry_is_folder);
-        if (at.Inspect(name).kind != EntryInfo::kMissing) continue;
-        moved = from.MoveTo(entry, at, name);
-        // A name taken in between is passed over; any other failure ends the tries.
-        if (!moved && at.Inspect(name).kind == EntryInfo::kMissing) break;
-      }
-    }
+    int32_t n = -1;
+    if (from.OpenIn(at, temp) == kOk)
+      n = TakeFreeName(at, entry, !entry_is_folder, [&](const Text& name) { return from.MoveTo(entry, at, name); });
     from.Close();  // Windows removes no folder that is held open
-    if (moved) {
-      Text name = NumberedName(entry, n - 1, !entry_is_folder);
+    if (n >= 0) {
+      Text name = NumberedName(entry, n, !entry_is_folder);
       placed.path = Text::Concat(parent, entry_is_folder ? AddTrailingSeparator(name) : name);
       placed.folder = entry_is_folder;
-      if (n - 1 != 0) placed.taken = Text::Concat(parent, entry);
+      if (n != 0) placed.taken = Text::Concat(parent, entry);
       at.Remove(temp, made.id);
       return true;
     }
   }
-  for (int32_t n = 0; n < kNumbers && !title.IsEmpty(); ++n) {
-    Text name = NumberedName(title, n, false);
-    if (at.Inspect(name).kind != EntryInfo::kMissing) continue;
-    if (at.Rename(temp, name)) {
-      placed.path = Text::Concat(parent, AddTrailingSeparator(name));
-      if (n != 0) placed.taken = Text::Concat(parent, title);
-      return true;
-    }
-    if (at.Inspect(name).kind == EntryInfo::kMissing) break;
-  }
-  return false;
+  if (title.IsEmpty()) return false;
+  int32_t n = TakeFreeName(at, title, false, [&](const Text& name) { return at.Rename(temp, name); });
+  if (n < 0) return false;
+  placed.path = Text::Concat(parent, AddTrailingSeparator(NumberedName(title, n, false)));
+  if (n != 0) placed.taken = Text::Concat(parent, title);
+  return true;
 }
 
 int RunExtract(const ReadRequest& q, const Text& directory, Existing existing) {
