@@ -372,13 +372,6 @@ struct Facts {
   DWORD attributes = 0;
 };
 
-// The facts of an open entry. Inside a held folder the volume is the folder's (`volume`
-// given): a volume mounted on a folder is a reparse point, which is never followed,
-// so an entry found through the folder lives on the folder's own volume. Then only the
-// file index is asked for, and the attributes, which the system answers from the open
-// file alone; GetFileInformationByHandle also asks for the volume's serial number,
-// which under Wine is a round trip to its volume manager costing more than the open
-// itself. Without `volume` (a folder the user named) it is asked for once.
 // NtQueryInformationFile, taken from ntdll, which every process has loaded before its
 // first instruction: the stub imports at load time only DLLs the system keeps from
 // being planted beside it, and asking for ntdll this way loads nothing. Null when it
@@ -396,6 +389,13 @@ QueryInformationFileFn QueryInformationFile() {
   return found.load(std::memory_order_relaxed);
 }
 
+// The facts of an open entry. Inside a held folder the volume is the folder's (`volume`
+// given): a volume mounted on a folder is a reparse point, which is never followed,
+// so an entry found through the folder lives on the folder's own volume. Then only the
+// file index is asked for, and the attributes, which the system answers from the open
+// file alone; GetFileInformationByHandle also asks for the volume's serial number,
+// which under Wine is a round trip to its volume manager costing more than the open
+// itself. Without `volume` (a folder the user named) it is asked for once.
 bool FactsOf(HANDLE h, const uint64_t* volume, bool with_attributes, Facts& facts) {
   QueryInformationFileFn query = QueryInformationFile();
   if (volume == nullptr || query == nullptr) {
